@@ -1,0 +1,60 @@
+# Norvane: `make run` builds and starts the program, `make test` builds and runs
+# every test. Both install the Debian packages that are missing first.
+SHELL := /bin/bash
+JOBS ?= $(shell nproc)
+FUZZ_SECONDS ?= 60
+BUILD ?= build
+CMAKE_FLAGS ?=
+
+.PHONY: all deps build test asan fuzz bench run clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+build: deps
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+# The same tests built with AddressSanitizer and UndefinedBehaviorSanitizer.
+asan: deps
+	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DNORVANE_SANITIZE=ON -DNORVANE_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build build-asan -j $(JOBS)
+	cd build-asan && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=1 \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
+
+# Every fuzz target runs for FUZZ_SECONDS, starting from seeds the test writers make.
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DNORVANE_FUZZ=ON -DNORVANE_TESTS=OFF -DNORVANE_GUI=OFF $(CMAKE_FLAGS)
+	cmake --build build-fuzz -j $(JOBS)
+	rm -rf build-fuzz/seeds && build-fuzz/fuzz/fuzz_seeds build-fuzz/seeds
+	set -e; for target in build-fuzz/fuzz/fuzz_*; do \
+	  name=$$(basename $$target); \
+	  [ "$$name" = fuzz_seeds ] && continue; \
+	  mkdir -p build-fuzz/corpus/$$name build-fuzz/seeds/$$name build-fuzz/artifacts; \
+	  echo "== $$name for $(FUZZ_SECONDS) s"; \
+	  $$target -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=4096 -print_final_stats=1 \
+	    -artifact_prefix=build-fuzz/artifacts/$$name- \
+	    build-fuzz/corpus/$$name build-fuzz/seeds/$$name 2>&1 | tail -n 12; \
+	  test $${PIPESTATUS[0]} -eq 0; \
+	done
+
+bench: deps
+	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DNORVANE_BENCH=ON -DNORVANE_TESTS=OFF $(CMAKE_FLAGS)
+	cmake --build build-bench -j $(JOBS)
+	set -e; for b in build-bench/bench/*Bench; do echo "== $$b"; $$b; done
+
+run: build
+	@if [ -x $(BUILD)/src/ui/Norvane ]; then \
+	  $(BUILD)/src/ui/Norvane; \
+	else \
+	  echo "The window is not built yet: it would start $(BUILD)/src/ui/Norvane."; \
+	fi
+
+clean:
+	rm -rf build build-asan build-fuzz build-bench

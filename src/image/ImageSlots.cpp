@@ -1,0 +1,25 @@
+#include "image/ImageSlots.h"
+
+namespace norvane {
+
+namespace {
+bool ValidSlot(int slot) { return slot == ImageSlots::kLeft || slot == ImageSlots::kRight; }
+}  // namespace
+
+int ImageSlots::LoadSlotImage(int slot, const FileRecord& record) {
+  if (!ValidSlot(slot)) return 0;
+  auto image = std::make_unique<DecodedImage>();
+  if (image->LoadImageFile(record.path) != LoadResult::LoadOk) image.reset();
+  slots_[slot] = std::move(image);
+  return 0;
+}
+
+void ImageSlots::Clear(int slot) {
+  if (ValidSlot(slot)) slots_[slot].reset();
+}
+
+const DecodedImage* ImageSlots::Get(int slot) const {
+  return ValidSlot(slot) ? slots_[slot].get() : nullptr;
+}
+
+}  // namespace norvane

@@ -1,0 +1,32 @@
+// The two pictures the main window shows side by side.
+#pragma once
+
+#include <array>
+#include <memory>
+
+#include "image/DecodedImage.h"
+#include "scan/FileRecord.h"
+
+namespace norvane {
+
+class ImageSlots {
+ public:
+  static constexpr int kLeft = 0;
+  static constexpr int kRight = 1;
+
+  // Decodes the record's file into a new image and puts it into `slot`,
+  // replacing what the slot held. A failed load leaves the slot empty.
+  // Returns 0 in every case.
+  int LoadSlotImage(int slot, const FileRecord& record);
+
+  // Empties one slot.
+  void Clear(int slot);
+
+  // The image of a slot, or null when the slot is empty.
+  const DecodedImage* Get(int slot) const;
+
+ private:
+  std::array<std::unique_ptr<DecodedImage>, 2> slots_;
+};
+
+}  // namespace norvane

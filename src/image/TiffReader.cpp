@@ -1,0 +1,7 @@
+#include "image/TiffReader.h"
+
+namespace norvane {
+
+LoadResult ReadTiff(DecodedImage&, const std::string&) { return LoadResult::Unsupported; }
+
+}  // namespace norvane

@@ -1,0 +1,44 @@
+// Temporary folders and small file helpers for tests.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace norvane::test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A fresh folder under the system's temporary directory, removed with
+// everything in it when the object goes away.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  // path() + "/" + name
+  std::string File(const std::string& name) const;
+
+ private:
+  std::string path_;
+};
+
+// Writes `bytes` to `path`, replacing the file. Fails the current test on error.
+void WriteFile(const std::string& path, const Bytes& bytes);
+void WriteFile(const std::string& path, const std::string& text);
+// The whole file, or an empty vector when it cannot be read.
+Bytes ReadFile(const std::string& path);
+// Creates a folder (and its parents).
+void MakeDir(const std::string& path);
+
+// Little-endian appenders for building binary headers by hand.
+void PutU8(Bytes& out, std::uint8_t v);
+void PutU16(Bytes& out, std::uint16_t v);
+void PutU32(Bytes& out, std::uint32_t v);
+void PutI32(Bytes& out, std::int32_t v);
+void PutBytes(Bytes& out, const Bytes& more);
+
+}  // namespace norvane::test
