@@ -32,8 +32,8 @@ fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DNORVANE_FUZZ=ON -DNORVANE_TESTS=OFF -DNORVANE_GUI=OFF $(CMAKE_FLAGS)
 	cmake --build build-fuzz -j $(JOBS)
-	rm -rf build-fuzz/seeds && build-fuzz/fuzz/fuzz_seeds build-fuzz/seeds
-	set -e; for target in build-fuzz/fuzz/fuzz_*; do \
+	rm -rf build-fuzz/seeds && build-fuzz/bin/fuzz_seeds build-fuzz/seeds
+	set -e; for target in build-fuzz/bin/fuzz_*; do \
 	  name=$$(basename $$target); \
 	  [ "$$name" = fuzz_seeds ] && continue; \
 	  mkdir -p build-fuzz/corpus/$$name build-fuzz/seeds/$$name build-fuzz/artifacts; \
@@ -47,13 +47,13 @@ fuzz: deps
 bench: deps
 	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DNORVANE_BENCH=ON -DNORVANE_TESTS=OFF $(CMAKE_FLAGS)
 	cmake --build build-bench -j $(JOBS)
-	set -e; for b in build-bench/bench/*Bench; do echo "== $$b"; $$b; done
+	set -e; for b in build-bench/bin/*Bench; do echo "== $$b"; $$b; done
 
 run: build
-	@if [ -x $(BUILD)/src/ui/Norvane ]; then \
-	  $(BUILD)/src/ui/Norvane; \
+	@if [ -x $(BUILD)/bin/Norvane ]; then \
+	  $(BUILD)/bin/Norvane; \
 	else \
-	  echo "The window is not built yet: it would start $(BUILD)/src/ui/Norvane."; \
+	  echo "The window is not built yet: it would start $(BUILD)/bin/Norvane."; \
 	fi
 
 clean:
