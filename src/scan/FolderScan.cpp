@@ -1,7 +1,223 @@
 #include "scan/FolderScan.h"
 
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <string_view>
+#include <utility>
+
 namespace norvane {
 
-bool ScanFolder(const std::string&, FileList&, bool, bool, bool) { return false; }
+namespace {
+
+struct DirCloser {
+  void operator()(DIR* dir) const { closedir(dir); }
+};
+using DirHandle = std::unique_ptr<DIR, DirCloser>;
+
+EntryType TypeFromDirent(unsigned char type) {
+  switch (type) {
+    case DT_REG: return EntryType::Regular;
+    case DT_DIR: return EntryType::Folder;
+    case DT_LNK: return EntryType::Link;
+    case DT_UNKNOWN: return EntryType::Unknown;
+    default: return EntryType::Other;  // FIFOs, sockets, devices
+  }
+}
+
+EntryType TypeFromMode(mode_t mode) {
+  if (S_ISREG(mode)) return EntryType::Regular;
+  if (S_ISDIR(mode)) return EntryType::Folder;
+  if (S_ISLNK(mode)) return EntryType::Link;
+  return EntryType::Other;
+}
+
+bool IsDotEntry(const std::string& name) { return name == "." || name == ".."; }
+
+bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    unsigned char x = static_cast<unsigned char>(a[i]);
+    unsigned char y = static_cast<unsigned char>(b[i]);
+    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// The extension is the text from the last "." on; a name without one is
+// never an image. Only ASCII letters are folded, whatever the locale.
+bool HasImageExtension(const std::string& name, bool gifEnabled, bool pngEnabled) {
+  const std::size_t dot = name.rfind('.');
+  if (dot == std::string::npos) return false;
+  const std::string_view ext = std::string_view(name).substr(dot);
+  return EqualsIgnoreAsciiCase(ext, ".jpg") || EqualsIgnoreAsciiCase(ext, ".bmp") ||
+         (gifEnabled && EqualsIgnoreAsciiCase(ext, ".gif")) ||
+         (pngEnabled && EqualsIgnoreAsciiCase(ext, ".png"));
+}
+
+// Names are ordered by their bytes taken as unsigned values, so that UTF-8
+// lead bytes sort after ASCII and a name that is a prefix of another comes first.
+bool NameLess(const std::string& a, const std::string& b) {
+  const std::size_t common = std::min(a.size(), b.size());
+  const int c = common == 0 ? 0 : std::memcmp(a.data(), b.data(), common);
+  return c != 0 ? c < 0 : a.size() < b.size();
+}
+
+// Only the low 32 bits of the size are kept, and later stages treat them as
+// signed: a file of 5,000,000,000 bytes is recorded as 705,032,704.
+std::int32_t LowSizeBits(off_t size) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(size)));
+}
+
+// A file of the folder being listed that passed the name test, kept small
+// so that sorting a large folder moves little data.
+struct FoundFile {
+  std::string name;
+  std::int32_t size = 0;
+  std::int64_t mtime = 0;
+};
+
+class Scanner {
+ public:
+  Scanner(const ScanOptions& options, const FolderLister& lister, FileList& list)
+      : options_(options), lister_(lister), list_(list) {}
+
+  // Returns false when `folder` or any folder below it could not be listed.
+  bool Scan(const std::string& folder) {
+    std::vector<FolderEntry> entries;
+    if (!lister_(folder, entries)) return false;
+
+    bool complete = true;
+    std::vector<FoundFile> own;
+    std::string path;
+    for (FolderEntry& entry : entries) {
+      if (IsDotEntry(entry.name)) continue;
+      path.assign(folder).append("/").append(entry.name);
+
+      struct stat info {};
+      bool haveInfo = false;
+      EntryType type = entry.type;
+      // Some file systems do not report the kind in the listing; only then is
+      // every entry asked, and without following links.
+      if (type == EntryType::Unknown) {
+        if (lstat(path.c_str(), &info) != 0) continue;
+        haveInfo = true;
+        type = TypeFromMode(info.st_mode);
+      }
+
+      if (type == EntryType::Folder && options_.recurse) {
+        // A sub-folder that cannot be listed is left out, but its siblings and
+        // this folder's own files are still collected.
+        if (!Scan(path)) complete = false;
+        continue;
+      }
+      if (type == EntryType::Other) continue;
+      if (!HasImageExtension(entry.name, options_.gifEnabled, options_.pngEnabled)) continue;
+
+      if (type == EntryType::Link) {
+        // A link counts as the file it points to; links to folders are never
+        // followed, because a link can make the tree loop.
+        if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+      } else {
+        if (!haveInfo && lstat(path.c_str(), &info) != 0) continue;
+        // The entry may have been replaced since it was listed.
+        if (TypeFromMode(info.st_mode) != type) continue;
+      }
+      // A folder that passes the name test (sub-folders off) is recorded with
+      // size 0 and its own modification time.
+      const std::int32_t size = S_ISDIR(info.st_mode) ? 0 : LowSizeBits(info.st_size);
+      own.push_back(FoundFile{std::move(entry.name), size, static_cast<std::int64_t>(info.st_mtime)});
+    }
+    entries = {};
+
+    std::sort(own.begin(), own.end(),
+              [](const FoundFile& a, const FoundFile& b) { return NameLess(a.name, b.name); });
+    Append(folder, own);
+    return complete;
+  }
+
+ private:
+  void Append(const std::string& folder, std::vector<FoundFile>& own) {
+    const std::size_t needed = list_.size() + own.size();
+    // Grow geometrically: reserving the exact size for every small folder
+    // would copy the whole list again and again.
+    if (needed > list_.capacity()) list_.reserve(std::max(needed, list_.capacity() * 2));
+    for (FoundFile& found : own) {
+      // Built in place: a record carries a large block of statistics.
+      FileRecord& record = list_.emplace_back();
+      record.folder = folder;
+      record.path.reserve(folder.size() + 1 + found.name.size());
+      record.path.assign(folder).append("/").append(found.name);
+      record.name = std::move(found.name);
+      record.size = found.size;
+      record.date = FormatScanDate(found.mtime, options_.utcOffset);
+    }
+  }
+
+  const ScanOptions& options_;
+  const FolderLister& lister_;
+  FileList& list_;
+};
+
+}  // namespace
+
+bool ListFolderEntries(const std::string& folder, std::vector<FolderEntry>& entries) {
+  entries.clear();
+  DirHandle dir(opendir(folder.c_str()));
+  if (!dir) return false;
+  for (;;) {
+    errno = 0;
+    const dirent* entry = readdir(dir.get());
+    if (entry == nullptr) return errno == 0;
+    entries.push_back(FolderEntry{entry->d_name, TypeFromDirent(entry->d_type)});
+  }
+}
+
+long CurrentUtcOffset() {
+  // localtime_r need not look at TZ again by itself; tzset makes a changed
+  // zone take effect for this scan.
+  tzset();
+  const std::time_t now = std::time(nullptr);
+  std::tm parts{};
+  if (localtime_r(&now, &parts) == nullptr) return 0;
+  return parts.tm_gmtoff;
+}
+
+std::string FormatScanDate(std::int64_t seconds, long utcOffset) {
+  std::time_t shifted = 0;
+  std::tm parts{};
+  if (__builtin_add_overflow(seconds, utcOffset, &shifted) || gmtime_r(&shifted, &parts) == nullptr) {
+    // A time beyond the calendar's range still gets a date text of the usual shape.
+    return "0000/00/00 00:00:00";
+  }
+  char text[64];
+  std::snprintf(text, sizeof text, "%04lld/%02d/%02d %02d:%02d:%02d",
+                static_cast<long long>(parts.tm_year) + 1900, parts.tm_mon + 1, parts.tm_mday,
+                parts.tm_hour, parts.tm_min, parts.tm_sec);
+  return text;
+}
+
+bool ScanFolder(const std::string& folder, FileList& list, const ScanOptions& options) {
+  const FolderLister lister = options.lister ? options.lister : FolderLister(ListFolderEntries);
+  return Scanner(options, lister, list).Scan(folder);
+}
+
+bool ScanFolder(const std::string& folder, FileList& list, bool recurse, bool gifEnabled,
+                bool pngEnabled) {
+  ScanOptions options;
+  options.recurse = recurse;
+  options.gifEnabled = gifEnabled;
+  options.pngEnabled = pngEnabled;
+  options.utcOffset = CurrentUtcOffset();
+  return ScanFolder(folder, list, options);
+}
 
 }  // namespace norvane

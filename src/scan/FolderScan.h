@@ -1,14 +1,56 @@
+// Collecting the image files of a folder tree into a FileList.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "scan/FileRecord.h"
 
 namespace norvane {
 
+// The kind of a folder entry as the listing reports it, before anything is
+// asked of the file itself. Links and unknown kinds are resolved by the scan.
+enum class EntryType { Unknown, Regular, Folder, Link, Other };
+
+struct FolderEntry {
+  std::string name;
+  EntryType type = EntryType::Unknown;
+};
+
+// Fills `entries` with every entry of `folder` in the order the file system
+// delivers them ("." and ".." included if the system reports them). Returns
+// false, with `entries` in no particular state, when the folder cannot be read.
+using FolderLister = std::function<bool(const std::string& folder, std::vector<FolderEntry>& entries)>;
+
+// The lister the scan uses unless told otherwise: opendir/readdir.
+bool ListFolderEntries(const std::string& folder, std::vector<FolderEntry>& entries);
+
+struct ScanOptions {
+  bool recurse = false;     // descend into sub-folders
+  bool gifEnabled = false;  // admit ".gif" names
+  bool pngEnabled = false;  // admit ".png" names
+  // Seconds east of UTC added to every modification time. The offset in force
+  // when the scan runs is used for every file, whatever the offset at the
+  // file's own time was.
+  long utcOffset = 0;
+  FolderLister lister;  // empty: ListFolderEntries
+};
+
 // Appends the image files of `folder` (and, with `recurse`, of every folder
-// below it) to `list`. Returns false when a folder could not be listed.
+// below it) to `list`: each sub-folder's records first, in listing order, then
+// the folder's own files sorted by name. A sub-folder that cannot be listed is
+// left out and the rest still collected. Returns false when any folder could
+// not be listed; when `folder` itself cannot be, nothing is appended.
 bool ScanFolder(const std::string& folder, FileList& list, bool recurse, bool gifEnabled,
                 bool pngEnabled);
+bool ScanFolder(const std::string& folder, FileList& list, const ScanOptions& options);
+
+// Seconds east of UTC in the local time zone now, daylight saving included.
+long CurrentUtcOffset();
+
+// "YYYY/MM/DD hh:mm:ss" of `seconds` since the epoch shifted by `utcOffset`.
+std::string FormatScanDate(std::int64_t seconds, long utcOffset);
 
 }  // namespace norvane
