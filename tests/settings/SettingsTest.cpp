@@ -1,0 +1,346 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "settings/Settings.h"
+#include "support/TempDir.h"
+
+namespace norvane {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadText(const std::string& path) {
+  const test::Bytes bytes = test::ReadFile(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+// Every entry of a folder, so that left-over temporary files show up.
+std::vector<std::string> FolderNames(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Sets HOME for one test and puts the old value back.
+class HomeGuard {
+ public:
+  explicit HomeGuard(const char* value) {
+    if (const char* old = std::getenv("HOME")) old_ = old;
+    if (value) ::setenv("HOME", value, 1); else ::unsetenv("HOME");
+  }
+  ~HomeGuard() {
+    if (old_) ::setenv("HOME", old_->c_str(), 1); else ::unsetenv("HOME");
+  }
+
+ private:
+  std::optional<std::string> old_;
+};
+
+class SettingsFileTest : public ::testing::Test {
+ protected:
+  Settings Load(const std::string& text, SettingsResult expected = SettingsResult::Ok) {
+    test::WriteFile(path_, text);
+    return LoadFile(expected);
+  }
+  Settings LoadFile(SettingsResult expected = SettingsResult::Ok) {
+    Settings settings;
+    settings.SettingsFile = path_;
+    EXPECT_EQ(expected, LoadSettings(settings));
+    return settings;
+  }
+  // Loads `text`, saves the result unchanged and gives the file's text.
+  std::string LoadAndSave(const std::string& text) {
+    const Settings settings = Load(text);
+    EXPECT_EQ(SettingsResult::Ok, SaveSettings(settings));
+    return ReadText(path_);
+  }
+
+  HomeGuard home_{"/home/tester"};
+  test::TempDir dir_;
+  std::string path_ = dir_.File("Norvane.ini");
+};
+
+TEST_F(SettingsFileTest, MissingFileGivesEveryDefault) {
+  const Settings s = LoadFile();
+  EXPECT_EQ("/home/tester", s.SearchFolder);
+  EXPECT_EQ("/home/tester", s.MoveFolder);
+  EXPECT_EQ(100, s.ThresHold);
+  EXPECT_TRUE(s.EnableCache);
+  EXPECT_EQ(0, s.InitialSort);
+  EXPECT_TRUE(s.EnableSubFolder);
+  EXPECT_TRUE(s.EnableConfirm);
+  EXPECT_FALSE(s.GotoTrashBox);
+  EXPECT_EQ(75, s.ImgHeightRatio);
+  EXPECT_EQ(100, s.Left);
+  EXPECT_EQ(100, s.Top);
+  EXPECT_EQ(800, s.Right - s.Left);
+  EXPECT_EQ(700, s.Bottom - s.Top);
+  EXPECT_EQ(1.0, s.WeightV);
+  EXPECT_EQ(1.0, s.WeightA);
+  EXPECT_EQ(path_, s.SettingsFile);
+
+  // Stale values in the record do not survive a load, and a file without
+  // our sections behaves the same.
+  Settings stale = Load("; nothing here\n[Elsewhere]\nThresHold=5\n");
+  EXPECT_EQ(100, stale.ThresHold);
+  stale.ThresHold = 7;
+  stale.WeightV = 3;
+  EXPECT_EQ(SettingsResult::Ok, LoadSettings(stale));
+  EXPECT_EQ(100, stale.ThresHold);
+  EXPECT_EQ(1.0, stale.WeightV);
+}
+
+TEST_F(SettingsFileTest, HomeFallsBackToThePasswordEntry) {
+  HomeGuard noHome(nullptr);
+  const std::string home = HomeDirectory();
+  EXPECT_FALSE(home.empty());
+  EXPECT_EQ('/', home.front());
+  EXPECT_EQ(home, DefaultSettings().SearchFolder);
+}
+
+TEST_F(SettingsFileTest, ImgHeightRatioIsClampedOnReadAndWrite) {
+  const struct {
+    const char* text;
+    int read;
+  } cases[] = {{"90", 85}, {"85", 85}, {"84", 84}, {"21", 21}, {"20", 20}, {"5", 20}, {"-40", 20}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.read, Load(std::string("[WindowPos]\nImgHeightRatio=") + c.text + "\n").ImgHeightRatio) << c.text;
+  }
+  EXPECT_NE(std::string::npos, LoadAndSave("[WindowPos]\nImgHeightRatio=90\n").find("\nImgHeightRatio=85\n"));
+  Settings s = DefaultSettings();
+  s.SettingsFile = path_;
+  s.ImgHeightRatio = 3;  // a value put into the record by hand is still written clamped
+  ASSERT_EQ(SettingsResult::Ok, SaveSettings(s));
+  EXPECT_NE(std::string::npos, ReadText(path_).find("\nImgHeightRatio=20\n"));
+}
+
+TEST_F(SettingsFileTest, IntegersReadLikeTheProfileRoutine) {
+  const struct {
+    const char* text;
+    int value;
+  } cases[] = {{"-1", -1},          {"+7", 7},         {"  42 ", 42},  {"12abc", 12},
+               {"abc", 0},          {"-", 0},          {"0x10", 0},    {"", 100},
+               {"2147483648", -2147483647 - 1},        {"4294967297", 1}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.value, Load(std::string("[General]\nThresHold=") + c.text + "\n").ThresHold) << c.text;
+  }
+  EXPECT_FALSE(Load("[General]\nEnableCache=0\n").EnableCache);
+  EXPECT_TRUE(Load("[General]\nGotoTrashBox=-5\n").GotoTrashBox);
+  EXPECT_FALSE(Load("[General]\nEnableConfirm=off\n").EnableConfirm);
+}
+
+TEST_F(SettingsFileTest, BooleansAreWrittenAsOneOrZero) {
+  const std::string saved = LoadAndSave("[General]\nEnableCache=2\nGotoTrashBox=-9\n");
+  EXPECT_NE(std::string::npos, saved.find("\nEnableCache=1\n"));
+  EXPECT_NE(std::string::npos, saved.find("\nGotoTrashBox=1\n"));
+  EXPECT_EQ(std::string::npos, saved.find('2'));
+}
+
+TEST_F(SettingsFileTest, WeightsAreReadInThousandthsAndNeverWritten) {
+  Settings s = Load("[General]\nWeightV=250\nweighta =  -1\n");
+  EXPECT_EQ(0.25, s.WeightV);
+  EXPECT_EQ(4294967295.0 * 0.001, s.WeightA);  // the value is taken as unsigned
+  EXPECT_EQ(0.0, Load("[General]\nWeightV=0\n").WeightV);
+
+  s = Load("[General]\nWeightV=250\n");
+  s.WeightV = 9;
+  s.WeightA = 9;
+  ASSERT_EQ(SettingsResult::Ok, SaveSettings(s));
+  const std::string saved = ReadText(path_);
+  EXPECT_EQ("[General]\nWeightV=250\n", saved.substr(0, 22));
+  EXPECT_EQ(std::string::npos, saved.find("WeightA"));
+  EXPECT_EQ(0.25, LoadFile().WeightV);
+}
+
+TEST_F(SettingsFileTest, SaveKeepsUserLinesByteForByte) {
+  const std::string before =
+      "; written by hand\r\n"
+      "[general]\r\n"
+      "thresHold = 55\r\n"
+      "MyOwnKey=  spaced value  \r\n"
+      "\r\n"
+      "[Plugins]\r\n"
+      "Path=/opt/x\r\n";
+  Settings s = Load(before);
+  EXPECT_EQ(55, s.ThresHold);
+  s.ThresHold = 60;
+  s.SearchFolder = "/data/photos";
+  ASSERT_EQ(SettingsResult::Ok, SaveSettings(s));
+  EXPECT_EQ(
+      "; written by hand\r\n"
+      "[general]\r\n"
+      "thresHold=60\r\n"
+      "MyOwnKey=  spaced value  \r\n"
+      "SearchFolder=/data/photos\r\n"
+      "MoveFolder=/home/tester\r\n"
+      "EnableSubFolder=1\r\n"
+      "EnableConfirm=1\r\n"
+      "InitialSort=0\r\n"
+      "EnableCache=1\r\n"
+      "GotoTrashBox=0\r\n"
+      "\r\n"
+      "[Plugins]\r\n"
+      "Path=/opt/x\r\n"
+      "\r\n"
+      "[WindowPos]\r\n"
+      "Left=100\r\n"
+      "Top=100\r\n"
+      "Right=900\r\n"
+      "Bottom=800\r\n"
+      "ImgHeightRatio=75\r\n",
+      ReadText(path_));
+  // A second save of the same record changes nothing.
+  const std::string once = ReadText(path_);
+  ASSERT_EQ(SettingsResult::Ok, SaveSettings(LoadFile()));
+  EXPECT_EQ(once, ReadText(path_));
+}
+
+TEST_F(SettingsFileTest, EveryWrittenFieldRoundTrips) {
+  Settings s = DefaultSettings();
+  s.SettingsFile = path_;
+  s.SearchFolder = " /odd/ name with 'quotes' ";
+  s.MoveFolder = "\"/quoted\"";
+  s.ThresHold = -2147483647 - 1;
+  s.EnableCache = false;
+  s.InitialSort = -1;
+  s.EnableSubFolder = false;
+  s.EnableConfirm = false;
+  s.GotoTrashBox = true;
+  s.ImgHeightRatio = 33;
+  s.Left = -1920;
+  s.Top = 2;
+  s.Right = 0;
+  s.Bottom = 2147483647;
+  ASSERT_EQ(SettingsResult::Ok, SaveSettings(s));
+  const auto written = [](const Settings& x) {
+    return std::tie(x.SearchFolder, x.MoveFolder, x.ThresHold, x.EnableCache, x.InitialSort,
+                    x.EnableSubFolder, x.EnableConfirm, x.GotoTrashBox, x.ImgHeightRatio, x.Left,
+                    x.Top, x.Right, x.Bottom);
+  };
+  EXPECT_EQ(written(s), written(LoadFile()));
+}
+
+TEST_F(SettingsFileTest, FolderTextsAreKeptWholeOrRefused) {
+  const std::string longest = "/" + std::string(kMaxFolderText - 1, 'x');
+  Settings s = DefaultSettings();
+  s.SettingsFile = path_;
+  s.SearchFolder = longest;
+  ASSERT_EQ(SettingsResult::Ok, SaveSettings(s));
+  EXPECT_EQ(longest, LoadFile().SearchFolder);
+
+  // One byte more: refused on save (the old line stays, the other keys are
+  // still written) and on load (the default is used).
+  s.SearchFolder = longest + "y";
+  s.ThresHold = 5;
+  EXPECT_EQ(SettingsResult::TextTooLong, SaveSettings(s));
+  Settings back = LoadFile();
+  EXPECT_EQ(longest, back.SearchFolder);
+  EXPECT_EQ(5, back.ThresHold);
+
+  back = Load("[General]\nSearchFolder=" + longest + "y\nMoveFolder=/m\n", SettingsResult::TextTooLong);
+  EXPECT_EQ("/home/tester", back.SearchFolder);
+  EXPECT_EQ("/m", back.MoveFolder);
+}
+
+TEST_F(SettingsFileTest, FolderTextCannotInjectAKey) {
+  test::WriteFile(path_, "[General]\nMoveFolder=/old\n");
+  Settings s = LoadFile();
+  s.MoveFolder = "/tmp\n[General]\nThresHold=1";
+  EXPECT_EQ(SettingsResult::TextHasLineBreak, SaveSettings(s));
+  s.MoveFolder = "/tmp\rThresHold=1";
+  EXPECT_EQ(SettingsResult::TextHasLineBreak, SaveSettings(s));
+  s.MoveFolder = std::string("/tmp\0/x", 7);
+  EXPECT_EQ(SettingsResult::TextHasNul, SaveSettings(s));
+  const Settings back = LoadFile();
+  EXPECT_EQ("/old", back.MoveFolder);
+  EXPECT_EQ(100, back.ThresHold);
+  EXPECT_EQ(1u, ReadText(path_).find("General"));  // still one section, not a second one
+  EXPECT_EQ(ReadText(path_).find("[General]"), ReadText(path_).rfind("[General]"));
+}
+
+TEST_F(SettingsFileTest, ReplaceIsAtomicAndLeavesNoTemporaryFile) {
+  test::WriteFile(path_, "; keep\n");
+  ::chmod(path_.c_str(), 0640);
+  ASSERT_EQ(SettingsResult::Ok, SaveSettings(LoadFile()));
+  EXPECT_EQ(std::vector<std::string>{"Norvane.ini"}, FolderNames(dir_.path()));
+  struct stat st {};
+  ASSERT_EQ(0, ::stat(path_.c_str(), &st));
+  EXPECT_EQ(0640u, st.st_mode & 07777);
+
+  // Through a symbolic link the target is replaced and the link stays a link.
+  test::MakeDir(dir_.File("real"));
+  const std::string real = dir_.File("real/settings.ini");
+  test::WriteFile(real, "[General]\nThresHold=3\n");
+  const std::string link = dir_.File("link.ini");
+  ASSERT_EQ(0, ::symlink(real.c_str(), link.c_str()));
+  Settings s;
+  s.SettingsFile = link;
+  ASSERT_EQ(SettingsResult::Ok, LoadSettings(s));
+  s.ThresHold = 4;
+  ASSERT_EQ(SettingsResult::Ok, SaveSettings(s));
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ("[General]\nThresHold=4\n", ReadText(real).substr(0, 22));
+  EXPECT_EQ(std::vector<std::string>{"settings.ini"}, FolderNames(dir_.File("real")));
+}
+
+TEST_F(SettingsFileTest, FailedWriteKeepsTheOldFile) {
+  const std::string old = "[General]\nThresHold=12\n";
+  test::WriteFile(path_, old);
+  Settings s = LoadFile();
+  s.ThresHold = 13;
+  s.SearchFolder = std::string(3000, 'a');  // makes the new file far bigger than the limit below
+  {
+    // Root ignores permissions, so make the write itself fail: a file-size
+    // limit of 64 bytes stops the new file part way (EFBIG).
+    rlimit saved{};
+    ASSERT_EQ(0, ::getrlimit(RLIMIT_FSIZE, &saved));
+    rlimit small = saved;
+    small.rlim_cur = 64;
+    auto oldHandler = ::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(0, ::setrlimit(RLIMIT_FSIZE, &small));
+    const SettingsResult result = SaveSettings(s);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    ::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(SettingsResult::CannotWrite, result);
+  }
+  EXPECT_EQ(old, ReadText(path_));
+  EXPECT_EQ(std::vector<std::string>{"Norvane.ini"}, FolderNames(dir_.path()));
+
+  // A path whose parent is a regular file, and a path that is a folder.
+  s.SettingsFile = path_ + "/Norvane.ini";
+  EXPECT_EQ(SettingsResult::CannotWrite, SaveSettings(s));
+  EXPECT_EQ(old, ReadText(path_));
+  test::MakeDir(dir_.File("folder.ini"));
+  s.SettingsFile = dir_.File("folder.ini");
+  EXPECT_EQ(SettingsResult::CannotRead, LoadSettings(s));
+  EXPECT_EQ(100, s.ThresHold);
+  EXPECT_NE(SettingsResult::Ok, SaveSettings(s));
+  EXPECT_TRUE(fs::is_directory(s.SettingsFile));
+  EXPECT_EQ((std::vector<std::string>{"Norvane.ini", "folder.ini"}), FolderNames(dir_.path()));
+  s.SettingsFile.clear();
+  EXPECT_EQ(SettingsResult::NoSettingsFile, SaveSettings(s));
+}
+
+TEST_F(SettingsFileTest, FileLivesInTheStartingWorkingDirectory) {
+  const fs::path before = fs::current_path();
+  fs::current_path(dir_.path());
+  const std::string path = SettingsFilePath();
+  fs::current_path(before);
+  EXPECT_EQ(fs::canonical(dir_.path()).string() + "/Norvane.ini", path);
+}
+
+}  // namespace
+}  // namespace norvane
