@@ -1,0 +1,392 @@
+#include <gtest/gtest.h>
+#include <dirent.h>
+
+#include <array>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "image/DecodedImage.h"
+#include "image/JpegReader.h"
+#include "support/BmpWriter.h"
+#include "support/JpegWriter.h"
+#include "support/TempDir.h"
+
+namespace norvane {
+namespace {
+
+using test::Bytes;
+using test::FlatPixels;
+using test::JpegOptions;
+using test::JpegStorage;
+using test::MakeJpeg;
+
+LoadResult ReadJpegBytes(const Bytes& bytes, DecodedImage& image) {
+  test::TempDir dir;
+  const std::string path = dir.File("picture.jpg");
+  test::WriteFile(path, bytes);
+  return ReadJpeg(image, path);
+}
+
+// Samples of `components` bytes per pixel, filled per region: the picture is
+// split into a left and a right half at `splitX` and a top and a bottom half at
+// `splitY`; the four regions take the four samples in reading order.
+std::vector<std::uint8_t> Quadrants(int width, int height, int splitX, int splitY,
+                                    const std::array<std::vector<std::uint8_t>, 4>& samples) {
+  std::vector<std::uint8_t> pixels;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      const auto& s = samples[(y < splitY ? 0 : 2) + (x < splitX ? 0 : 1)];
+      pixels.insert(pixels.end(), s.begin(), s.end());
+    }
+  }
+  return pixels;
+}
+
+// Colour files halve the chroma resolution, and the decoder's smooth
+// upsampling blends chroma across a region border: compare colours only away
+// from the borders.
+bool NearBorder(int x, int y, int splitX, int splitY) { return std::abs(x - splitX) <= 2 || std::abs(y - splitY) <= 2; }
+
+int OpenDescriptors() {
+  int count = 0;
+  if (DIR* dir = opendir("/proc/self/fd")) {
+    while (readdir(dir) != nullptr) ++count;
+    closedir(dir);
+  }
+  return count;
+}
+
+// Gives the position of the first frame-header marker (baseline or progressive).
+std::size_t FindFrameHeader(const Bytes& jpeg) {
+  for (std::size_t i = 0; i + 9 < jpeg.size(); ++i) {
+    if (jpeg[i] == 0xFF && (jpeg[i + 1] == 0xC0 || jpeg[i + 1] == 0xC2)) return i;
+  }
+  return 0;
+}
+
+// ---------------------------------------------------------------- grey files
+
+TEST(JpegGrey, BecomesIndexedWithGreyRampAndRowsInOrder) {
+  // Region borders on 8-pixel block edges keep every block flat, so the lossy
+  // coding changes each value by a step or two at most.
+  const std::array<std::vector<std::uint8_t>, 4> levels{{{20}, {90}, {160}, {240}}};
+  const Bytes file = MakeJpeg(100, 50, 1, Quadrants(100, 50, 48, 24, levels));
+  DecodedImage image;
+  ASSERT_EQ(LoadResult::LoadOk, ReadJpegBytes(file, image));
+  EXPECT_EQ(PixelKind::Indexed8, image.pixelKind);
+  EXPECT_EQ(100, image.width);
+  EXPECT_EQ(50, image.height);
+  ASSERT_EQ(5000u, image.indexed.size());
+  EXPECT_FALSE(image.colour);
+  for (int i = 0; i < 256; ++i) {
+    const PaletteEntry& e = image.palette[i];
+    ASSERT_TRUE(e.blue == i && e.green == i && e.red == i && e.reserved == 0) << "palette entry " << i;
+  }
+  int wrong = 0;
+  for (int y = 0; y < 50; ++y) {
+    for (int x = 0; x < 100; ++x) {
+      const int expected = levels[(y < 24 ? 0 : 2) + (x < 48 ? 0 : 1)][0];
+      wrong += std::abs(image.indexed.data()[y * 100 + x] - expected) > 2;
+    }
+  }
+  EXPECT_EQ(0, wrong) << "pixels away from the written grey level";
+}
+
+TEST(JpegSizes, OddSizesGiveUnpaddedRows) {
+  const struct {
+    int width, height, components;
+    std::size_t bytes;
+  } cases[] = {{1, 1, 1, 1}, {17, 3, 1, 51}, {3, 17, 1, 51}, {1, 1, 3, 3}, {17, 3, 3, 153}, {3, 17, 4, 153}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + "x" + std::to_string(c.components));
+    std::vector<std::uint8_t> sample(static_cast<std::size_t>(c.components), 200);
+    DecodedImage image;
+    ASSERT_EQ(LoadResult::LoadOk,
+              ReadJpegBytes(MakeJpeg(c.width, c.height, c.components, FlatPixels(c.width, c.height, sample)), image));
+    EXPECT_EQ(c.width, image.width);
+    EXPECT_EQ(c.height, image.height);
+    EXPECT_EQ(c.bytes, image.PixelBytes());
+    EXPECT_EQ(c.components == 1 ? PixelKind::Indexed8 : PixelKind::Bgr24, image.pixelKind);
+  }
+}
+
+// -------------------------------------------------------------- colour files
+
+TEST(JpegColour, BecomesBgr24WithBlueFirst) {
+  // Regions on 16-pixel edges, the size of a colour block with halved chroma.
+  const std::array<std::vector<std::uint8_t>, 4> rgb{{{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}}};
+  const std::vector<std::uint8_t> pixels = Quadrants(64, 32, 32, 16, rgb);
+  for (const bool progressive : {false, true}) {
+    SCOPED_TRACE(progressive ? "progressive" : "baseline");
+    JpegOptions options;
+    options.progressive = progressive;
+    DecodedImage image;
+    ASSERT_EQ(LoadResult::LoadOk, ReadJpegBytes(MakeJpeg(64, 32, 3, pixels, options), image));
+    EXPECT_EQ(PixelKind::Bgr24, image.pixelKind);
+    ASSERT_EQ(64u * 32u * 3u, image.colour.size());
+    EXPECT_FALSE(image.indexed);
+    int wrong = 0;
+    for (int y = 0; y < 32; ++y) {
+      for (int x = 0; x < 64; ++x) {
+        if (NearBorder(x, y, 32, 16)) continue;
+        const auto& expected = rgb[(y < 16 ? 0 : 2) + (x < 32 ? 0 : 1)];
+        const std::uint8_t* bgr = image.colour.data() + (y * 64 + x) * 3;
+        for (int i = 0; i < 3; ++i) wrong += std::abs(bgr[i] - expected[2 - i]) > 6;
+      }
+    }
+    EXPECT_EQ(0, wrong) << "samples away from the written colour";
+  }
+}
+
+// ---------------------------------------------------------------- CMYK files
+
+TEST(JpegCmyk, InvertedSamplesBecomeBlueGreenRed) {
+  const std::vector<std::uint8_t> cmyk = {
+      255, 255, 255, 255,  // no ink: white
+      0,   255, 255, 255,  // full cyan: blue and green stay, red goes
+      255, 255, 255, 0,    // full black
+      150, 150, 150, 200,  // exactly 117.647...: cut to 117, not rounded to 118
+      51,  100, 255, 255,  // red is exactly 51 in real numbers, but the double
+                           // computation lands just below and is cut to 50
+  };
+  const std::vector<std::uint8_t> expected = {
+      255, 255, 255,  //
+      255, 255, 0,    //
+      0,   0,   0,    //
+      117, 117, 117,  //
+      255, 100, 50,   //
+  };
+  std::vector<std::uint8_t> bgr(expected.size(), 0xAA);
+  ConvertCmykRow(cmyk.data(), bgr.data(), 5);
+  EXPECT_EQ(expected, bgr);
+}
+
+TEST(JpegCmyk, FlatSamplesDecodeThroughTheConversion) {
+  // Three 16x8 regions, one per sample set. CMYK is stored without chroma
+  // halving, and quality 100 brings flat blocks back exactly.
+  const std::vector<std::array<std::uint8_t, 4>> samples = {
+      {255, 255, 255, 255}, {0, 255, 255, 255}, {255, 255, 255, 0}};
+  const std::vector<std::array<std::uint8_t, 3>> bgr = {{255, 255, 255}, {255, 255, 0}, {0, 0, 0}};
+  std::vector<std::uint8_t> pixels;
+  for (int y = 0; y < 8; ++y) {
+    for (int x = 0; x < 48; ++x) pixels.insert(pixels.end(), samples[x / 16].begin(), samples[x / 16].end());
+  }
+  DecodedImage image;
+  ASSERT_EQ(LoadResult::LoadOk, ReadJpegBytes(MakeJpeg(48, 8, 4, pixels, 100), image));
+  EXPECT_EQ(PixelKind::Bgr24, image.pixelKind);
+  ASSERT_EQ(48u * 8u * 3u, image.colour.size());
+  int wrong = 0;
+  for (int y = 0; y < 8; ++y) {
+    for (int x = 0; x < 48; ++x) {
+      const std::uint8_t* out = image.colour.data() + (y * 48 + x) * 3;
+      for (int i = 0; i < 3; ++i) wrong += out[i] != bgr[x / 16][i];
+    }
+  }
+  EXPECT_EQ(0, wrong);
+
+  // YCCK files come out of the library as CMYK too; the colour transform
+  // makes them lossy, so only closeness is checked.
+  JpegOptions ycck;
+  ycck.quality = 100;
+  ycck.storage = JpegStorage::Ycck;
+  DecodedImage fromYcck;
+  ASSERT_EQ(LoadResult::LoadOk, ReadJpegBytes(MakeJpeg(48, 8, 4, pixels, ycck), fromYcck));
+  ASSERT_EQ(PixelKind::Bgr24, fromYcck.pixelKind);
+  wrong = 0;
+  for (int y = 0; y < 8; ++y) {
+    for (int x = 0; x < 48; ++x) {
+      if (std::abs(x - 16) <= 2 || std::abs(x - 32) <= 2) continue;  // blended at the borders
+      const std::uint8_t* out = fromYcck.colour.data() + (y * 48 + x) * 3;
+      for (int i = 0; i < 3; ++i) wrong += std::abs(out[i] - bgr[x / 16][i]) > 4;
+    }
+  }
+  EXPECT_EQ(0, wrong);
+}
+
+// ------------------------------------------------------------- refused files
+
+TEST(JpegRefused, UnhandledComponentLayoutIsBadFormat) {
+  // Two components carry no colour space the reader knows; rows are left
+  // unread and finishing the decompression fails.
+  JpegOptions raw;
+  raw.storage = JpegStorage::Raw;
+  DecodedImage image;
+  EXPECT_EQ(LoadResult::BadFormat, ReadJpegBytes(MakeJpeg(16, 16, 2, FlatPixels(16, 16, {10, 20}), raw), image));
+}
+
+TEST(JpegRefused, FilesWithoutJpegDataAreBadFormat) {
+  const std::vector<std::pair<const char*, Bytes>> files = {
+      {"empty", {}},
+      {"text", Bytes{'n', 'o', 't', ' ', 'a', ' ', 'j', 'p', 'e', 'g'}},
+      {"bmp", test::MakeBmp24(2, 2, std::vector<std::uint8_t>(12, 7))},
+      {"marker only", Bytes{0xFF, 0xD8}},
+  };
+  for (const auto& [name, bytes] : files) {
+    DecodedImage image;
+    EXPECT_EQ(LoadResult::BadFormat, ReadJpegBytes(bytes, image)) << name;
+  }
+}
+
+TEST(JpegRefused, MissingFileCannotBeOpened) {
+  test::TempDir dir;
+  DecodedImage image;
+  EXPECT_EQ(LoadResult::CannotOpen, ReadJpeg(image, dir.File("absent.jpg")));
+  EXPECT_EQ(PixelKind::Empty, image.pixelKind);
+}
+
+TEST(JpegRefused, HugeDimensionsAreRefusedBeforeDecoding) {
+  for (const bool progressive : {false, true}) {
+    JpegOptions options;
+    options.progressive = progressive;
+    Bytes file = MakeJpeg(8, 8, 3, FlatPixels(8, 8, {1, 2, 3}), options);
+    const std::size_t sof = FindFrameHeader(file);
+    ASSERT_NE(0u, sof);
+    // 65000 x 65000 pixels: far above any limit, and the library would need
+    // gigabytes of coefficients for the progressive variant.
+    file[sof + 5] = 0xFD;
+    file[sof + 6] = 0xE8;
+    file[sof + 7] = 0xFD;
+    file[sof + 8] = 0xE8;
+    DecodedImage image;
+    EXPECT_EQ(LoadResult::Unsupported, ReadJpegBytes(file, image)) << (progressive ? "progressive" : "baseline");
+    EXPECT_EQ(nullptr, image.Pixels());
+  }
+}
+
+// A progressive file whose first scan (header and data) is repeated `times`
+// times. Repeating a scan is a fault the library only warns about.
+Bytes RepeatFirstScan(const Bytes& progressive, int times) {
+  std::size_t sos = 0;
+  while (sos + 4 < progressive.size() && !(progressive[sos] == 0xFF && progressive[sos + 1] == 0xDA)) ++sos;
+  if (sos + 4 >= progressive.size()) return {};
+  std::size_t end = sos + 2 + (progressive[sos + 2] << 8 | progressive[sos + 3]);
+  // The scan's data runs to the next marker that is neither a stuffed 0xFF nor a restart marker.
+  while (end + 1 < progressive.size() &&
+         !(progressive[end] == 0xFF && progressive[end + 1] != 0 && (progressive[end + 1] & 0xF8) != 0xD0)) {
+    ++end;
+  }
+  const Bytes scan(progressive.begin() + static_cast<long>(sos), progressive.begin() + static_cast<long>(end));
+  Bytes out(progressive.begin(), progressive.begin() + static_cast<long>(sos));
+  for (int i = 0; i < times; ++i) out.insert(out.end(), scan.begin(), scan.end());
+  out.push_back(0xFF);
+  out.push_back(0xD9);
+  return out;
+}
+
+TEST(JpegDamaged, EndlessScanSequencesAreRefused) {
+  JpegOptions options;
+  options.progressive = true;
+  const Bytes file = MakeJpeg(64, 64, 3, FlatPixels(64, 64, {90, 60, 30}), options);
+  DecodedImage few, many;
+  EXPECT_EQ(LoadResult::LoadOk, ReadJpegBytes(RepeatFirstScan(file, 20), few));
+  EXPECT_EQ(64, few.width);
+  EXPECT_EQ(LoadResult::BadFormat, ReadJpegBytes(RepeatFirstScan(file, 2000), many));
+}
+
+TEST(JpegDamaged, TruncatedFilesNeverCrash) {
+  const std::array<std::vector<std::uint8_t>, 4> rgb{{{200, 30, 30}, {30, 200, 30}, {30, 30, 200}, {9, 9, 9}}};
+  const Bytes file = MakeJpeg(48, 32, 3, Quadrants(48, 32, 16, 16, rgb));
+  const std::size_t sof = FindFrameHeader(file);
+  ASSERT_NE(0u, sof);
+  for (std::size_t cut = 1; cut < file.size(); cut += 7) {
+    DecodedImage image;
+    const LoadResult result = ReadJpegBytes(Bytes(file.begin(), file.begin() + static_cast<long>(cut)), image);
+    ASSERT_TRUE(result == LoadResult::LoadOk || result == LoadResult::BadFormat) << "cut at " << cut;
+    if (cut <= sof) {
+      EXPECT_EQ(LoadResult::BadFormat, result) << "cut before the frame header at " << cut;
+    }
+    if (result == LoadResult::LoadOk) {
+      EXPECT_EQ(48, image.width);
+      EXPECT_EQ(32, image.height);
+      EXPECT_EQ(48u * 32u * 3u, image.PixelBytes());
+    }
+  }
+  // Data that ends inside the picture is only a warning of the library: the
+  // rows it still has are decoded and the rest is filled in.
+  DecodedImage partial;
+  EXPECT_EQ(LoadResult::LoadOk,
+            ReadJpegBytes(Bytes(file.begin(), file.begin() + static_cast<long>(file.size() - 40)), partial));
+}
+
+TEST(JpegDamaged, FailedLoadsReleaseTheFile) {
+  JpegOptions raw;
+  raw.storage = JpegStorage::Raw;
+  const Bytes twoComponents = MakeJpeg(16, 16, 2, FlatPixels(16, 16, {1, 2}), raw);
+  const Bytes good = MakeJpeg(16, 16, 1, FlatPixels(16, 16, {1}));
+  const Bytes cut(good.begin(), good.begin() + 30);
+  test::TempDir dir;
+  test::WriteFile(dir.File("two.jpg"), twoComponents);
+  test::WriteFile(dir.File("cut.jpg"), cut);
+  test::WriteFile(dir.File("good.jpg"), good);
+  const int before = OpenDescriptors();
+  for (int i = 0; i < 20; ++i) {
+    DecodedImage a, b, c;
+    EXPECT_EQ(LoadResult::BadFormat, ReadJpeg(a, dir.File("two.jpg")));
+    EXPECT_EQ(LoadResult::BadFormat, ReadJpeg(b, dir.File("cut.jpg")));
+    EXPECT_EQ(LoadResult::LoadOk, ReadJpeg(c, dir.File("good.jpg")));
+  }
+  EXPECT_EQ(before, OpenDescriptors());
+}
+
+// ------------------------------------------------------------------ dispatch
+
+class JpegDispatch : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::array<std::vector<std::uint8_t>, 4> rgb{{{250, 0, 0}, {0, 250, 0}, {0, 0, 250}, {120, 120, 120}}};
+    colour_ = MakeJpeg(32, 32, 3, Quadrants(32, 32, 16, 16, rgb));
+    grey_ = MakeJpeg(24, 8, 1, FlatPixels(24, 8, {77}));
+  }
+  test::TempDir dir_;
+  Bytes colour_;
+  Bytes grey_;
+};
+
+TEST_F(JpegDispatch, OnlyTheThreeCharacterKeyJpgReachesTheReader) {
+  test::WriteFile(dir_.File("photo.JPG"), colour_);
+  test::WriteFile(dir_.File("photo.jpeg"), colour_);
+  DecodedImage upper;
+  EXPECT_EQ(LoadResult::LoadOk, upper.LoadImageFile(dir_.File("photo.JPG")));
+  EXPECT_EQ(PixelKind::Bgr24, upper.pixelKind);
+  EXPECT_EQ(32, upper.width);
+  DecodedImage longName;
+  EXPECT_EQ(LoadResult::Unsupported, longName.LoadImageFile(dir_.File("photo.jpeg")));
+}
+
+TEST_F(JpegDispatch, QuotedPathLoadsTheSamePixels) {
+  const std::string path = dir_.File("photo.jpg");
+  test::WriteFile(path, colour_);
+  DecodedImage plain, quoted;
+  ASSERT_EQ(LoadResult::LoadOk, plain.LoadImageFile(path));
+  ASSERT_EQ(LoadResult::LoadOk, quoted.LoadImageFile("\"" + path + "\""));
+  ASSERT_EQ(plain.PixelBytes(), quoted.PixelBytes());
+  EXPECT_EQ(Bytes(plain.Pixels(), plain.Pixels() + plain.PixelBytes()),
+            Bytes(quoted.Pixels(), quoted.Pixels() + quoted.PixelBytes()));
+}
+
+TEST_F(JpegDispatch, ReloadingKeepsOnlyTheNewBuffer) {
+  test::WriteFile(dir_.File("colour.jpg"), colour_);
+  test::WriteFile(dir_.File("grey.jpg"), grey_);
+  DecodedImage image;
+  ASSERT_EQ(LoadResult::LoadOk, image.LoadImageFile(dir_.File("colour.jpg")));
+  ASSERT_EQ(LoadResult::LoadOk, image.LoadImageFile(dir_.File("grey.jpg")));
+  EXPECT_EQ(PixelKind::Indexed8, image.pixelKind);
+  EXPECT_EQ(24, image.width);
+  EXPECT_EQ(8, image.height);
+  EXPECT_TRUE(image.indexed);
+  EXPECT_FALSE(image.colour);
+
+  ASSERT_EQ(LoadResult::LoadOk, image.LoadImageFile(dir_.File("colour.jpg")));
+  EXPECT_EQ(PixelKind::Bgr24, image.pixelKind);
+  EXPECT_EQ(32u * 32u * 3u, image.colour.size());
+  EXPECT_FALSE(image.indexed);
+
+  // A direct call on an image that still holds pixels starts from Empty too.
+  ASSERT_EQ(LoadResult::LoadOk, ReadJpeg(image, dir_.File("grey.jpg")));
+  EXPECT_EQ(PixelKind::Indexed8, image.pixelKind);
+  EXPECT_FALSE(image.colour);
+}
+
+}  // namespace
+}  // namespace norvane
