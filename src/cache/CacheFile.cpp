@@ -1,0 +1,289 @@
+#include "cache/CacheFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <bit>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "signature/PixelDigest.h"
+
+namespace norvane {
+namespace {
+
+constexpr std::size_t kNameOffset = 0;
+constexpr std::size_t kNameField = 256;
+constexpr std::size_t kDateOffset = 256;
+constexpr std::size_t kDateField = 20;
+constexpr std::size_t kSizeOffset = 276;
+constexpr std::size_t kWidthOffset = 280;
+constexpr std::size_t kHeightOffset = 284;
+constexpr std::size_t kDigestOffset = 288;
+constexpr std::size_t kDigestField = 64;
+constexpr std::size_t kGridOffset = 352;
+constexpr std::size_t kGridBytes = 768;
+static_assert(kGridOffset + kGridBytes == kCacheRecordSize);
+static_assert(kGridBytes == kGridCells * 6 * sizeof(double));
+
+constexpr unsigned char kMagic[4] = {'N', 'R', 'V', 0};
+constexpr unsigned char kVersionText[4] = {'1', '0', '3', 0};
+
+// Records are read and written this many at a time.
+constexpr std::size_t kRecordsPerChunk = 64;
+
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+  // Closes now and reports whether the close succeeded (a network file
+  // system may report a failed write only here).
+  bool Close() {
+    const int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+// Reads until `length` bytes are in or the file ends; returns the count read,
+// or -1 on a read error.
+std::int64_t ReadFull(int fd, unsigned char* data, std::size_t length) {
+  std::size_t done = 0;
+  while (done < length) {
+    const ssize_t n = ::read(fd, data + done, length - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return static_cast<std::int64_t>(done);
+}
+
+bool WriteFull(int fd, const unsigned char* data, std::size_t length) {
+  std::size_t done = 0;
+  while (done < length) {
+    const ssize_t n = ::write(fd, data + done, length - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+std::uint32_t GetU32(const unsigned char* p) {
+  return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
+         (std::uint32_t{p[3]} << 24);
+}
+
+void PutU32(unsigned char* p, std::uint32_t v) {
+  p[0] = static_cast<unsigned char>(v);
+  p[1] = static_cast<unsigned char>(v >> 8);
+  p[2] = static_cast<unsigned char>(v >> 16);
+  p[3] = static_cast<unsigned char>(v >> 24);
+}
+
+double GetDouble(const unsigned char* p) {
+  std::uint64_t bits = 0;
+  for (int i = 7; i >= 0; --i) bits = (bits << 8) | p[i];
+  return std::bit_cast<double>(bits);
+}
+
+void PutDouble(unsigned char* p, double value) {
+  std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
+  for (int i = 0; i < 8; ++i, bits >>= 8) p[i] = static_cast<unsigned char>(bits);
+}
+
+// The text at the start of a field, up to its first zero byte but never
+// beyond the field. `terminated` tells whether a zero byte was found.
+std::string TextInField(const unsigned char* field, std::size_t fieldSize, bool* terminated = nullptr) {
+  const void* zero = std::memchr(field, 0, fieldSize);
+  const std::size_t length =
+      zero ? static_cast<std::size_t>(static_cast<const unsigned char*>(zero) - field) : fieldSize;
+  if (terminated) *terminated = zero != nullptr;
+  return std::string(reinterpret_cast<const char*>(field), length);
+}
+
+void PutText(unsigned char* field, std::size_t fieldSize, const std::string& text, bool mayFill) {
+  // The field is already zero; a text that fits keeps a terminating zero.
+  const std::size_t room = mayFill ? fieldSize : fieldSize - 1;
+  std::memcpy(field, text.data(), std::min(text.size(), room));
+}
+
+// The version number as a decimal conversion reads it from the 4 version
+// bytes: optional blanks and sign, then digits, stopping at anything else or
+// at the end of the field.
+long VersionNumber(const unsigned char* field) {
+  std::size_t i = 0;
+  while (i < 4 && (field[i] == ' ' || (field[i] >= '\t' && field[i] <= '\r'))) ++i;
+  bool negative = false;
+  if (i < 4 && (field[i] == '+' || field[i] == '-')) {
+    negative = field[i] == '-';
+    ++i;
+  }
+  long value = 0;
+  for (; i < 4 && field[i] >= '0' && field[i] <= '9'; ++i) value = value * 10 + (field[i] - '0');
+  return negative ? -value : value;
+}
+
+FileRecord ParseRecord(const unsigned char* rec, const std::string& folder) {
+  FileRecord entry;
+  bool nameTerminated = false;
+  entry.folder = folder;
+  entry.name = TextInField(rec + kNameOffset, kNameField, &nameTerminated);
+  entry.path = folder + "/" + entry.name;
+  entry.date = TextInField(rec + kDateOffset, kDateField);
+  entry.size = static_cast<std::int32_t>(GetU32(rec + kSizeOffset));
+  entry.width = static_cast<std::int32_t>(GetU32(rec + kWidthOffset));
+  entry.height = static_cast<std::int32_t>(GetU32(rec + kHeightOffset));
+  entry.digest = TextInField(rec + kDigestOffset, kDigestField);
+  const unsigned char* p = rec + kGridOffset;
+  for (SignatureCell& cell : entry.grid) {
+    cell.meanY = GetDouble(p);
+    cell.meanCb = GetDouble(p + 8);
+    cell.meanCr = GetDouble(p + 16);
+    cell.sdevY = GetDouble(p + 24);
+    cell.sdevCb = GetDouble(p + 32);
+    cell.sdevCr = GetDouble(p + 40);
+    p += 48;
+  }
+  // A name that fills its field may be the cut-off start of a longer one:
+  // it must never stand for a file, whatever the file is called.
+  if (!nameTerminated) entry.width = 0;
+  return entry;
+}
+
+void FormatRecord(const FileRecord& entry, unsigned char* rec) {
+  std::memset(rec, 0, kCacheRecordSize);
+  PutText(rec + kNameOffset, kNameField, entry.name, true);
+  PutText(rec + kDateOffset, kDateField, entry.date, false);
+  PutU32(rec + kSizeOffset, static_cast<std::uint32_t>(entry.size));
+  PutU32(rec + kWidthOffset, static_cast<std::uint32_t>(entry.width));
+  PutU32(rec + kHeightOffset, static_cast<std::uint32_t>(entry.height));
+  PutText(rec + kDigestOffset, kDigestField, entry.digest, false);
+  unsigned char* p = rec + kGridOffset;
+  for (const SignatureCell& cell : entry.grid) {
+    PutDouble(p, cell.meanY);
+    PutDouble(p + 8, cell.meanCb);
+    PutDouble(p + 16, cell.meanCr);
+    PutDouble(p + 24, cell.sdevY);
+    PutDouble(p + 32, cell.sdevCb);
+    PutDouble(p + 40, cell.sdevCr);
+    p += 48;
+  }
+}
+
+// A new file next to `cachePath`, created exclusively with `mode`. Returns
+// the open descriptor and its path, or -1.
+int CreateTemporary(const std::string& cachePath, mode_t mode, std::string& tempPath) {
+  static std::atomic<unsigned> counter{0};
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    tempPath = cachePath + "." + std::to_string(::getpid()) + "." +
+               std::to_string(counter.fetch_add(1)) + ".tmp";
+    const int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (fd >= 0) return fd;
+    if (errno != EEXIST) return -1;
+  }
+  return -1;
+}
+
+}  // namespace
+
+std::string CachePathFor(const std::string& folder) { return folder + "/" + kCacheFileName; }
+
+bool IsReusableEntry(const FileRecord& entry) {
+  return entry.width > 0 && entry.height >= 0 && IsDigestText(entry.digest);
+}
+
+int ReadCacheFile(const std::string& cachePath, const std::string& folder, FileList& entries,
+                  std::size_t maxRecords) {
+  // O_NOFOLLOW: never read through a symbolic link; O_NONBLOCK: a FIFO put
+  // in the file's place must not hang the search (it is refused below).
+  Fd file(::open(cachePath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (file.get() < 0) return -1;
+  struct stat st;
+  if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+
+  unsigned char header[kCacheHeaderSize];
+  if (ReadFull(file.get(), header, sizeof header) != static_cast<std::int64_t>(sizeof header)) return -1;
+  if (std::memcmp(header, kMagic, sizeof kMagic) != 0) return -1;
+  if (VersionNumber(header + 4) < kCacheVersion) return -1;
+
+  FileList read;
+  std::vector<unsigned char> chunk(kCacheRecordSize * kRecordsPerChunk);
+  while (read.size() < maxRecords) {
+    const std::int64_t got = ReadFull(file.get(), chunk.data(), chunk.size());
+    if (got <= 0) break;
+    const std::size_t records =
+        std::min(static_cast<std::size_t>(got) / kCacheRecordSize, maxRecords - read.size());
+    for (std::size_t i = 0; i < records; ++i) {
+      read.push_back(ParseRecord(chunk.data() + i * kCacheRecordSize, folder));
+    }
+    // A short chunk is the end of the file (or a read error): a partial
+    // record there is ignored.
+    if (static_cast<std::size_t>(got) < chunk.size()) break;
+  }
+  entries = std::move(read);
+  return 0;
+}
+
+int WriteCacheFile(const std::string& cachePath, const FileList& entries) {
+  mode_t mode = 0666;  // narrowed by the umask for a new file
+  bool keepMode = false;
+  struct stat st;
+  if (::lstat(cachePath.c_str(), &st) == 0) {
+    // Only a regular file is replaced; a read-only one is the user's choice
+    // (a rename would replace it regardless of its permissions).
+    if (!S_ISREG(st.st_mode)) return -1;
+    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(cachePath.c_str(), W_OK) != 0) {
+      return -1;
+    }
+    mode = st.st_mode & 07777;
+    keepMode = true;
+  }
+
+  std::string tempPath;
+  Fd file(CreateTemporary(cachePath, mode, tempPath));
+  if (file.get() < 0) return -1;
+  if (keepMode) ::fchmod(file.get(), mode);
+
+  bool ok = true;
+  std::vector<unsigned char> chunk;
+  chunk.reserve(kCacheHeaderSize + kCacheRecordSize * kRecordsPerChunk);
+  chunk.insert(chunk.end(), kMagic, kMagic + sizeof kMagic);
+  chunk.insert(chunk.end(), kVersionText, kVersionText + sizeof kVersionText);
+  for (std::size_t i = 0; i < entries.size() && ok; ++i) {
+    const std::size_t at = chunk.size();
+    chunk.resize(at + kCacheRecordSize);
+    FormatRecord(entries[i], chunk.data() + at);
+    if (chunk.size() + kCacheRecordSize > chunk.capacity()) {
+      ok = WriteFull(file.get(), chunk.data(), chunk.size());
+      chunk.clear();
+    }
+  }
+  if (ok && !chunk.empty()) ok = WriteFull(file.get(), chunk.data(), chunk.size());
+  ok = file.Close() && ok;
+  if (!ok || ::rename(tempPath.c_str(), cachePath.c_str()) != 0) {
+    ::unlink(tempPath.c_str());
+    return -1;
+  }
+  return 0;
+}
+
+}  // namespace norvane

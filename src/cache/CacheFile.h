@@ -1,0 +1,62 @@
+// The per-folder signature cache file "_cache.nrv": an 8-byte header ("NRV",
+// zero, "103", zero) followed by 1120-byte records, one per image file of the
+// folder. Little-endian integers, doubles stored verbatim, texts zero-ended
+// and zero-filled. There is no count: a reader takes every complete record.
+//
+// Record layout (offsets within the record):
+//     0  256  name, zero-ended
+//   256   20  date text, zero-ended
+//   276    4  size (low 32 bits)
+//   280    4  width (0: no valid signature)
+//   284    4  height
+//   288   64  digest text, zero-ended
+//   352  768  grid: 16 cells x 6 doubles
+//
+// The file is untrusted input: it may be damaged, foreign, stale or planted.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "scan/FileRecord.h"
+
+namespace norvane {
+
+inline constexpr char kCacheFileName[] = "_cache.nrv";
+inline constexpr std::size_t kCacheHeaderSize = 8;
+inline constexpr std::size_t kCacheRecordSize = 1120;
+inline constexpr int kCacheVersion = 103;
+// Records read from one file at most: far more image files than a real
+// folder holds, and a bound on the memory a planted giant file can claim
+// (each entry takes about a kilobyte). Records beyond it are ignored, which
+// only means that their files are decoded again.
+inline constexpr std::size_t kMaxCacheRecords = std::size_t{1} << 18;
+
+// folder + "/_cache.nrv"
+std::string CachePathFor(const std::string& folder);
+
+// Replaces `entries` with the records of the cache file at `cachePath`; each
+// entry gets `folder` and the path folder + "/" + name. Returns 0 when the
+// header was accepted (even with no records) and -1 otherwise, leaving
+// `entries` as it was. Only a regular file is read: a symbolic link, FIFO,
+// device or folder under that name is refused without opening it for long.
+// A partial record at the end is ignored. Texts are taken within their
+// fields only; a name field without its terminating zero yields an entry
+// that can never be reused (its width is set to 0). At most `maxRecords`
+// records are taken.
+int ReadCacheFile(const std::string& cachePath, const std::string& folder, FileList& entries,
+                  std::size_t maxRecords = kMaxCacheRecords);
+
+// Writes `entries` as a complete cache file: to a new temporary file in the
+// same folder, renamed over `cachePath` once written, so that a reader never
+// sees a half-written file in its place. Returns 0, or -1 when nothing was
+// replaced: the folder is not writable, the write failed, or an existing
+// `cachePath` is not a regular file or is read-only (those are left alone).
+// A name of 256 bytes or more fills its field without terminator.
+int WriteCacheFile(const std::string& cachePath, const FileList& entries);
+
+// Whether a cache entry may stand in for decoding its file: a computed
+// signature (width above 0, height not negative) with a well-formed digest.
+bool IsReusableEntry(const FileRecord& entry);
+
+}  // namespace norvane

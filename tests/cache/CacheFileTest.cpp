@@ -1,0 +1,319 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <string>
+
+#include "cache/CacheFile.h"
+#include "support/TempDir.h"
+
+namespace norvane {
+namespace {
+
+using test::Bytes;
+using test::TempDir;
+
+const std::string kDigest = "0123456789abcdef0123456789abcdef";
+
+// The magic and a version field of four bytes, zero-filled after the text.
+Bytes Header(const std::string& version = "103") {
+  Bytes out = {'N', 'R', 'V', 0};
+  for (std::size_t i = 0; i < 4; ++i) out.push_back(i < version.size() ? version[i] : 0);
+  return out;
+}
+
+// One record laid out by hand, independently of the writer.
+Bytes HandRecord(const std::string& name, const std::string& date, std::uint32_t size, std::int32_t width,
+                 std::int32_t height, const std::string& digest, double gridValue) {
+  Bytes rec(1120, 0);
+  std::memcpy(rec.data(), name.data(), std::min<std::size_t>(name.size(), 256));
+  std::memcpy(rec.data() + 256, date.data(), std::min<std::size_t>(date.size(), 20));
+  Bytes ints;
+  test::PutU32(ints, size);
+  test::PutI32(ints, width);
+  test::PutI32(ints, height);
+  std::memcpy(rec.data() + 276, ints.data(), 12);
+  std::memcpy(rec.data() + 288, digest.data(), std::min<std::size_t>(digest.size(), 64));
+  const auto bits = std::bit_cast<std::uint64_t>(gridValue);
+  for (int d = 0; d < 96; ++d) {
+    for (int b = 0; b < 8; ++b) rec[352 + d * 8 + b] = static_cast<std::uint8_t>(bits >> (8 * b));
+  }
+  return rec;
+}
+
+Bytes FileOf(const Bytes& header, std::initializer_list<Bytes> records) {
+  Bytes out = header;
+  for (const Bytes& r : records) out.insert(out.end(), r.begin(), r.end());
+  return out;
+}
+
+FileRecord Entry(const std::string& name, int seed) {
+  FileRecord e;
+  e.name = name;
+  e.date = "2024/02/29 23:59:0" + std::to_string(seed % 10);
+  e.size = 1000 + seed;
+  e.width = 640 + seed;
+  e.height = 480;
+  e.digest = kDigest;
+  double v = 0.1 * seed;
+  for (SignatureCell& c : e.grid) {
+    c = {v, -v, v / 3, v * v, 1 / (v + 1), -0.0};
+    v += 1.25;
+  }
+  return e;
+}
+
+bool SameBits(double a, double b) { return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b); }
+
+TEST(ReadCacheFile, HeaderAndRecordCounting) {
+  TempDir dir;
+  const std::string path = dir.File("_cache.nrv");
+  FileList entries = {Entry("old.jpg", 1)};
+
+  test::WriteFile(path, Header());
+  EXPECT_EQ(ReadCacheFile(path, dir.path(), entries), 0);
+  EXPECT_TRUE(entries.empty());
+
+  // Three whole records and a torn fourth.
+  Bytes file = FileOf(Header(), {HandRecord("a.jpg", "2020/01/01 00:00:00", 1, 2, 3, kDigest, 1.0),
+                                 HandRecord("b.jpg", "2020/01/01 00:00:01", 4, 5, 6, kDigest, 2.0),
+                                 HandRecord("c.jpg", "2020/01/01 00:00:02", 7, 8, 9, kDigest, 3.0)});
+  const Bytes torn = HandRecord("d.jpg", "x", 1, 1, 1, kDigest, 4.0);
+  file.insert(file.end(), torn.begin(), torn.begin() + 500);
+  ASSERT_EQ(file.size(), 8u + 1120 * 3 + 500);
+  test::WriteFile(path, file);
+  ASSERT_EQ(ReadCacheFile(path, dir.path(), entries), 0);
+  ASSERT_EQ(entries.size(), 3u);
+  EXPECT_EQ(entries[1].name, "b.jpg");
+  EXPECT_EQ(entries[1].folder, dir.path());
+  EXPECT_EQ(entries[1].path, dir.path() + "/b.jpg");
+  EXPECT_EQ(entries[1].date, "2020/01/01 00:00:01");
+  EXPECT_EQ(entries[1].size, 4);
+  EXPECT_EQ(entries[1].width, 5);
+  EXPECT_EQ(entries[1].height, 6);
+  EXPECT_EQ(entries[1].digest, kDigest);
+  EXPECT_EQ(entries[2].grid[15].sdevCr, 3.0);
+
+  // More records than one read chunk holds.
+  Bytes many = Header();
+  for (int i = 0; i < 150; ++i) {
+    const Bytes r = HandRecord("f" + std::to_string(1000 + i), "d", i, 1, 1, kDigest, i);
+    many.insert(many.end(), r.begin(), r.end());
+  }
+  test::WriteFile(path, many);
+  ASSERT_EQ(ReadCacheFile(path, dir.path(), entries), 0);
+  ASSERT_EQ(entries.size(), 150u);
+  EXPECT_EQ(entries[149].name, "f1149");
+  EXPECT_EQ(entries[149].grid[0].meanY, 149.0);
+  // A limit on the records taken, here across a chunk boundary.
+  ASSERT_EQ(ReadCacheFile(path, dir.path(), entries, 70), 0);
+  ASSERT_EQ(entries.size(), 70u);
+  EXPECT_EQ(entries[69].name, "f1069");
+}
+
+TEST(ReadCacheFile, RejectedHeadersLeaveTheList) {
+  TempDir dir;
+  const std::string path = dir.File("_cache.nrv");
+  const Bytes rec = HandRecord("a.jpg", "d", 1, 1, 1, kDigest, 1.0);
+  struct Case {
+    Bytes header;
+    int expected;
+  } cases[] = {
+      {Header("104"), 0},
+      {Header("999"), 0},
+      {Header("102"), -1},
+      {Header("abc"), -1},
+      {{'N', 'R', 'V', 'X', '1', '0', '3', 0}, -1},
+      {{'N', 'R', 'W', 0, '1', '0', '3', 0}, -1},
+      {{'N', 'R', 'V', 0, '1', '0'}, -1},  // short header
+      {{}, -1},
+  };
+  for (const Case& c : cases) {
+    FileList entries = {Entry("kept.jpg", 1)};
+    test::WriteFile(path, FileOf(c.header, {rec}));
+    EXPECT_EQ(ReadCacheFile(path, dir.path(), entries), c.expected);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].name, c.expected == 0 ? "a.jpg" : "kept.jpg");
+  }
+  FileList entries;
+  EXPECT_EQ(ReadCacheFile(dir.File("missing"), dir.path(), entries), -1);
+}
+
+TEST(ReadCacheFile, TextsStayWithinTheirFields) {
+  TempDir dir;
+  const std::string path = dir.File("_cache.nrv");
+  // A name filling all 256 bytes, a date filling all 20 and a digest filling
+  // all 64: nothing spills into the next field or record.
+  Bytes full = HandRecord(std::string(256, 'n'), std::string(20, '9'), 1, 7, 7, std::string(64, 'a'), 1.0);
+  const Bytes next = HandRecord("z.jpg", "2021/01/01 00:00:00", 2, 3, 4, kDigest, 2.0);
+  test::WriteFile(path, FileOf(Header(), {full, next}));
+  FileList entries;
+  ASSERT_EQ(ReadCacheFile(path, dir.path(), entries), 0);
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].name, std::string(256, 'n'));
+  EXPECT_EQ(entries[0].date, std::string(20, '9'));
+  EXPECT_EQ(entries[0].digest, std::string(64, 'a'));
+  // The cut-off name can never be reused for any file.
+  EXPECT_EQ(entries[0].width, 0);
+  EXPECT_FALSE(IsReusableEntry(entries[0]));
+  EXPECT_EQ(entries[1].name, "z.jpg");
+  EXPECT_TRUE(IsReusableEntry(entries[1]));
+}
+
+TEST(WriteCacheFile, ExactLayoutWithZeroPadding) {
+  TempDir dir;
+  const std::string path = dir.File("_cache.nrv");
+  EXPECT_EQ(WriteCacheFile(path, {}), 0);
+  EXPECT_EQ(test::ReadFile(path), Header());
+
+  FileList entries = {Entry("a.jpg", 1), Entry("\xe7\x94\xbb\xe5\x83\x8f.jpg", 2), Entry("c.bmp", 3)};
+  entries[1].width = -5;
+  entries[2].digest.clear();
+  ASSERT_EQ(WriteCacheFile(path, entries), 0);
+  const Bytes file = test::ReadFile(path);
+  ASSERT_EQ(file.size(), 8u + 1120 * 3);
+  EXPECT_TRUE(std::equal(file.begin(), file.begin() + 8, Header().begin()));
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const FileRecord& e = entries[i];
+    Bytes expected = HandRecord(e.name, e.date, static_cast<std::uint32_t>(e.size), e.width, e.height, e.digest, 0);
+    // The grid part is checked through the round trip; compare the rest.
+    EXPECT_TRUE(std::equal(expected.begin(), expected.begin() + 352, file.begin() + 8 + 1120 * i)) << i;
+  }
+  // A name too long for its field fills it, without running into the date.
+  FileList longName = {Entry(std::string(300, 'x'), 4)};
+  ASSERT_EQ(WriteCacheFile(path, longName), 0);
+  const Bytes one = test::ReadFile(path);
+  ASSERT_EQ(one.size(), 8u + 1120);
+  EXPECT_EQ(one[8 + 255], 'x');
+  EXPECT_EQ(one[8 + 256], '2');  // first byte of the date
+}
+
+TEST(WriteCacheFile, RoundTripKeepsEveryBit) {
+  TempDir dir;
+  const std::string path = dir.File("_cache.nrv");
+  FileList entries = {Entry("a.jpg", 1), Entry("b.jpg", 2)};
+  const double odd[] = {std::numeric_limits<double>::quiet_NaN(), -std::numeric_limits<double>::quiet_NaN(),
+                        std::bit_cast<double>(std::uint64_t{0x7ff0000000000123}),  // signalling NaN payload
+                        std::numeric_limits<double>::infinity(), std::numeric_limits<double>::denorm_min(),
+                        -0.0, 1e308, 0.1 + 0.2};
+  int k = 0;
+  for (SignatureCell& c : entries[1].grid) {
+    c.meanY = odd[k++ % 8];
+    c.sdevCb = odd[k++ % 8];
+  }
+  ASSERT_EQ(WriteCacheFile(path, entries), 0);
+  FileList back;
+  ASSERT_EQ(ReadCacheFile(path, "/some/folder", back), 0);
+  ASSERT_EQ(back.size(), entries.size());
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    EXPECT_EQ(back[i].name, entries[i].name);
+    EXPECT_EQ(back[i].date, entries[i].date);
+    EXPECT_EQ(back[i].size, entries[i].size);
+    EXPECT_EQ(back[i].width, entries[i].width);
+    EXPECT_EQ(back[i].height, entries[i].height);
+    EXPECT_EQ(back[i].digest, entries[i].digest);
+    EXPECT_EQ(back[i].path, "/some/folder/" + entries[i].name);
+    for (int c = 0; c < kGridCells; ++c) {
+      const SignatureCell& a = back[i].grid[c];
+      const SignatureCell& b = entries[i].grid[c];
+      EXPECT_TRUE(SameBits(a.meanY, b.meanY) && SameBits(a.meanCb, b.meanCb) && SameBits(a.meanCr, b.meanCr) &&
+                  SameBits(a.sdevY, b.sdevY) && SameBits(a.sdevCb, b.sdevCb) && SameBits(a.sdevCr, b.sdevCr))
+          << "entry " << i << " cell " << c;
+    }
+  }
+}
+
+TEST(WriteCacheFile, ReplacesOnlyWhatItMay) {
+  TempDir dir;
+  const std::string path = dir.File("_cache.nrv");
+  const FileList entries = {Entry("a.jpg", 1)};
+
+  // Replacing an existing file keeps its permissions and leaves no
+  // temporary file behind.
+  test::WriteFile(path, Bytes{1, 2, 3});
+  ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+  ASSERT_EQ(WriteCacheFile(path, entries), 0);
+  struct stat st;
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(test::ReadFile(path).size(), 8u + 1120);
+  int files = 0;
+  for (const auto& item : std::filesystem::directory_iterator(dir.path())) {
+    (void)item;
+    ++files;
+  }
+  EXPECT_EQ(files, 1);
+
+  // A read-only cache file is left as it is.
+  const Bytes readOnly = {9, 9, 9};
+  test::WriteFile(path, readOnly);
+  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+  EXPECT_EQ(WriteCacheFile(path, entries), -1);
+  EXPECT_EQ(test::ReadFile(path), readOnly);
+  ::chmod(path.c_str(), 0644);
+  ::unlink(path.c_str());
+
+  // A symbolic link is neither followed nor replaced, for reading or writing.
+  const std::string target = dir.File("target");
+  test::WriteFile(target, FileOf(Header(), {HandRecord("a.jpg", "d", 1, 1, 1, kDigest, 1.0)}));
+  ASSERT_EQ(::symlink(target.c_str(), path.c_str()), 0);
+  FileList read;
+  EXPECT_EQ(ReadCacheFile(path, dir.path(), read), -1);
+  EXPECT_TRUE(read.empty());
+  EXPECT_EQ(WriteCacheFile(path, entries), -1);
+  struct stat lst;
+  ASSERT_EQ(::lstat(path.c_str(), &lst), 0);
+  EXPECT_TRUE(S_ISLNK(lst.st_mode));
+  EXPECT_EQ(test::ReadFile(target).size(), 8u + 1120);
+  ::unlink(path.c_str());
+
+  // A FIFO is refused at once instead of blocking the search.
+  ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
+  EXPECT_EQ(ReadCacheFile(path, dir.path(), read), -1);
+  EXPECT_EQ(WriteCacheFile(path, entries), -1);
+  ASSERT_EQ(::lstat(path.c_str(), &lst), 0);
+  EXPECT_TRUE(S_ISFIFO(lst.st_mode));
+  ::unlink(path.c_str());
+
+  // A folder that does not exist: nothing to write into.
+  EXPECT_EQ(WriteCacheFile(dir.File("missing/_cache.nrv"), entries), -1);
+}
+
+TEST(WriteCacheFile, ReadOnlyFolderFailsQuietly) {
+  if (::geteuid() == 0) GTEST_SKIP() << "folder permissions do not bind the superuser";
+  TempDir dir;
+  const std::string path = dir.File("_cache.nrv");
+  const Bytes previous = FileOf(Header(), {HandRecord("a.jpg", "d", 1, 1, 1, kDigest, 1.0)});
+  test::WriteFile(path, previous);
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
+  EXPECT_EQ(WriteCacheFile(path, {Entry("b.jpg", 2)}), -1);
+  ::chmod(dir.path().c_str(), 0755);
+  EXPECT_EQ(test::ReadFile(path), previous);
+}
+
+TEST(IsReusableEntry, OnlyComputedSignaturesWithAWellFormedDigest) {
+  FileRecord e = Entry("a.jpg", 1);
+  EXPECT_TRUE(IsReusableEntry(e));
+  e.height = 0;
+  EXPECT_TRUE(IsReusableEntry(e));
+  const auto broken = [&](auto change) {
+    FileRecord copy = Entry("a.jpg", 1);
+    change(copy);
+    return !IsReusableEntry(copy);
+  };
+  EXPECT_TRUE(broken([](FileRecord& r) { r.width = 0; }));
+  EXPECT_TRUE(broken([](FileRecord& r) { r.width = -1; }));
+  EXPECT_TRUE(broken([](FileRecord& r) { r.height = -1; }));
+  EXPECT_TRUE(broken([](FileRecord& r) { r.digest.clear(); }));
+  EXPECT_TRUE(broken([](FileRecord& r) { r.digest[0] = 'A'; }));
+  EXPECT_TRUE(broken([](FileRecord& r) { r.digest.pop_back(); }));
+}
+
+}  // namespace
+}  // namespace norvane

@@ -1,0 +1,324 @@
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "cache/CacheFile.h"
+#include "cache/FolderSignatureStore.h"
+#include "signature/PixelDigest.h"
+#include "support/TempDir.h"
+
+namespace norvane {
+namespace {
+
+using test::TempDir;
+
+struct FileState {
+  std::string name;
+  std::int32_t size = 100;
+  std::string date = "2023/05/01 12:00:00";
+};
+
+// What the folder scan would hand over: one record per file, width 0.
+FileList Group(const std::string& folder, const std::vector<FileState>& files) {
+  FileList group;
+  for (const FileState& f : files) {
+    FileRecord r;
+    r.index = static_cast<std::int32_t>(group.size()) + 10;
+    r.folder = folder;
+    r.name = f.name;
+    r.path = folder + "/" + f.name;
+    r.size = f.size;
+    r.date = f.date;
+    group.push_back(r);
+  }
+  return group;
+}
+
+// The signature a decode of the file in its current state yields.
+std::string SignatureDigest(const FileRecord& r) {
+  const std::string key = r.name + "|" + r.date + "|" + std::to_string(r.size);
+  char out[kDigestTextLength + 1];
+  PixelDigester().HexDigest(reinterpret_cast<const std::uint8_t*>(key.data()), key.size(), out);
+  return out;
+}
+
+// Stands in for the search run's per-file step: "decodes" by deriving a
+// signature from the file's name and state, counts what it was asked to do,
+// and can fail some files or have a stop requested after some steps.
+struct FakeStep {
+  std::set<std::string> undecodable;
+  int stopAfterSteps = -1;  // the stop arrives while this step drains messages
+  bool stopRequested = false;
+  int steps = 0;
+  std::vector<std::string> decoded;
+  std::vector<std::string> confirmed;
+
+  int operator()(FileRecord& r, bool listUpdate, bool display, bool compute) {
+    EXPECT_TRUE(listUpdate);
+    EXPECT_EQ(display, compute);
+    if (stopRequested) return kStepStopped;
+    int status = kStepDone;
+    if (compute) {
+      decoded.push_back(r.name);
+      EXPECT_EQ(r.width, 0);
+      if (undecodable.count(r.name)) {
+        status = kStepFailed;
+      } else {
+        r.width = 40 + static_cast<int>(r.name.size());
+        r.height = 30;
+        r.digest = SignatureDigest(r);
+        r.grid[5].meanY = r.size;
+      }
+    } else {
+      confirmed.push_back(r.name);
+      EXPECT_GT(r.width, 0);
+    }
+    if (++steps == stopAfterSteps) stopRequested = true;
+    return status;
+  }
+};
+
+FolderSignatureStore StoreFor(FakeStep& fake) {
+  return FolderSignatureStore([&fake](FileRecord& r, bool l, bool d, bool c) { return fake(r, l, d, c); });
+}
+
+FileList CacheOf(const TempDir& dir) {
+  FileList entries;
+  EXPECT_EQ(ReadCacheFile(dir.File("_cache.nrv"), dir.path(), entries), 0);
+  return entries;
+}
+
+std::vector<std::string> Names(const FileList& list) {
+  std::vector<std::string> names;
+  for (const FileRecord& r : list) names.push_back(r.name);
+  return names;
+}
+
+void ExpectComputed(const FileRecord& r) {
+  EXPECT_GT(r.width, 0) << r.name;
+  EXPECT_EQ(r.digest, SignatureDigest(r)) << r.name;
+  EXPECT_EQ(r.grid[5].meanY, r.size) << r.name;
+}
+
+using Strings = std::vector<std::string>;
+
+TEST(FolderSignatureStore, FirstSearchComputesAllAndSecondReusesAll) {
+  TempDir dir;
+  const std::vector<FileState> files = {{"B.jpg"}, {"a.jpg"}, {"a2.bmp"}, {"\xe7\x8c\xab.png"}};
+  FakeStep first;
+  FileList group = Group(dir.path(), files);
+  EXPECT_EQ(StoreFor(first).Update(group, true), 0);
+  EXPECT_EQ(first.decoded, Names(group));
+  for (const FileRecord& r : group) ExpectComputed(r);
+  const FileList cached = CacheOf(dir);
+  EXPECT_EQ(Names(cached), Names(group));
+  const auto bytes = test::ReadFile(dir.File("_cache.nrv"));
+
+  FakeStep second;
+  FileList again = Group(dir.path(), files);
+  StoreFor(second).Update(again, true);
+  EXPECT_TRUE(second.decoded.empty());
+  EXPECT_EQ(second.confirmed, Names(again));
+  for (std::size_t i = 0; i < again.size(); ++i) {
+    ExpectComputed(again[i]);
+    EXPECT_EQ(again[i].height, 30);
+    EXPECT_EQ(again[i].index, group[i].index);
+  }
+  EXPECT_EQ(test::ReadFile(dir.File("_cache.nrv")), bytes);
+}
+
+TEST(FolderSignatureStore, ChangedDeletedAndAddedFiles) {
+  TempDir dir;
+  FakeStep first;
+  FileList group = Group(dir.path(), {{"a.jpg"}, {"b.jpg"}, {"c.jpg"}, {"d.jpg"}, {"e.jpg"}});
+  StoreFor(first).Update(group, true);
+
+  // b grew, the date text of c changed, d is gone, bb and f are new.
+  FakeStep second;
+  FileList now = Group(dir.path(), {{"a.jpg"},
+                                    {"b.jpg", 101},
+                                    {"bb.jpg"},
+                                    {"c.jpg", 100, "2023/05/01 13:00:00"},
+                                    {"e.jpg"},
+                                    {"f.jpg"}});
+  StoreFor(second).Update(now, true);
+  EXPECT_EQ(second.decoded, (Strings{"b.jpg", "bb.jpg", "c.jpg", "f.jpg"}));
+  EXPECT_EQ(second.confirmed, (Strings{"a.jpg", "e.jpg"}));
+  for (const FileRecord& r : now) ExpectComputed(r);
+  const FileList cached = CacheOf(dir);
+  EXPECT_EQ(Names(cached), Names(now));
+  for (std::size_t i = 0; i < now.size(); ++i) {
+    EXPECT_EQ(cached[i].size, now[i].size);
+    EXPECT_EQ(cached[i].date, now[i].date);
+    EXPECT_EQ(cached[i].digest, now[i].digest);
+  }
+}
+
+TEST(FolderSignatureStore, MergeDropsEntriesOfOtherFiles) {
+  TempDir dir;
+  FakeStep seed;
+  FileList old = Group(dir.path(), {{"b.jpg"}, {"c.jpg"}, {"e.jpg"}});
+  StoreFor(seed).Update(old, true);
+
+  FakeStep fake;
+  FileList group = Group(dir.path(), {{"a.jpg"}, {"c.jpg"}, {"d.jpg"}});
+  StoreFor(fake).Update(group, true);
+  EXPECT_EQ(fake.decoded, (Strings{"a.jpg", "d.jpg"}));
+  EXPECT_EQ(fake.confirmed, (Strings{"c.jpg"}));
+  EXPECT_EQ(Names(CacheOf(dir)), (Strings{"a.jpg", "c.jpg", "d.jpg"}));
+
+  // A new name that differs only in letter case is another file.
+  FakeStep renamed;
+  FileList upper = Group(dir.path(), {{"A.jpg"}, {"c.jpg"}, {"d.jpg"}});
+  StoreFor(renamed).Update(upper, true);
+  EXPECT_EQ(renamed.decoded, (Strings{"A.jpg"}));
+  EXPECT_EQ(Names(CacheOf(dir)), (Strings{"A.jpg", "c.jpg", "d.jpg"}));
+}
+
+TEST(FolderSignatureStore, CacheDisabledComputesAllAndStillWrites) {
+  TempDir dir;
+  const std::vector<FileState> files = {{"a.jpg"}, {"b.jpg"}};
+  FakeStep first;
+  FileList group = Group(dir.path(), files);
+  StoreFor(first).Update(group, true);
+
+  FakeStep off;
+  off.undecodable = {"a.jpg"};
+  FileList again = Group(dir.path(), files);
+  StoreFor(off).Update(again, false);
+  EXPECT_EQ(off.decoded, Names(again));
+  // The rewritten file holds the fresh results, the failed decode included.
+  FileList cached = CacheOf(dir);
+  ASSERT_EQ(cached.size(), 2u);
+  EXPECT_EQ(cached[0].width, 0);
+  EXPECT_EQ(cached[1].digest, again[1].digest);
+
+  // Turned on again: the file that failed is decoded again, the other reused.
+  FakeStep on;
+  FileList third = Group(dir.path(), files);
+  StoreFor(on).Update(third, true);
+  EXPECT_EQ(on.decoded, (Strings{"a.jpg"}));
+  EXPECT_EQ(on.confirmed, (Strings{"b.jpg"}));
+}
+
+TEST(FolderSignatureStore, UntrustworthyEntriesAreRecomputed) {
+  TempDir dir;
+  const std::string path = dir.File("_cache.nrv");
+  FileList group = Group(dir.path(), {{"a.jpg"}, {"b.jpg"}, {"c.jpg"}, {"d.jpg"}});
+  // Entries matching name, date and size, but not fit for reuse.
+  FileList planted = group;
+  for (FileRecord& e : planted) {
+    e.width = 10;
+    e.digest = SignatureDigest(e);
+  }
+  planted[0].digest[3] = 'F';     // not lower-case hex
+  planted[1].height = -1;         // impossible height
+  planted[2].digest.resize(31);   // too short
+  ASSERT_EQ(WriteCacheFile(path, planted), 0);
+  FakeStep fake;
+  StoreFor(fake).Update(group, true);
+  EXPECT_EQ(fake.decoded, (Strings{"a.jpg", "b.jpg", "c.jpg"}));
+  EXPECT_EQ(fake.confirmed, (Strings{"d.jpg"}));
+}
+
+TEST(FolderSignatureStore, OutOfOrderEntriesAreNeverReusedForAnotherName) {
+  TempDir dir;
+  const std::string path = dir.File("_cache.nrv");
+  FileList group = Group(dir.path(), {{"a.jpg"}, {"b.jpg"}, {"c.jpg"}, {"d.jpg"}});
+  FileList valid = group;
+  for (FileRecord& e : valid) {
+    e.width = 10;
+    e.digest = SignatureDigest(e);
+  }
+  // c, a, d, b: the merge can use c and d only.
+  ASSERT_EQ(WriteCacheFile(path, {valid[2], valid[0], valid[3], valid[1]}), 0);
+  FakeStep fake;
+  StoreFor(fake).Update(group, true);
+  EXPECT_EQ(fake.decoded, (Strings{"a.jpg", "b.jpg"}));
+  EXPECT_EQ(fake.confirmed, (Strings{"c.jpg", "d.jpg"}));
+  for (const FileRecord& r : group) EXPECT_EQ(r.digest, SignatureDigest(r)) << r.name;
+  EXPECT_EQ(Names(CacheOf(dir)), Names(group));
+}
+
+TEST(FolderSignatureStore, StopKeepsWhatIsValid) {
+  TempDir dir;
+  const std::string path = dir.File("_cache.nrv");
+  // Cache: a valid, b stale (size changed since), d valid, x for a file
+  // that is gone but is not reached before the stop.
+  FileList seed = Group(dir.path(), {{"a.jpg"}, {"b.jpg", 50}, {"d.jpg"}, {"x.jpg"}});
+  for (FileRecord& e : seed) {
+    e.width = 10;
+    e.digest = SignatureDigest(e);
+  }
+  ASSERT_EQ(WriteCacheFile(path, seed), 0);
+
+  // The stop arrives while the step of b drains messages; c is refused.
+  FakeStep fake;
+  fake.stopAfterSteps = 2;
+  FileList group = Group(dir.path(), {{"a.jpg"}, {"b.jpg"}, {"c.jpg"}, {"d.jpg"}, {"e.jpg"}});
+  StoreFor(fake).Update(group, true);
+  EXPECT_EQ(fake.decoded, (Strings{"b.jpg"}));
+  EXPECT_EQ(fake.confirmed, (Strings{"a.jpg"}));
+
+  const FileList cached = CacheOf(dir);
+  ASSERT_EQ(Names(cached), (Strings{"a.jpg", "b.jpg", "c.jpg", "d.jpg", "x.jpg"}));
+  EXPECT_EQ(cached[0].digest, seed[0].digest);
+  EXPECT_EQ(cached[1].size, 100);  // brought up to date
+  EXPECT_EQ(cached[1].digest, group[1].digest);
+  EXPECT_EQ(cached[2].width, 0);   // the file at which the stop happened
+  EXPECT_EQ(cached[3].digest, seed[2].digest);
+  EXPECT_EQ(cached[4].digest, seed[3].digest);
+
+  // The next search reuses a, b and d and computes only c and e.
+  FakeStep next;
+  FileList again = Group(dir.path(), {{"a.jpg"}, {"b.jpg"}, {"c.jpg"}, {"d.jpg"}, {"e.jpg"}});
+  StoreFor(next).Update(again, true);
+  EXPECT_EQ(next.decoded, (Strings{"c.jpg", "e.jpg"}));
+  for (const FileRecord& r : again) EXPECT_EQ(r.digest, SignatureDigest(r)) << r.name;
+}
+
+TEST(FolderSignatureStore, StopWithoutACacheFileListsEveryFile) {
+  TempDir dir;
+  FakeStep fake;
+  fake.stopAfterSteps = 2;
+  FileList group = Group(dir.path(), {{"a.jpg"}, {"b.jpg"}, {"c.jpg"}, {"d.jpg"}});
+  StoreFor(fake).Update(group, true);
+  EXPECT_EQ(fake.decoded, (Strings{"a.jpg", "b.jpg"}));
+  const FileList cached = CacheOf(dir);
+  ASSERT_EQ(Names(cached), Names(group));
+  EXPECT_GT(cached[0].width, 0);
+  EXPECT_GT(cached[1].width, 0);
+  EXPECT_EQ(cached[2].width, 0);
+  EXPECT_EQ(cached[3].width, 0);
+
+  // A stop already pending before the first file: nothing computed, the
+  // valid entries survive.
+  FakeStep stopped;
+  stopped.stopRequested = true;
+  FileList again = Group(dir.path(), {{"a.jpg"}, {"b.jpg"}, {"c.jpg"}, {"d.jpg"}});
+  StoreFor(stopped).Update(again, true);
+  EXPECT_TRUE(stopped.decoded.empty());
+  const FileList after = CacheOf(dir);
+  ASSERT_EQ(after.size(), 4u);
+  EXPECT_EQ(after[0].digest, cached[0].digest);
+  EXPECT_EQ(after[1].digest, cached[1].digest);
+}
+
+TEST(FolderSignatureStore, OneStoreServesFolderAfterFolder) {
+  TempDir one, two;
+  FakeStep fake;
+  FolderSignatureStore store = StoreFor(fake);
+  FileList first = Group(one.path(), {{"a.jpg"}, {"b.jpg"}});
+  FileList second = Group(two.path(), {{"c.jpg"}});
+  store.Update(first, true);
+  store.Update(second, true);
+  EXPECT_EQ(store.cachePath(), two.path() + "/_cache.nrv");
+  EXPECT_EQ(Names(CacheOf(one)), (Strings{"a.jpg", "b.jpg"}));
+  EXPECT_EQ(Names(CacheOf(two)), (Strings{"c.jpg"}));
+  EXPECT_EQ(Names(store.entries()), (Strings{"c.jpg"}));
+}
+
+}  // namespace
+}  // namespace norvane

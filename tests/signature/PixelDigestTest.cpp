@@ -1,0 +1,90 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "image/DecodedImage.h"
+#include "signature/PixelDigest.h"
+
+namespace norvane {
+namespace {
+
+DecodedImage MakeImage(int width, int height, PixelKind kind, const std::vector<std::uint8_t>& bytes) {
+  DecodedImage image;
+  EXPECT_EQ(image.AllocatePixels(width, height, kind), LoadResult::LoadOk);
+  EXPECT_EQ(bytes.size(), image.PixelBytes());
+  if (!bytes.empty()) std::memcpy(const_cast<std::uint8_t*>(image.Pixels()), bytes.data(), bytes.size());
+  return image;
+}
+
+std::string Hex(const std::string& text) {
+  char out[kDigestTextLength + 1];
+  EXPECT_EQ(PixelDigester().HexDigest(reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), out), 0);
+  return out;
+}
+
+TEST(PixelDigester, MatchesPublishedMd5Values) {
+  // Test values published with the MD5 algorithm.
+  EXPECT_EQ(Hex(""), "d41d8cd98f00b204e9800998ecf8427e");
+  EXPECT_EQ(Hex("abc"), "900150983cd24fb0d6963f7d28e17f72");
+  EXPECT_EQ(Hex("message digest"), "f96b697d7cb7938d525a2f31aaf161d0");
+}
+
+TEST(ComputePixelDigest, CoversExactlyTheBufferOfTheKind) {
+  std::vector<std::uint8_t> six = {1, 2, 3, 200, 250, 128};
+  FileRecord a, b, c;
+  // Width and height are not part of the digest: 2 x 3 and 3 x 2 agree.
+  EXPECT_EQ(ComputePixelDigest(a, MakeImage(2, 3, PixelKind::Indexed8, six)), 0);
+  EXPECT_EQ(ComputePixelDigest(b, MakeImage(3, 2, PixelKind::Indexed8, six)), 0);
+  EXPECT_EQ(a.digest, b.digest);
+  EXPECT_EQ(a.digest, Hex(std::string(six.begin(), six.end())));
+  EXPECT_TRUE(IsDigestText(a.digest));
+
+  // Every kind hashes W x H x bytes per pixel.
+  std::vector<std::uint8_t> twelve(12);
+  for (std::size_t i = 0; i < twelve.size(); ++i) twelve[i] = static_cast<std::uint8_t>(i * 37);
+  const std::string all(twelve.begin(), twelve.end());
+  EXPECT_EQ(ComputePixelDigest(c, MakeImage(2, 2, PixelKind::Bgr24, twelve)), 0);
+  EXPECT_EQ(c.digest, Hex(all));
+  EXPECT_EQ(ComputePixelDigest(c, MakeImage(3, 2, PixelKind::Gray16, twelve)), 0);
+  EXPECT_EQ(c.digest, Hex(all));
+  EXPECT_EQ(ComputePixelDigest(c, MakeImage(3, 1, PixelKind::Quad32, twelve)), 0);
+  EXPECT_EQ(c.digest, Hex(all));
+}
+
+TEST(ComputePixelDigest, AnyChangedByteChangesTheDigest) {
+  std::vector<std::uint8_t> bytes(7 * 9 * 3, 90);
+  FileRecord base;
+  ComputePixelDigest(base, MakeImage(7, 9, PixelKind::Bgr24, bytes));
+  // Including the last byte, which lies outside every grid cell.
+  for (std::size_t at : {std::size_t{0}, bytes.size() / 2, bytes.size() - 1}) {
+    auto changed = bytes;
+    changed[at] ^= 1;
+    FileRecord other;
+    ComputePixelDigest(other, MakeImage(7, 9, PixelKind::Bgr24, changed));
+    EXPECT_NE(other.digest, base.digest) << "byte " << at;
+  }
+}
+
+TEST(ComputePixelDigest, EmptyPicturesAndKindsWithoutPixels) {
+  FileRecord record;
+  record.digest = "previous";
+  EXPECT_EQ(ComputePixelDigest(record, MakeImage(5, 0, PixelKind::Bgr24, {})), 0);
+  EXPECT_EQ(record.digest, "d41d8cd98f00b204e9800998ecf8427e");
+
+  record.digest = "previous";
+  DecodedImage empty;
+  EXPECT_EQ(ComputePixelDigest(record, empty), -1);
+  EXPECT_EQ(record.digest, "");
+
+  // Dimensions larger than the buffer: nothing is read, no digest.
+  DecodedImage lying = MakeImage(2, 2, PixelKind::Indexed8, {1, 2, 3, 4});
+  lying.height = 3;
+  record.digest = "previous";
+  EXPECT_EQ(ComputePixelDigest(record, lying), -1);
+  EXPECT_EQ(record.digest, "");
+}
+
+}  // namespace
+}  // namespace norvane

@@ -1,0 +1,323 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "image/DecodedImage.h"
+#include "signature/GridKernel.h"
+#include "signature/PixelDigest.h"
+#include "signature/SignatureExtractor.h"
+
+namespace norvane {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+DecodedImage MakeImage(int width, int height, PixelKind kind, const Bytes& bytes) {
+  DecodedImage image;
+  EXPECT_EQ(image.AllocatePixels(width, height, kind), LoadResult::LoadOk);
+  EXPECT_EQ(bytes.size(), image.PixelBytes());
+  if (!bytes.empty()) std::memcpy(const_cast<std::uint8_t*>(image.Pixels()), bytes.data(), bytes.size());
+  return image;
+}
+
+Bytes RandomBytes(std::size_t count, unsigned seed) {
+  std::mt19937 rng(seed);
+  Bytes bytes(count);
+  for (auto& b : bytes) b = static_cast<std::uint8_t>(rng());
+  return bytes;
+}
+
+// A plain rendering of the cell statistics, one cell at a time, written
+// independently of the library's loops and tables.
+SignatureGrid ReferenceColourGrid(const Bytes& bgr, int width, int height) {
+  SignatureGrid grid;
+  const int cw = width / 4;
+  const int ch = height / 4;
+  for (int r = 0; r < 4; ++r) {
+    for (int c = 0; c < 4; ++c) {
+      double sy = 0, scb = 0, scr = 0, syy = 0, scbcb = 0, scrcr = 0;
+      for (int y = r * ch; y < (r + 1) * ch; ++y) {
+        for (int x = c * cw; x < (c + 1) * cw; ++x) {
+          const std::uint8_t* p = &bgr[(static_cast<std::size_t>(y) * width + x) * 3];
+          const double B = p[0], G = p[1], R = p[2];
+          const double Y = G * 0.587 + R * 0.299 + B * 0.114;
+          const double Cb = (B - Y) * 0.564;
+          const double Cr = (R - Y) * 0.713;
+          sy += Y;
+          scb += Cb;
+          scr += Cr;
+          syy += Y * Y;
+          scbcb += Cb * Cb;
+          scrcr += Cr * Cr;
+        }
+      }
+      const double n = static_cast<double>(cw) * ch;
+      auto sdev = [n](double squares, double mean) {
+        double v = squares / n - mean * mean;
+        return std::sqrt(v < 0 || std::isnan(v) ? 0.0 : v);
+      };
+      SignatureCell& cell = grid[r * 4 + c];
+      cell.meanY = sy / n;
+      cell.meanCb = scb / n;
+      cell.meanCr = scr / n;
+      cell.sdevY = sdev(syy, cell.meanY);
+      cell.sdevCb = sdev(scbcb, cell.meanCb);
+      cell.sdevCr = sdev(scrcr, cell.meanCr);
+    }
+  }
+  return grid;
+}
+
+// Bit-for-bit comparison: NaN equals NaN of the same bits, 0 differs from -0.
+::testing::AssertionResult SameBits(const SignatureGrid& a, const SignatureGrid& b) {
+  for (int i = 0; i < kGridCells; ++i) {
+    const double va[6] = {a[i].meanY, a[i].meanCb, a[i].meanCr, a[i].sdevY, a[i].sdevCb, a[i].sdevCr};
+    const double vb[6] = {b[i].meanY, b[i].meanCb, b[i].meanCr, b[i].sdevY, b[i].sdevCb, b[i].sdevCr};
+    for (int f = 0; f < 6; ++f) {
+      if (std::bit_cast<std::uint64_t>(va[f]) != std::bit_cast<std::uint64_t>(vb[f])) {
+        return ::testing::AssertionFailure()
+               << "cell " << i << " field " << f << ": " << va[f] << " vs " << vb[f];
+      }
+    }
+  }
+  return ::testing::AssertionSuccess();
+}
+
+SignatureGrid Marked() {
+  SignatureGrid grid;
+  for (auto& cell : grid) cell = {1.5, 2.5, 3.5, 4.5, 5.5, 6.5};
+  return grid;
+}
+
+std::string WholeBufferDigest(const DecodedImage& image) {
+  char out[kDigestTextLength + 1];
+  PixelDigester().HexDigest(image.Pixels(), image.PixelBytes(), out);
+  return out;
+}
+
+TEST(SignatureExtractor, ColourGridIsBitExactAgainstPlainFormula) {
+  // Sizes around the multiples of 4, pictures taller than one digest chunk,
+  // and a wide one whose rows exceed a chunk.
+  const int sizes[][2] = {{4, 4}, {5, 7}, {8, 8}, {13, 11}, {64, 3}, {3, 64},
+                          {101, 97}, {300, 400}, {25000, 9}};
+  unsigned seed = 1;
+  for (const auto& size : sizes) {
+    const int w = size[0], h = size[1];
+    const Bytes bytes = RandomBytes(static_cast<std::size_t>(w) * h * 3, seed++);
+    const DecodedImage image = MakeImage(w, h, PixelKind::Bgr24, bytes);
+    FileRecord record;
+    ASSERT_EQ(SignatureExtractor().Extract(record, image), 0);
+    EXPECT_TRUE(SameBits(record.grid, ReferenceColourGrid(bytes, w, h))) << w << " x " << h;
+    EXPECT_EQ(record.digest, WholeBufferDigest(image)) << w << " x " << h;
+    SignatureGrid alone;
+    ASSERT_EQ(ComputeSignatureGrid(image, alone), 0);
+    EXPECT_TRUE(SameBits(alone, record.grid));
+  }
+}
+
+void Collect(void* context, const std::uint8_t* data, std::size_t length) {
+  static_cast<Bytes*>(context)->insert(static_cast<Bytes*>(context)->end(), data, data + length);
+}
+
+TEST(SignatureExtractor, RowKernelsAgreeBitForBit) {
+  // The vector kernel must give exactly the sums of the portable one, also
+  // for colours that stress the rounding (all 0, all 255, alternating), and
+  // both must hand every byte of the row to the digest once, in order.
+  for (std::int64_t cellWidth : {0, 1, 2, 3, 7, 64, 333}) {
+    const std::size_t rowBytes = static_cast<std::size_t>(cellWidth) * 12 + 9;  // 3 pixels outside
+    Bytes row = RandomBytes(rowBytes, static_cast<unsigned>(cellWidth));
+    for (std::size_t i = 0; i < row.size() / 4; ++i) row[i] = (i % 2) ? 255 : 0;
+    grid::BandSums portable, vector;
+    Bytes fedPortable, fedVector;
+    const grid::ByteSink toPortable{&Collect, &fedPortable}, toVector{&Collect, &fedVector};
+    for (int pass = 0; pass < 3; ++pass) {
+      grid::AccumulateBgrRowPortable(row.data(), cellWidth, portable, rowBytes, &toPortable);
+      if (grid::Avx2Available()) {
+        grid::AccumulateBgrRowAvx2(row.data(), cellWidth, vector, rowBytes, &toVector);
+      } else {
+        grid::AccumulateBgrRowPortable(row.data(), cellWidth, vector, rowBytes, &toVector);
+      }
+      EXPECT_TRUE(std::equal(fedPortable.end() - rowBytes, fedPortable.end(), row.begin()));
+      EXPECT_TRUE(std::equal(fedVector.end() - rowBytes, fedVector.end(), row.begin()));
+    }
+    EXPECT_EQ(fedPortable.size(), 3 * rowBytes);
+    EXPECT_EQ(fedVector.size(), 3 * rowBytes);
+    EXPECT_EQ(std::memcmp(&portable, &vector, sizeof portable), 0) << "cell width " << cellWidth;
+  }
+}
+
+TEST(SignatureExtractor, CellsOfAFourByFourPictureAreItsPixels) {
+  const Bytes bytes = RandomBytes(4 * 4 * 3, 42);
+  FileRecord record;
+  ASSERT_EQ(SignatureExtractor().Extract(record, MakeImage(4, 4, PixelKind::Bgr24, bytes)), 0);
+  for (int i = 0; i < 16; ++i) {
+    const double B = bytes[i * 3], G = bytes[i * 3 + 1], R = bytes[i * 3 + 2];
+    const double Y = G * 0.587 + R * 0.299 + B * 0.114;
+    EXPECT_EQ(record.grid[i].meanY, Y);
+    EXPECT_EQ(record.grid[i].meanCb, (B - Y) * 0.564);
+    EXPECT_EQ(record.grid[i].meanCr, (R - Y) * 0.713);
+    EXPECT_EQ(record.grid[i].sdevY, 0.0);
+    EXPECT_EQ(record.grid[i].sdevCb, 0.0);
+    EXPECT_EQ(record.grid[i].sdevCr, 0.0);
+  }
+}
+
+TEST(SignatureExtractor, RightColumnsAndBottomRowsOutsideTheGrid) {
+  // 7 x 9: cells of 1 x 2 pixels; columns 4 to 6 and row 8 belong to none.
+  const Bytes bytes = RandomBytes(7 * 9 * 3, 7);
+  FileRecord base;
+  ASSERT_EQ(SignatureExtractor().Extract(base, MakeImage(7, 9, PixelKind::Bgr24, bytes)), 0);
+  Bytes changed = bytes;
+  for (int y = 0; y < 9; ++y) {
+    for (int x = 0; x < 7; ++x) {
+      if (x >= 4 || y == 8) {
+        for (int k = 0; k < 3; ++k) changed[(y * 7 + x) * 3 + k] ^= 0x5a;
+      }
+    }
+  }
+  FileRecord other;
+  ASSERT_EQ(SignatureExtractor().Extract(other, MakeImage(7, 9, PixelKind::Bgr24, changed)), 0);
+  EXPECT_TRUE(SameBits(base.grid, other.grid));
+  EXPECT_NE(base.digest, other.digest);
+  // Cell (1, 2) is column 2, rows 2 and 3.
+  const auto Y = [&](int x, int y) {
+    const std::uint8_t* p = &bytes[(y * 7 + x) * 3];
+    return p[1] * 0.587 + p[2] * 0.299 + p[0] * 0.114;
+  };
+  EXPECT_EQ(base.grid[1 * 4 + 2].meanY, (Y(2, 2) + Y(2, 3)) / 2);
+}
+
+TEST(SignatureExtractor, PrimaryColoursFollowTheByteOrder) {
+  FileRecord blue, red;
+  Bytes pure(8 * 8 * 3, 0);
+  for (std::size_t i = 0; i < pure.size(); i += 3) pure[i] = 255;  // B, G, R
+  ASSERT_EQ(SignatureExtractor().Extract(blue, MakeImage(8, 8, PixelKind::Bgr24, pure)), 0);
+  std::fill(pure.begin(), pure.end(), 0);
+  for (std::size_t i = 2; i < pure.size(); i += 3) pure[i] = 255;
+  ASSERT_EQ(SignatureExtractor().Extract(red, MakeImage(8, 8, PixelKind::Bgr24, pure)), 0);
+  for (int i = 0; i < 16; ++i) {
+    EXPECT_NEAR(blue.grid[i].meanY, 29.07, 1e-9);
+    EXPECT_GT(blue.grid[i].meanCb, 0);
+    EXPECT_NEAR(red.grid[i].meanY, 76.245, 1e-9);
+    EXPECT_GT(red.grid[i].meanCr, 0);
+  }
+}
+
+TEST(SignatureExtractor, UniformPicturesHaveNoSpread) {
+  std::mt19937 rng(5);
+  for (int trial = 0; trial < 200; ++trial) {
+    const std::uint8_t b = rng(), g = rng(), r = rng();
+    Bytes bytes;
+    for (int i = 0; i < 37 * 23; ++i) bytes.insert(bytes.end(), {b, g, r});
+    FileRecord record;
+    ASSERT_EQ(SignatureExtractor().Extract(record, MakeImage(37, 23, PixelKind::Bgr24, bytes)), 0);
+    for (const SignatureCell& cell : record.grid) {
+      for (double d : {cell.sdevY, cell.sdevCb, cell.sdevCr}) {
+        EXPECT_GE(d, 0.0);
+        EXPECT_LT(d, 1e-4);  // the square root of a rounding error
+      }
+      EXPECT_EQ(cell.meanY, record.grid[0].meanY);
+    }
+  }
+}
+
+TEST(SignatureExtractor, GreyPictures) {
+  // A uniform grey level is exact: the sums are whole numbers.
+  FileRecord uniform;
+  ASSERT_EQ(SignatureExtractor().Extract(uniform, MakeImage(9, 10, PixelKind::Indexed8, Bytes(90, 77))), 0);
+  for (const SignatureCell& cell : uniform.grid) {
+    EXPECT_EQ(cell.meanY, 77.0);
+    EXPECT_EQ(cell.sdevY, 0.0);
+  }
+
+  // Random grey: Cb and Cr exactly 0, Y close to the same picture in colour.
+  const Bytes grey = RandomBytes(21 * 17, 9);
+  Bytes colour;
+  for (std::uint8_t v : grey) colour.insert(colour.end(), {v, v, v});
+  FileRecord g, c;
+  ASSERT_EQ(SignatureExtractor().Extract(g, MakeImage(21, 17, PixelKind::Indexed8, grey)), 0);
+  ASSERT_EQ(SignatureExtractor().Extract(c, MakeImage(21, 17, PixelKind::Bgr24, colour)), 0);
+  for (int i = 0; i < 16; ++i) {
+    EXPECT_EQ(g.grid[i].meanCb, 0.0);
+    EXPECT_EQ(g.grid[i].meanCr, 0.0);
+    EXPECT_EQ(g.grid[i].sdevCb, 0.0);
+    EXPECT_EQ(g.grid[i].sdevCr, 0.0);
+    EXPECT_NEAR(g.grid[i].meanY, c.grid[i].meanY, 1e-9);
+    EXPECT_NEAR(g.grid[i].sdevY, c.grid[i].sdevY, 1e-6);
+    EXPECT_NEAR(c.grid[i].meanCb, 0.0, 1e-9);
+  }
+  // Cell 0 by hand: columns 0 to 4, rows 0 to 3.
+  double sum = 0, squares = 0;
+  for (int y = 0; y < 4; ++y) {
+    for (int x = 0; x < 5; ++x) {
+      sum += grey[y * 21 + x];
+      squares += grey[y * 21 + x] * grey[y * 21 + x];
+    }
+  }
+  EXPECT_EQ(g.grid[0].meanY, sum / 20);
+  EXPECT_EQ(g.grid[0].sdevY, std::sqrt(squares / 20 - (sum / 20) * (sum / 20)));
+}
+
+TEST(SignatureExtractor, SixteenBitGreyUsesTheHighByte) {
+  const Bytes levels = RandomBytes(12 * 8, 3);
+  const Bytes noise = RandomBytes(12 * 8, 4);
+  Bytes samples;
+  for (std::size_t i = 0; i < levels.size(); ++i) samples.insert(samples.end(), {noise[i], levels[i]});
+  FileRecord wide, narrow;
+  ASSERT_EQ(SignatureExtractor().Extract(wide, MakeImage(12, 8, PixelKind::Gray16, samples)), 0);
+  ASSERT_EQ(SignatureExtractor().Extract(narrow, MakeImage(12, 8, PixelKind::Indexed8, levels)), 0);
+  EXPECT_TRUE(SameBits(wide.grid, narrow.grid));
+  EXPECT_NE(wide.digest, narrow.digest);
+}
+
+TEST(SignatureExtractor, RefusedPicturesLeaveTheGrid) {
+  // Width 0: nothing at all is written.
+  FileRecord record;
+  record.digest = "untouched";
+  record.grid = Marked();
+  DecodedImage empty;
+  EXPECT_EQ(SignatureExtractor().Extract(record, empty), -1);
+  EXPECT_EQ(SignatureExtractor().Extract(record, MakeImage(0, 5, PixelKind::Bgr24, {})), -1);
+  EXPECT_EQ(record.digest, "untouched");
+  EXPECT_TRUE(SameBits(record.grid, Marked()));
+
+  // Quad32: the digest is written, the grid is not.
+  const Bytes quad = RandomBytes(8 * 8 * 4, 11);
+  const DecodedImage quadImage = MakeImage(8, 8, PixelKind::Quad32, quad);
+  EXPECT_EQ(SignatureExtractor().Extract(record, quadImage), -1);
+  EXPECT_EQ(record.digest, WholeBufferDigest(quadImage));
+  EXPECT_TRUE(SameBits(record.grid, Marked()));
+
+  // A buffer smaller than the dimensions claim is never read.
+  DecodedImage lying = MakeImage(8, 8, PixelKind::Bgr24, RandomBytes(8 * 8 * 3, 12));
+  lying.width = 9;
+  EXPECT_EQ(SignatureExtractor().Extract(record, lying), -1);
+  EXPECT_EQ(record.digest, "");
+  EXPECT_TRUE(SameBits(record.grid, Marked()));
+}
+
+TEST(SignatureExtractor, PicturesSmallerThanTheGridHaveEmptyCells) {
+  for (const auto& size : {std::pair{3, 9}, std::pair{9, 3}, std::pair{5, 0}}) {
+    const Bytes bytes = RandomBytes(static_cast<std::size_t>(size.first) * size.second * 3, 13);
+    FileRecord record;
+    const DecodedImage image = MakeImage(size.first, size.second, PixelKind::Bgr24, bytes);
+    ASSERT_EQ(SignatureExtractor().Extract(record, image), 0);
+    EXPECT_EQ(record.digest, WholeBufferDigest(image));
+    for (const SignatureCell& cell : record.grid) {
+      EXPECT_TRUE(std::isnan(cell.meanY) && std::isnan(cell.meanCb) && std::isnan(cell.meanCr));
+      EXPECT_EQ(cell.sdevY, 0.0);
+      EXPECT_EQ(cell.sdevCb, 0.0);
+      EXPECT_EQ(cell.sdevCr, 0.0);
+    }
+  }
+  EXPECT_EQ(WholeBufferDigest(MakeImage(5, 0, PixelKind::Bgr24, {})), "d41d8cd98f00b204e9800998ecf8427e");
+}
+
+}  // namespace
+}  // namespace norvane
