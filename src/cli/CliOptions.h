@@ -1,0 +1,34 @@
+// Command line of the console front end.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace norvane::cli {
+
+enum class CliMode { Search, Signature, Help, Version };
+
+struct CliOptions {
+  CliMode mode = CliMode::Search;
+  std::string folder;              // the target folder (search)
+  std::vector<std::string> files;  // the files (signature)
+  // Overrides of the settings file; unset keeps the file's value.
+  std::optional<bool> subFolders;
+  std::optional<bool> cache;
+  std::optional<std::int32_t> threshold;
+  std::optional<std::int32_t> order;
+  std::optional<std::uint32_t> weightV;  // thousandths, as in the settings file
+  std::optional<std::uint32_t> weightA;
+  bool header = false;
+  bool progress = false;  // progress lines also when standard error is not a terminal
+};
+
+// Parses argv[1..]. Returns false with a one-line `error` for bad usage.
+bool ParseCommandLine(int argc, const char* const* argv, CliOptions& options, std::string& error);
+
+// The usage text, ending in a line break.
+std::string UsageText();
+
+}  // namespace norvane::cli

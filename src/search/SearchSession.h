@@ -1,0 +1,74 @@
+// A search run: from the press of Start to the result list sorted by
+// difference, shown through a SearchView. The state lives in one object that
+// the window (or another front end) owns for its whole life.
+#pragma once
+
+#include <cstdint>
+
+#include "image/PluginReader.h"
+#include "scan/FileRecord.h"
+#include "search/SearchView.h"
+
+namespace norvane {
+
+struct Settings;
+
+class SearchSession {
+ public:
+  // The session keeps references to the view and the settings; both must
+  // outlive it. `plugins` says whether .gif and .png files are collected.
+  SearchSession(SearchView& view, Settings& settings, PluginFlags plugins);
+
+  SearchSession(const SearchSession&) = delete;
+  SearchSession& operator=(const SearchSession&) = delete;
+
+  // The Start button. While a search runs (the press arrived through
+  // PumpMessages) it only asks whether to stop and, on Yes, requests the stop.
+  // Otherwise it runs a whole search:
+  //   1 prepare: take the folder texts, turn Start into Stop, clear panes and list
+  //   2 scan the target folder into records ("no image files" ends the run)
+  //   3 list every record (columns 0 to 3), no message pumping
+  //   4 signatures, one folder group at a time through the signature store;
+  //     a stop is honoured between files and drops the records from the
+  //     first one not gathered
+  //   5 order the records and list them again (columns 0 to 5); no stop
+  //     is possible from here on
+  //   6 find partners, sort the list by difference
+  //   7 select row 0 and go back to idle
+  void OnStart();
+
+  // Requests a stop without asking (a close request to the window).
+  void RequestStop() { stopRequested_ = true; }
+
+  // The per-file step the signature store calls for every record of a group:
+  // shows progress and, with `display` or `compute`, decodes the file into the
+  // left pane; with `compute` the signature is extracted too. Returns 0, -1
+  // when the file cannot be decoded, or -2 when a stop is pending (the record
+  // is then untouched and stopIndex lowered to it).
+  int ProgressStep(FileRecord& record, bool listUpdate, bool display, bool compute);
+
+  bool searching() const { return searching_; }
+  bool stopRequested() const { return stopRequested_; }
+  int stopIndex() const { return stopIndex_; }
+  // The records of the last search in the order of the comparison; rows of
+  // the result list refer to them by position.
+  const FileList& records() const { return records_; }
+  FileList& records() { return records_; }
+
+ private:
+  void RunSearch();
+  void GatherSignatures();
+  void FillList(bool withDimensions);
+  void Finish();
+
+  SearchView& view_;
+  Settings& settings_;
+  PluginFlags plugins_;
+
+  FileList records_;
+  bool searching_ = false;
+  bool stopRequested_ = false;
+  std::int32_t stopIndex_ = 0;
+};
+
+}  // namespace norvane

@@ -1,0 +1,326 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/Subprocess.h"
+#include "image/DecodedImage.h"
+#include "scan/FolderScan.h"
+#include "signature/SignatureExtractor.h"
+#include "support/BmpWriter.h"
+#include "support/JpegWriter.h"
+#include "support/TempDir.h"
+
+namespace norvane {
+namespace {
+
+using test::TempDir;
+
+const std::string kCli = NORVANE_CLI_PATH;
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  std::string::size_type start = 0;
+  for (;;) {
+    const auto end = text.find(separator, start);
+    parts.push_back(text.substr(start, end - start));
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return parts;
+}
+
+// Lines of an output that ends in a line break (the last, empty piece dropped).
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines = Split(text, '\n');
+  if (!lines.empty() && lines.back().empty()) lines.pop_back();
+  return lines;
+}
+
+std::vector<std::uint8_t> Pattern(int width, int height, int seed) {
+  std::vector<std::uint8_t> bgr;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      bgr.push_back(static_cast<std::uint8_t>((x * 37 + y * 11) * seed + 60 * seed));
+      bgr.push_back(static_cast<std::uint8_t>((x * 5 + y * 53) ^ (seed * 91)));
+      bgr.push_back(static_cast<std::uint8_t>(x * y * 7 + seed * 120));
+    }
+  }
+  return bgr;
+}
+
+// BGR pixels to the R, G, B samples the JPEG writer takes.
+std::vector<std::uint8_t> ToRgb(std::vector<std::uint8_t> bgr) {
+  for (std::size_t i = 0; i + 2 < bgr.size(); i += 3) std::swap(bgr[i], bgr[i + 2]);
+  return bgr;
+}
+
+// Size and date texts as the scan gives them.
+std::string SizeText(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return "?";
+  return std::to_string(static_cast<std::int32_t>(st.st_size));
+}
+std::string DateText(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return "?";
+  return FormatScanDate(st.st_mtime, CurrentUtcOffset());
+}
+
+// A folder with known duplicates:
+//   dup.jpg and dup.bmp  the BMP holds the JPEG's decoded pixels: identical
+//   small.bmp, zbig.bmp  zbig is small scaled up twice: same statistics
+//   u1.bmp, u2.jpg       unrelated
+class CliFolder {
+ public:
+  CliFolder() {
+    const std::vector<std::uint8_t> dup = Pattern(16, 16, 2);
+    test::WriteFile(dir.File("dup.jpg"), test::MakeJpeg(16, 16, 3, ToRgb(dup), 90));
+    DecodedImage decoded;
+    EXPECT_EQ(decoded.LoadImageFile(dir.File("dup.jpg")), LoadResult::LoadOk);
+    EXPECT_EQ(decoded.pixelKind, PixelKind::Bgr24);
+    std::vector<std::uint8_t> pixels(decoded.Pixels(), decoded.Pixels() + decoded.PixelBytes());
+    test::WriteFile(dir.File("dup.bmp"), test::MakeBmp24(16, 16, pixels));
+
+    const std::vector<std::uint8_t> small = Pattern(8, 8, 5);
+    std::vector<std::uint8_t> big;
+    for (int y = 0; y < 16; ++y) {
+      for (int x = 0; x < 16; ++x) {
+        for (int k = 0; k < 3; ++k) big.push_back(small[static_cast<std::size_t>(((y / 2) * 8 + x / 2) * 3 + k)]);
+      }
+    }
+    test::WriteFile(dir.File("small.bmp"), test::MakeBmp24(8, 8, small));
+    test::WriteFile(dir.File("zbig.bmp"), test::MakeBmp24(16, 16, big));
+    test::WriteFile(dir.File("u1.bmp"), test::MakeBmp24(12, 12, Pattern(12, 12, 7)));
+    test::WriteFile(dir.File("u2.jpg"), test::MakeJpeg(16, 8, 3, ToRgb(Pattern(16, 8, 9)), 90));
+  }
+
+  // The row a record without partner prints.
+  std::string Row(int position, const std::string& name, int width, int height,
+                  const std::string& partnerColumns = "\t\t") const {
+    const std::string path = dir.File(name);
+    return std::to_string(position) + "\t" + name + "\t" + SizeText(path) + "\t" + DateText(path) + "\t" +
+           std::to_string(width) + "\t" + std::to_string(height) + "\t" + partnerColumns;
+  }
+
+  TempDir dir;
+  TempDir cwd;  // working directory of the program: no settings file unless a test writes one
+};
+
+test::ProcessResult Cli(const std::vector<std::string>& args, const std::string& cwd) {
+  std::vector<std::string> full = {kCli};
+  full.insert(full.end(), args.begin(), args.end());
+  return test::RunProcess(full, cwd);
+}
+
+TEST(CliTest, PrintsTheSortedResultListWithHeaderAndKnownDuplicates) {
+  CliFolder f;
+  const test::ProcessResult r = Cli({"--header", f.dir.path()}, f.cwd.path());
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const std::vector<std::string> expected = {
+      "#\t画像名\tサイズ\t日付\t幅\t高\t類似画像名\t画像差\t",
+      f.Row(0, "dup.bmp", 16, 16, "dup.jpg\t0\t1"),
+      f.Row(2, "small.bmp", 8, 8, "zbig.bmp\t1\t5"),
+      f.Row(1, "dup.jpg", 16, 16),
+      f.Row(3, "u1.bmp", 12, 12),
+      f.Row(4, "u2.jpg", 16, 8),
+      f.Row(5, "zbig.bmp", 16, 16),
+  };
+  EXPECT_EQ(Lines(r.out), expected);
+  // Nothing on standard error when it is not a terminal and --progress is absent.
+  EXPECT_EQ(r.err, "");
+  // The search wrote the folder's signature cache; a second run reuses it and
+  // prints the same list.
+  EXPECT_EQ(access(f.dir.File("_cache.nrv").c_str(), F_OK), 0);
+  const test::ProcessResult again = Cli({"--header", f.dir.path()}, f.cwd.path());
+  EXPECT_EQ(again.out, r.out);
+}
+
+TEST(CliTest, SettingsFileOfTheWorkingDirectoryIsReadNeverWrittenAndOverridable) {
+  CliFolder f;
+  const std::string ini = "; mine\n[general]\ninitialsort=4\nWeightA=1000\n";
+  test::WriteFile(f.cwd.File("Norvane.ini"), ini);
+
+  // Size descending: the larger zbig.bmp becomes the row, small.bmp its partner.
+  const test::ProcessResult fromFile = Cli({f.dir.path()}, f.cwd.path());
+  ASSERT_EQ(fromFile.exitCode, 0) << fromFile.err;
+  const std::vector<std::string> lines = Lines(fromFile.out);
+  ASSERT_EQ(lines.size(), 6u);
+  EXPECT_EQ(Split(lines[1], '\t')[1], "zbig.bmp");
+  EXPECT_EQ(Split(lines[1], '\t')[6], "small.bmp");
+
+  const test::ProcessResult overridden = Cli({"--order", "0", f.dir.path()}, f.cwd.path());
+  EXPECT_EQ(Split(Lines(overridden.out)[1], '\t')[1], "small.bmp");
+
+  // A threshold of 0 keeps only identical and signature-equal pairs; a
+  // large aspect weight separates nothing here, all shapes being equal.
+  const test::ProcessResult strict = Cli({"--threshold", "0", "--weight-a", "5000", f.dir.path()}, f.cwd.path());
+  EXPECT_EQ(Split(Lines(strict.out)[0], '\t')[7], "0");
+
+  EXPECT_EQ(test::ReadFile(f.cwd.File("Norvane.ini")), test::Bytes(ini.begin(), ini.end()));
+}
+
+TEST(CliTest, SubFoldersFollowTheOption) {
+  TempDir dir, cwd;
+  test::MakeDir(dir.File("sub"));
+  test::WriteFile(dir.File("sub/x.bmp"), test::MakeBmp24(4, 4, Pattern(4, 4, 1)));
+  test::WriteFile(dir.File("y.bmp"), test::MakeBmp24(4, 4, Pattern(4, 4, 2)));
+  EXPECT_EQ(Lines(Cli({dir.path()}, cwd.path()).out).size(), 2u);  // on by default
+  EXPECT_EQ(Lines(Cli({"--no-subfolders", dir.path()}, cwd.path()).out).size(), 1u);
+  EXPECT_EQ(Lines(Cli({"--no-subfolders", "--subfolders", dir.path()}, cwd.path()).out).size(), 2u);
+}
+
+TEST(CliTest, BadUsageExitsTwoWithOneLineAndTheUsage) {
+  TempDir dir;
+  const std::vector<std::vector<std::string>> cases = {
+      {"--bogus", dir.path()},
+      {"-x", dir.path()},
+      {},
+      {"--header"},
+      {"--threshold", "abc", dir.path()},
+      {"--threshold", "12x", dir.path()},
+      {"--threshold", "99999999999", dir.path()},
+      {"--order", "", dir.path()},
+      {"--weight-v", "-1", dir.path()},
+      {"--weight-a", "4294967296", dir.path()},
+      {dir.path(), "--order"},
+      {dir.path(), dir.path()},
+      {"--cache=1", dir.path()},
+      {"--signature"},
+  };
+  for (const auto& args : cases) {
+    const test::ProcessResult r = Cli(args, dir.path());
+    std::string joined;
+    for (const auto& a : args) joined += a + " ";
+    EXPECT_EQ(r.exitCode, 2) << joined;
+    EXPECT_EQ(r.out, "") << joined;
+    const std::vector<std::string> lines = Lines(r.err);
+    ASSERT_GE(lines.size(), 2u) << joined;
+    EXPECT_EQ(lines[0].rfind("norvane-cli: ", 0), 0u) << joined;
+    EXPECT_EQ(lines[1].rfind("usage: norvane-cli", 0), 0u) << joined;
+  }
+  // Values in range pass, also written with "=".
+  EXPECT_EQ(Cli({"--threshold=-46341", "--weight-v", "4294967295", "--order=11", dir.path()}, dir.path()).exitCode,
+            0);
+}
+
+TEST(CliTest, HelpVersionAndMissingFolder) {
+  TempDir cwd;
+  const test::ProcessResult help = Cli({"--help"}, cwd.path());
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_EQ(help.out.rfind("usage: norvane-cli", 0), 0u);
+  const test::ProcessResult version = Cli({"--version"}, cwd.path());
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_EQ(version.out.rfind("norvane-cli ", 0), 0u);
+
+  // A folder that does not exist finds no images, like the window: exit 0.
+  const test::ProcessResult missing = Cli({"--header", cwd.File("nowhere")}, cwd.path());
+  EXPECT_EQ(missing.exitCode, 0);
+  EXPECT_EQ(Lines(missing.out).size(), 1u);  // the headings only
+  EXPECT_EQ(missing.err, "情報: 画像ファイルが見つかりません。\n");
+}
+
+TEST(CliTest, InterruptStopsBetweenFilesAndPrintsWhatWasGathered) {
+  TempDir dir, cwd;
+  const int kFiles = 40;
+  std::vector<std::string> names;
+  for (int i = 0; i < kFiles; ++i) {
+    const std::string name = "f" + std::string(i < 10 ? "0" : "") + std::to_string(i) + ".bmp";
+    names.push_back(name);
+    test::WriteFile(dir.File(name), test::MakeBmp24(8, 8, Pattern(8, 8, i + 1)));
+  }
+  // The first progress line fits into the pipe, the second does not: the
+  // program cannot get past its second file before the interrupt arrives,
+  // however fast it runs.
+  const std::string firstLine = "検索中 1/40\n";
+  test::ErrorPipe pipe;
+  pipe.freeBytes = static_cast<int>(firstLine.size()) + 5;
+  bool sawFirstLine = false;
+  const test::ProcessResult r = test::RunProcess(
+      {kCli, "--progress", dir.path()}, cwd.path(), &pipe, [&](pid_t pid, int errFd) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (std::chrono::steady_clock::now() < deadline) {
+          if (test::PendingBytes(errFd) >= pipe.prefilled + static_cast<int>(firstLine.size())) {
+            sawFirstLine = true;
+            break;
+          }
+          std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        kill(pid, SIGINT);
+      });
+  ASSERT_TRUE(sawFirstLine);
+  EXPECT_EQ(r.exitCode, 130) << r.err;
+
+  const std::string err = r.err.substr(static_cast<std::size_t>(pipe.prefilled));
+  EXPECT_EQ(err.rfind(firstLine, 0), 0u) << err;
+  EXPECT_NE(err.find("確認: 処理を中止します。\n"), std::string::npos) << err;
+
+  // The rows are exactly the files whose progress was shown.
+  const std::vector<std::string> rows = Lines(r.out);
+  ASSERT_GE(rows.size(), 1u);
+  ASSERT_LE(rows.size(), 2u);
+  const std::string lastShown = "検索中 " + std::to_string(rows.size()) + "/40\n";
+  const std::string nextShown = "検索中 " + std::to_string(rows.size() + 1) + "/40\n";
+  EXPECT_NE(err.find(lastShown), std::string::npos) << err;
+  EXPECT_EQ(err.find(nextShown), std::string::npos) << err;
+  for (std::size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(Split(rows[i], '\t')[1], names[i]);
+  // The cache of the stopped folder is written as after any stop.
+  EXPECT_EQ(access(dir.File("_cache.nrv").c_str(), F_OK), 0);
+}
+
+TEST(CliTest, SignatureModePrintsEveryValueExactly) {
+  CliFolder f;
+  test::WriteFile(f.dir.File("notes.txt"), std::string("text"));
+  const std::vector<std::string> files = {f.dir.File("dup.jpg"), f.dir.File("u1.bmp"),
+                                          f.dir.File("gone.bmp"), f.dir.File("notes.txt")};
+  const test::ProcessResult r = Cli({"--signature", files[0], files[1], files[2], files[3]}, f.cwd.path());
+  EXPECT_EQ(r.exitCode, 1);  // two files do not load
+  const std::vector<std::string> lines = Lines(r.out);
+  ASSERT_EQ(lines.size(), 4u);
+
+  for (int i = 0; i < 2; ++i) {
+    const std::vector<std::string> fields = Split(lines[static_cast<std::size_t>(i)], '\t');
+    ASSERT_EQ(fields.size(), 6u + 96u);
+    DecodedImage image;
+    ASSERT_EQ(image.LoadImageFile(files[static_cast<std::size_t>(i)]), LoadResult::LoadOk);
+    FileRecord record;
+    SignatureExtractor::Extract(record, image);
+    EXPECT_EQ(fields[0], files[static_cast<std::size_t>(i)]);
+    EXPECT_EQ(fields[1], "0");
+    EXPECT_EQ(fields[2], std::to_string(static_cast<int>(image.pixelKind)));
+    EXPECT_EQ(fields[3], std::to_string(image.width));
+    EXPECT_EQ(fields[4], std::to_string(image.height));
+    EXPECT_EQ(fields[5], record.digest);
+    std::size_t k = 6;
+    for (const SignatureCell& cell : record.grid) {
+      for (double expected : {cell.meanY, cell.meanCb, cell.meanCr, cell.sdevY, cell.sdevCb, cell.sdevCr}) {
+        const double printed = std::strtod(fields[k].c_str(), nullptr);
+        EXPECT_EQ(std::memcmp(&printed, &expected, sizeof printed), 0) << fields[k] << " field " << k;
+        ++k;
+      }
+    }
+  }
+  EXPECT_EQ(lines[2], files[2] + "\t4\t0\t0\t0\t");
+  EXPECT_EQ(lines[3], files[3] + "\t8\t0\t0\t0\t");
+
+  // A picture of width 0 loads, but has no signature: empty digest, 96 zeros.
+  const std::string empty = f.dir.File("w0.bmp");
+  test::WriteFile(empty, test::MakeBmp24(0, 4, {}));
+  DecodedImage image;
+  ASSERT_EQ(image.LoadImageFile(empty), LoadResult::LoadOk);
+  std::string expected = empty + "\t0\t" + std::to_string(static_cast<int>(image.pixelKind)) + "\t0\t4\t";
+  for (int i = 0; i < 96; ++i) expected += "\t0";
+  const test::ProcessResult r2 = Cli({"--signature", files[1], empty}, f.cwd.path());
+  EXPECT_EQ(r2.exitCode, 0);
+  ASSERT_EQ(Lines(r2.out).size(), 2u);
+  EXPECT_EQ(Lines(r2.out)[1], expected);
+}
+
+}  // namespace
+}  // namespace norvane

@@ -1,0 +1,116 @@
+// Runs a program with captured standard output and error, in a chosen
+// working directory, for tests of the console front end.
+#pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace norvane::test {
+
+struct ProcessResult {
+  int exitCode = -1;  // the exit status, or 128 + signal number
+  std::string out;
+  std::string err;
+};
+
+struct Pipe {
+  int fd[2] = {-1, -1};
+  Pipe() {
+    if (pipe2(fd, O_CLOEXEC) != 0) fd[0] = fd[1] = -1;
+  }
+  ~Pipe() {
+    CloseRead();
+    CloseWrite();
+  }
+  void CloseRead() {
+    if (fd[0] >= 0) close(fd[0]);
+    fd[0] = -1;
+  }
+  void CloseWrite() {
+    if (fd[1] >= 0) close(fd[1]);
+    fd[1] = -1;
+  }
+};
+
+// How the standard error pipe is prepared: when `freeBytes` is above 0 the
+// pipe is shrunk to one page and filled with 'x' up to `freeBytes` free
+// bytes, so that the child blocks in its first write that does not fit until
+// the parent reads. `prefilled` tells how many bytes were put in.
+struct ErrorPipe {
+  int freeBytes = 0;
+  int prefilled = 0;
+};
+
+// Starts `args` (args[0] is the program path) in `cwd`. `beforeRead` runs in
+// the parent after the start, before anything is read, with the child's pid
+// and the read end of its standard error.
+inline ProcessResult RunProcess(const std::vector<std::string>& args, const std::string& cwd,
+                                ErrorPipe* errorPipe = nullptr,
+                                const std::function<void(pid_t, int)>& beforeRead = {}) {
+  ProcessResult result;
+  Pipe out, err;
+  if (out.fd[0] < 0 || err.fd[0] < 0) return result;
+  if (errorPipe != nullptr && errorPipe->freeBytes > 0) {
+    const int capacity = fcntl(err.fd[1], F_SETPIPE_SZ, 4096);
+    if (capacity < errorPipe->freeBytes) return result;
+    const std::string junk(static_cast<std::size_t>(capacity - errorPipe->freeBytes), 'x');
+    if (write(err.fd[1], junk.data(), junk.size()) != static_cast<ssize_t>(junk.size())) return result;
+    errorPipe->prefilled = static_cast<int>(junk.size());
+  }
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+
+  const pid_t pid = fork();
+  if (pid < 0) return result;
+  if (pid == 0) {
+    if (chdir(cwd.c_str()) != 0) _exit(127);
+    dup2(out.fd[1], STDOUT_FILENO);
+    dup2(err.fd[1], STDERR_FILENO);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  out.CloseWrite();
+  err.CloseWrite();
+  if (beforeRead) beforeRead(pid, err.fd[0]);
+
+  pollfd fds[2] = {{out.fd[0], POLLIN, 0}, {err.fd[0], POLLIN, 0}};
+  std::string* sinks[2] = {&result.out, &result.err};
+  int open = 2;
+  while (open > 0) {
+    if (poll(fds, 2, -1) < 0) break;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      char buffer[4096];
+      const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        sinks[i]->append(buffer, static_cast<std::size_t>(n));
+      } else {
+        fds[i].fd = -1;
+        --open;
+      }
+    }
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.exitCode = 128 + WTERMSIG(status);
+  return result;
+}
+
+// Bytes waiting in a pipe.
+inline int PendingBytes(int fd) {
+  int n = 0;
+  if (ioctl(fd, FIONREAD, &n) != 0) return -1;
+  return n;
+}
+
+}  // namespace norvane::test

@@ -1,0 +1,88 @@
+#include "search/RecordOrder.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace norvane {
+namespace {
+
+FileRecord Rec(const std::string& name, std::int32_t size, const std::string& date, std::int32_t width,
+               std::int32_t height, const std::string& folder = "/f") {
+  FileRecord r;
+  r.folder = folder;
+  r.name = name;
+  r.path = folder + "/" + name;
+  r.size = size;
+  r.date = date;
+  r.width = width;
+  r.height = height;
+  return r;
+}
+
+std::vector<std::string> Names(const FileList& list) {
+  std::vector<std::string> names;
+  for (const FileRecord& r : list) names.push_back(r.name);
+  return names;
+}
+
+// A scan-ordered list: a sub-folder's files first, then the folder's own.
+FileList ScanOrdered() {
+  return {
+      Rec("b.jpg", 300, "2024/01/02 10:00:00", 640, 480, "/f/sub"),
+      Rec("d.jpg", 100, "2023/12/31 23:59:59", 0, 0, "/f/sub"),
+      Rec("B.jpg", 300, "2024/01/02 10:00:00", 800, 600),
+      Rec("a.jpg", 200, "2025/06/01 00:00:00", 320, 240),
+      Rec("c.jpg", -5, "2024/01/02 09:59:59", 640, 1000),
+  };
+}
+
+TEST(RecordOrderTest, ModesWithoutAnOrderKeepTheScanOrderExactly) {
+  for (int mode : {0, -1, 11, 1000, INT32_MIN}) {
+    FileList list = ScanOrdered();
+    SortRecords(list, mode);
+    EXPECT_EQ(Names(list), Names(ScanOrdered())) << "mode " << mode;
+    EXPECT_FALSE(RecordOrder(mode)(list[0], list[1]));
+    EXPECT_FALSE(RecordOrder(mode)(list[1], list[0]));
+  }
+}
+
+TEST(RecordOrderTest, EveryModeOrdersByItsKeyAndKeepsScanOrderAmongEqualKeys) {
+  struct Case {
+    int mode;
+    std::vector<std::string> expected;
+  };
+  // "b.jpg" (sub-folder) and "B.jpg" share size and date: they must keep
+  // their scan order under the size and date modes, in both directions.
+  const Case cases[] = {
+      {1, {"B.jpg", "a.jpg", "b.jpg", "c.jpg", "d.jpg"}},   // 'B' 0x42 before 'a' 0x61
+      {2, {"d.jpg", "c.jpg", "b.jpg", "a.jpg", "B.jpg"}},
+      {3, {"c.jpg", "d.jpg", "a.jpg", "b.jpg", "B.jpg"}},   // size is signed: -5 first
+      {4, {"b.jpg", "B.jpg", "a.jpg", "d.jpg", "c.jpg"}},
+      {5, {"d.jpg", "c.jpg", "b.jpg", "B.jpg", "a.jpg"}},
+      {6, {"a.jpg", "b.jpg", "B.jpg", "c.jpg", "d.jpg"}},
+      {7, {"d.jpg", "a.jpg", "b.jpg", "c.jpg", "B.jpg"}},   // undecoded (width 0) first
+      {8, {"B.jpg", "b.jpg", "c.jpg", "a.jpg", "d.jpg"}},   // b before c: equal width 640
+      {9, {"d.jpg", "a.jpg", "b.jpg", "B.jpg", "c.jpg"}},
+      {10, {"c.jpg", "B.jpg", "b.jpg", "a.jpg", "d.jpg"}},  // undecoded last
+  };
+  for (const Case& c : cases) {
+    FileList list = ScanOrdered();
+    SortRecords(list, c.mode);
+    EXPECT_EQ(Names(list), c.expected) << "mode " << c.mode;
+  }
+}
+
+TEST(RecordOrderTest, TextsCompareAsUnsignedBytesWithAPrefixFirst) {
+  const RecordOrder byName(1);
+  // UTF-8 lead bytes are above 0x7F: a signed comparison would put them first.
+  EXPECT_TRUE(byName(Rec("z.jpg", 0, "", 0, 0), Rec("\xE7\x94\xBB.jpg", 0, "", 0, 0)));
+  EXPECT_FALSE(byName(Rec("\xE7\x94\xBB.jpg", 0, "", 0, 0), Rec("z.jpg", 0, "", 0, 0)));
+  EXPECT_TRUE(byName(Rec("ab", 0, "", 0, 0), Rec("abc", 0, "", 0, 0)));
+  EXPECT_FALSE(byName(Rec("abc", 0, "", 0, 0), Rec("ab", 0, "", 0, 0)));
+  EXPECT_FALSE(byName(Rec("ab", 0, "", 0, 0), Rec("ab", 0, "", 0, 0)));
+}
+
+}  // namespace
+}  // namespace norvane

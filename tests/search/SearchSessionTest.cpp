@@ -1,0 +1,324 @@
+#include "search/SearchSession.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "search/RecordingView.h"
+#include "support/BmpWriter.h"
+#include "support/TempDir.h"
+
+namespace norvane {
+namespace {
+
+using test::RecordingView;
+using test::TempDir;
+
+// A busy BGR pattern: different seeds give unrelated pictures.
+std::vector<std::uint8_t> Pattern(int width, int height, int seed) {
+  std::vector<std::uint8_t> bgr;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      bgr.push_back(static_cast<std::uint8_t>((x * 37 + y * 11) * seed + 60 * seed));
+      bgr.push_back(static_cast<std::uint8_t>((x * 5 + y * 53) ^ (seed * 91)));
+      bgr.push_back(static_cast<std::uint8_t>(x * y * 7 + seed * 120));
+    }
+  }
+  return bgr;
+}
+
+void WriteBmp(const std::string& path, int width, int height, const std::vector<std::uint8_t>& bgr) {
+  test::WriteFile(path, test::MakeBmp24(width, height, bgr));
+}
+
+void WriteBmp(const std::string& path, int seed, int side = 4) {
+  WriteBmp(path, side, side, Pattern(side, side, seed));
+}
+
+struct Search {
+  Settings settings;
+  RecordingView view{settings};
+  SearchSession session{view, settings, PluginFlags{}};
+
+  explicit Search(const std::string& folder, bool subFolders = false) {
+    view.folderText = folder;
+    settings.EnableSubFolder = subFolders;
+  }
+  std::vector<std::string> RecordNames() const {
+    std::vector<std::string> names;
+    for (const FileRecord& r : session.records()) names.push_back(r.name);
+    return names;
+  }
+  // Fires `action` once, at the pump that follows the progress text `status`.
+  void AtStatus(const std::string& status, std::function<void()> action) {
+    view.onPump = [this, status, action, fired = false]() mutable {
+      if (!fired && !view.statusTexts.empty() && view.statusTexts.back() == status) {
+        fired = true;
+        action();
+      }
+    };
+  }
+};
+
+TEST(SearchSessionTest, EveryPhaseCallsTheViewInOrderWithTheExactTexts) {
+  TempDir dir;
+  WriteBmp(dir.File("a.bmp"), 1);
+  std::vector<std::uint8_t> nearCopy = Pattern(4, 4, 1);
+  nearCopy[0] ^= 1;  // other pixels, almost the same signature
+  WriteBmp(dir.File("b.bmp"), 4, 4, nearCopy);
+
+  Search run(dir.path());
+  run.session.OnStart();
+
+  ASSERT_EQ(run.RecordNames(), (std::vector<std::string>{"a.bmp", "b.bmp"}));
+  const std::string dateA = run.session.records()[0].date;
+  const std::string dateB = run.session.records()[1].date;
+  const std::vector<std::string> expected = {
+      "CommitEdits", "SetStartButton 中止 on", "EnableCommands off", "ClearPanes", "ListDeleteAll",
+      // first fill, no pumping
+      "ListInsertRow 0 0", "ListSetText 0 1 a.bmp", "ListSetText 0 2 102", "ListSetText 0 3 " + dateA,
+      "ListInsertRow 1 1", "ListSetText 1 1 b.bmp", "ListSetText 1 2 102", "ListSetText 1 3 " + dateB,
+      // signatures
+      "SetStatusText 検索中\n\r1/2", "SetInfoText 0 a.bmp", "SetInfoText 1 -", "LoadLeftImage a.bmp",
+      "SetInfoText 0 a.bmp", "ListSetText 0 4 4", "ListSetText 0 5 4", "RepaintLeftPane", "PumpMessages",
+      "SetStatusText 検索中\n\r2/2", "SetInfoText 0 b.bmp", "SetInfoText 1 -", "LoadLeftImage b.bmp",
+      "SetInfoText 0 b.bmp", "ListSetText 1 4 4", "ListSetText 1 5 4", "RepaintLeftPane", "PumpMessages",
+      // ordering
+      "PumpMessages", "SetStartButton 中止 off", "SetStatusText 比較中", "PumpMessages", "ListDeleteAll",
+      "ListInsertRow 0 0", "ListSetText 0 1 a.bmp", "ListSetText 0 2 102", "ListSetText 0 3 " + dateA,
+      "ListSetText 0 4 4", "ListSetText 0 5 4", "PumpMessages",
+      "ListInsertRow 1 1", "ListSetText 1 1 b.bmp", "ListSetText 1 2 102", "ListSetText 1 3 " + dateB,
+      "ListSetText 1 4 4", "ListSetText 1 5 4", "PumpMessages",
+      // comparison
+      "SetStatusText 比較中\n\r1/2", "PumpMessages",
+      "ListSetText 0 6 ", "ListSetText 0 7 ", "ListSetText 0 8 ",
+      "ListSetText 0 6 b.bmp", "ListSetText 0 7 1", "ListSetText 0 8 1",
+      "ListSetText 1 6 ", "ListSetText 1 7 ", "ListSetText 1 8 ",
+      "ListKeepSelectionVisible", "PumpMessages", "SortListByDifference 2", "PumpMessages",
+      // finish
+      "SelectFirstRow", "SetStartButton 開始 on", "EnableCommands on", "SetStatusText ",
+  };
+  EXPECT_EQ(run.view.log, expected);
+  EXPECT_FALSE(run.session.searching());
+  EXPECT_EQ(run.settings.SearchFolder, dir.path());
+
+  // Information text before decoding has no dimensions, after it has them.
+  ASSERT_EQ(run.view.infoTexts[0].size(), 4u);
+  const std::string path = dir.File("a.bmp");
+  EXPECT_EQ(run.view.infoTexts[0][0], path + "\r\n" + dateA + "\r\n\r\n102 BYTE ");
+  EXPECT_EQ(run.view.infoTexts[0][1], path + "\r\n" + dateA + "\r\n( 4 * 4 )\r\n102 BYTE ");
+  EXPECT_EQ(run.view.infoTexts[1][0], "");
+  // The records carry their first-list positions and signatures.
+  EXPECT_EQ(run.session.records()[1].index, 1);
+  EXPECT_EQ(run.session.records()[0].digest.size(), 32u);
+  EXPECT_NE(run.session.records()[0].digest, run.session.records()[1].digest);
+}
+
+TEST(SearchSessionTest, SecondSearchReusesTheCacheAndStillCountsThroughEveryFile) {
+  TempDir dir;
+  for (int i = 0; i < 3; ++i) WriteBmp(dir.File(std::string(1, char('a' + i)) + ".bmp"), i + 1, 8);
+  Search first(dir.path());
+  first.session.OnStart();
+  ASSERT_EQ(first.view.loads, 3);
+
+  Search second(dir.path());
+  second.session.OnStart();
+  EXPECT_EQ(second.view.loads, 0);
+  EXPECT_EQ(second.view.Calls("RepaintLeftPane").size(), 0u);
+  const std::vector<std::string> searching = {"検索中\n\r1/3", "検索中\n\r2/3", "検索中\n\r3/3"};
+  std::vector<std::string> firstThree(second.view.statusTexts.begin(), second.view.statusTexts.begin() + 3);
+  EXPECT_EQ(firstThree, searching);
+  // Width and height columns are filled from the cache during the gathering.
+  EXPECT_EQ(second.view.Calls("ListSetText 2 4").front(), "ListSetText 2 4 8");
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(second.session.records()[i].digest, first.session.records()[i].digest);
+    EXPECT_EQ(second.session.records()[i].width, 8);
+  }
+}
+
+TEST(SearchSessionTest, StopAfterTheThirdFileKeepsExactlyTheFirstThree) {
+  TempDir dir;
+  for (int i = 0; i < 5; ++i) WriteBmp(dir.File(std::string(1, char('a' + i)) + ".bmp"), i + 1);
+  Search run(dir.path());
+  run.AtStatus("検索中\n\r3/5", [&] { run.session.OnStart(); });
+  run.session.OnStart();
+
+  EXPECT_EQ(run.view.Calls("AskYesNo"), (std::vector<std::string>{"AskYesNo 処理を中止します。 確認"}));
+  EXPECT_TRUE(run.session.stopRequested());
+  EXPECT_EQ(run.session.stopIndex(), 3);
+  EXPECT_EQ(run.view.loads, 3);
+  EXPECT_EQ(run.RecordNames(), (std::vector<std::string>{"a.bmp", "b.bmp", "c.bmp"}));
+  EXPECT_EQ(run.view.Calls("ListDeleteRow"),
+            (std::vector<std::string>{"ListDeleteRow 3", "ListDeleteRow 3"}));
+  EXPECT_EQ(run.view.table.RowCount(), 3);
+  EXPECT_EQ(run.view.Calls("SortListByDifference"), (std::vector<std::string>{"SortListByDifference 3"}));
+  for (const std::string& status : run.view.statusTexts) EXPECT_NE(status, "検索中\n\r4/5");
+  EXPECT_EQ(run.view.log.back(), "SetStatusText ");
+}
+
+TEST(SearchSessionTest, NoToTheStopQuestionChangesNothing) {
+  TempDir dir;
+  for (int i = 0; i < 5; ++i) WriteBmp(dir.File(std::string(1, char('a' + i)) + ".bmp"), i + 1);
+  Search run(dir.path());
+  run.view.answer = false;
+  run.AtStatus("検索中\n\r3/5", [&] { run.session.OnStart(); });
+  run.session.OnStart();
+
+  EXPECT_EQ(run.view.Calls("AskYesNo").size(), 1u);
+  EXPECT_FALSE(run.session.stopRequested());
+  EXPECT_EQ(run.view.loads, 5);
+  EXPECT_EQ(run.session.records().size(), 5u);
+  EXPECT_EQ(run.view.table.RowCount(), 5);
+  EXPECT_TRUE(run.view.Calls("ListDeleteRow").empty());
+}
+
+TEST(SearchSessionTest, StopBetweenFoldersDropsTheFoldersNotYetProcessed) {
+  TempDir dir;
+  test::MakeDir(dir.File("sub"));
+  WriteBmp(dir.File("sub/a.bmp"), 1);
+  WriteBmp(dir.File("sub/b.bmp"), 2);
+  WriteBmp(dir.File("c.bmp"), 3);
+  WriteBmp(dir.File("d.bmp"), 4);
+  Search run(dir.path(), true);
+  // A close request while the sub-folder's last file is on show.
+  run.AtStatus("検索中\n\r2/4", [&] { run.session.RequestStop(); });
+  run.session.OnStart();
+
+  EXPECT_TRUE(run.view.Calls("AskYesNo").empty());
+  EXPECT_EQ(run.session.stopIndex(), 2);
+  EXPECT_EQ(run.view.loads, 2);
+  EXPECT_EQ(run.RecordNames(), (std::vector<std::string>{"a.bmp", "b.bmp"}));
+  EXPECT_EQ(run.session.records()[0].folder, dir.File("sub"));
+  EXPECT_EQ(run.view.table.RowCount(), 2);
+}
+
+TEST(SearchSessionTest, APressQueuedWhenOrderingBeginsIsAskedButNoLongerStops) {
+  TempDir dir;
+  for (int i = 0; i < 3; ++i) WriteBmp(dir.File(std::string(1, char('a' + i)) + ".bmp"), i + 1);
+  Search run(dir.path());
+  // The first pump right after another pump is the one that opens the ordering.
+  run.view.onPump = [&, fired = false]() mutable {
+    const auto& log = run.view.log;
+    if (!fired && log.size() >= 2 && log[log.size() - 2] == "PumpMessages") {
+      fired = true;
+      run.session.OnStart();
+    }
+  };
+  run.session.OnStart();
+
+  EXPECT_EQ(run.view.Calls("AskYesNo").size(), 1u);
+  EXPECT_TRUE(run.session.stopRequested());
+  EXPECT_EQ(run.session.records().size(), 3u);
+  EXPECT_EQ(run.view.table.RowCount(), 3);
+  EXPECT_TRUE(run.view.Calls("ListDeleteRow").empty());
+  EXPECT_EQ(run.view.Calls("SortListByDifference"), (std::vector<std::string>{"SortListByDifference 3"}));
+}
+
+TEST(SearchSessionTest, SingleImageHasNoPartner) {
+  TempDir dir;
+  WriteBmp(dir.File("only.bmp"), 1);
+  Search run(dir.path());
+  run.session.OnStart();
+  ASSERT_EQ(run.view.table.RowCount(), 1);
+  const ResultRow& row = run.view.table.rows()[0];
+  EXPECT_EQ(row[kColumnName], "only.bmp");
+  EXPECT_EQ(row[kColumnWidth], "4");
+  EXPECT_EQ(row[kColumnPartnerName], "");
+  EXPECT_EQ(row[kColumnDifference], "");
+  EXPECT_EQ(row[kColumnPartner], "");
+  EXPECT_EQ(run.session.records()[0].partner, -1);
+}
+
+TEST(SearchSessionTest, NoImagesReportsAndReturnsToIdle) {
+  for (bool exists : {true, false}) {
+    TempDir dir;
+    test::WriteFile(dir.File("notes.txt"), std::string("not an image"));
+    Search run(exists ? dir.path() : dir.File("missing"));
+    run.session.OnStart();
+    const std::vector<std::string> expected = {
+        "CommitEdits", "SetStartButton 中止 on", "EnableCommands off", "ClearPanes", "ListDeleteAll",
+        "Inform 画像ファイルが見つかりません。 情報", "SelectFirstRow", "SetStartButton 開始 on",
+        "EnableCommands on", "SetStatusText "};
+    EXPECT_EQ(run.view.log, expected);
+    EXPECT_FALSE(run.session.searching());
+    EXPECT_TRUE(run.session.records().empty());
+  }
+}
+
+TEST(SearchSessionTest, UndecodableFileStaysListedWithoutSignatureOrPartner) {
+  TempDir dir;
+  WriteBmp(dir.File("a.bmp"), 1);
+  test::WriteFile(dir.File("bad.bmp"), std::string("BM but nothing else"));
+  test::WriteFile(dir.File("c.bmp"), test::ReadFile(dir.File("a.bmp")));  // identical to a
+  Search run(dir.path());
+  run.session.OnStart();
+
+  // A failed decode returns at once: no repaint and no pump for that file.
+  const auto& log = run.view.log;
+  const auto failed = std::find(log.begin(), log.end(), "LoadLeftImage bad.bmp failed");
+  ASSERT_NE(failed, log.end());
+  EXPECT_EQ(*(failed + 1), "SetStatusText 検索中\n\r3/3");
+
+  ASSERT_EQ(run.view.table.RowCount(), 3);
+  // Sorted by difference: a (0 to c) first, then the rows without partner.
+  const auto& rows = run.view.table.rows();
+  EXPECT_EQ(rows[0][kColumnName], "a.bmp");
+  EXPECT_EQ(rows[0][kColumnPartnerName], "c.bmp");
+  EXPECT_EQ(rows[0][kColumnDifference], "0");
+  EXPECT_EQ(rows[1][kColumnName], "bad.bmp");
+  EXPECT_EQ(rows[1][kColumnWidth], "0");
+  EXPECT_EQ(rows[1][kColumnHeight], "0");
+  EXPECT_EQ(rows[1][kColumnDifference], "");
+  EXPECT_EQ(run.session.records()[1].partner, -1);
+}
+
+TEST(SearchSessionTest, OrderingDecidesWhichOfAResizedPairIsTheRow) {
+  TempDir dir;
+  // b.bmp is a.bmp scaled up twice by repeating pixels: the same grid
+  // statistics, other pixels, a larger file.
+  const std::vector<std::uint8_t> small = Pattern(8, 8, 5);
+  std::vector<std::uint8_t> big;
+  for (int y = 0; y < 16; ++y) {
+    for (int x = 0; x < 16; ++x) {
+      for (int k = 0; k < 3; ++k) big.push_back(small[static_cast<std::size_t>(((y / 2) * 8 + x / 2) * 3 + k)]);
+    }
+  }
+  WriteBmp(dir.File("a.bmp"), 8, 8, small);
+  WriteBmp(dir.File("b.bmp"), 16, 16, big);
+  WriteBmp(dir.File("c.bmp"), 3);
+
+  struct Case {
+    int mode;
+    std::string row;
+    std::string partner;
+  };
+  for (const Case& c : {Case{0, "a.bmp", "b.bmp"}, Case{3, "a.bmp", "b.bmp"}, Case{4, "b.bmp", "a.bmp"}}) {
+    Search run(dir.path());
+    run.settings.InitialSort = c.mode;
+    run.session.OnStart();
+    const auto& rows = run.view.table.rows();
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0][kColumnName], c.row) << "mode " << c.mode;
+    EXPECT_EQ(rows[0][kColumnPartnerName], c.partner) << "mode " << c.mode;
+    EXPECT_EQ(rows[0][kColumnDifference], "1") << "mode " << c.mode;
+    // Column 8 names the partner's position in the ordered records.
+    const int partner = std::stoi(rows[0][kColumnPartner]);
+    EXPECT_EQ(run.session.records()[static_cast<std::size_t>(partner)].name, c.partner);
+    EXPECT_EQ(run.session.records()[static_cast<std::size_t>(std::stoi(rows[0][kColumnPosition]))].name,
+              c.row);
+  }
+}
+
+TEST(SearchSessionTest, OverlongFolderTextIsRefusedBeforeAnythingChanges) {
+  Search run("/" + std::string(kMaxFolderText, 'x'));
+  run.session.OnStart();
+  EXPECT_EQ(run.view.log,
+            (std::vector<std::string>{"CommitEdits", "Inform " + std::string(kFolderTooLongText) + " 情報"}));
+  EXPECT_FALSE(run.session.searching());
+}
+
+}  // namespace
+}  // namespace norvane
