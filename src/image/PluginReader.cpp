@@ -1,12 +1,277 @@
 #include "image/PluginReader.h"
 
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <malloc.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <utility>
+
+#include "image/PluginContract.h"
+
 namespace norvane {
+namespace {
 
-// No plug-in libraries are shipped yet: GIF and PNG are neither collected nor decoded.
-PluginFlags DetectPlugins() { return PluginFlags{}; }
+struct FreeDeleter {
+  void operator()(void* p) const { std::free(p); }
+};
+// A block handed over by a plug-in or allocated here for the file's bytes.
+using MallocBlock = std::unique_ptr<void, FreeDeleter>;
 
-LoadResult ReadPluginImage(DecodedImage&, const std::string&, const std::string&) {
-  return LoadResult::Unsupported;
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+std::optional<PluginSearchPath>& OverriddenSearchPath() {
+  static std::optional<PluginSearchPath> search;
+  return search;
+}
+
+std::uint16_t GetU16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
+
+std::int32_t GetI32(const std::uint8_t* p) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+                                   static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+// Reads the whole file into a fresh malloc block. Only regular files are
+// read: O_NONBLOCK keeps the open of a FIFO from waiting for a writer.
+LoadResult ReadWholeFile(const std::string& path, MallocBlock& block, std::size_t& size) {
+  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (fd.get() < 0) return LoadResult::CannotOpen;
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) return LoadResult::CannotOpen;
+  // The plug-in takes the length as a long.
+  if (static_cast<std::uint64_t>(st.st_size) > static_cast<std::uint64_t>(LONG_MAX)) return LoadResult::Unsupported;
+  size = static_cast<std::size_t>(st.st_size);
+  block.reset(std::malloc(size == 0 ? 1 : size));
+  if (!block) return LoadResult::OutOfMemory;
+  auto* out = static_cast<char*>(block.get());
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::read(fd.get(), out + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return LoadResult::ReadError;  // shrunk since fstat, or an I/O error
+    done += static_cast<std::size_t>(n);
+  }
+  return LoadResult::LoadOk;
+}
+
+// Bytes of one stored row: the pixels' bits rounded up to whole 32-bit words.
+// For 1, 4, 8 and 24 bits this is ((width + 7) / 8 + 3), ((width + 1) / 2 + 3),
+// (width + 3) and (3 * width + 3), each rounded down to a multiple of 4.
+std::int64_t StoredRowLength(std::int64_t width, int bitsPerPixel) { return (width * bitsPerPixel + 31) / 32 * 4; }
+
+// Converts the plug-in's bottom-up rows into the top-down Bgr24 picture.
+// Every size has been checked by the caller.
+void ConvertRows(const std::uint8_t* table, const std::uint8_t* bits, int bitsPerPixel, std::int64_t rowLength,
+                 DecodedImage& image) {
+  const std::int64_t width = image.width;
+  const std::int64_t height = image.height;
+  std::uint8_t* out = image.colour.data();
+  for (std::int64_t i = 0; i < height; ++i) {
+    // The plug-in's rows run bottom-up: output row i is stored row height - 1 - i.
+    const std::uint8_t* row = bits + (height - 1 - i) * rowLength;
+    if (bitsPerPixel == 24) {
+      std::memcpy(out, row, static_cast<std::size_t>(3 * width));
+      out += 3 * width;
+      continue;
+    }
+    for (std::int64_t j = 0; j < width; ++j) {
+      unsigned index = 0;
+      switch (bitsPerPixel) {
+        case 1: index = (row[j / 8] >> (7 - j % 8)) & 1u; break;
+        case 4: index = (j % 2 == 0) ? row[j / 2] >> 4 : row[j / 2] & 0x0Fu; break;
+        default: index = row[j]; break;
+      }
+      const std::uint8_t* entry = table + 4 * index;
+      *out++ = entry[0];
+      *out++ = entry[1];
+      *out++ = entry[2];
+    }
+  }
+}
+
+// Checks what the plug-in handed over against what its header promises and
+// converts it. `info` is non-null; `bits` may be null only for a picture
+// without rows.
+LoadResult ConvertPicture(const void* info, const void* bits, DecodedImage& image) {
+  const std::size_t infoSize = malloc_usable_size(const_cast<void*>(info));
+  if (infoSize < NORVANE_INFO_HEADER_SIZE) return LoadResult::ReadError;
+  const auto* header = static_cast<const std::uint8_t*>(info);
+  const std::int32_t width = GetI32(header + NORVANE_INFO_WIDTH);
+  const std::int32_t height = GetI32(header + NORVANE_INFO_HEIGHT);
+  const int bitsPerPixel = GetU16(header + NORVANE_INFO_BIT_COUNT);
+
+  // Rows stored top row first are a variant this reader does not handle.
+  if (height < 0) return LoadResult::Unsupported;
+  if (width < 0) return LoadResult::BadFormat;
+  if (bitsPerPixel != 1 && bitsPerPixel != 4 && bitsPerPixel != 8 && bitsPerPixel != 24) {
+    return LoadResult::Unsupported;
+  }
+  const LoadResult dimensions = CheckDimensions(width, height);
+  if (dimensions != LoadResult::LoadOk) return dimensions;
+
+  // Indices are read from whole bytes, so any index the rows can hold lies
+  // below 1 << bitsPerPixel: with the whole table present none reads past it.
+  const std::size_t colours = bitsPerPixel <= 8 ? std::size_t{1} << bitsPerPixel : 0;
+  if (infoSize < NORVANE_INFO_HEADER_SIZE + 4 * colours) return LoadResult::ReadError;
+  const std::int64_t rowLength = StoredRowLength(width, bitsPerPixel);
+  const std::int64_t needed = rowLength * height;  // below 2^33: width * height <= kMaxPixels
+  if (needed > 0) {
+    if (bits == nullptr) return LoadResult::ReadError;
+    if (malloc_usable_size(const_cast<void*>(bits)) < static_cast<std::size_t>(needed)) return LoadResult::ReadError;
+  }
+
+  const LoadResult allocated = image.AllocatePixels(width, height, PixelKind::Bgr24);
+  if (allocated != LoadResult::LoadOk) {
+    image.ReleasePixels();
+    return LoadResult::OutOfMemory;
+  }
+  if (needed > 0) {
+    ConvertRows(header + NORVANE_INFO_HEADER_SIZE, static_cast<const std::uint8_t*>(bits), bitsPerPixel, rowLength,
+                image);
+  }
+  return LoadResult::LoadOk;
+}
+
+// The directory holding the running program, or empty when unknown.
+std::string ExecutableDirectory() {
+  std::string buffer(4096, '\0');
+  const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+  if (n <= 0 || static_cast<std::size_t>(n) >= buffer.size()) return {};
+  buffer.resize(static_cast<std::size_t>(n));
+  const std::size_t slash = buffer.rfind('/');
+  if (slash == std::string::npos) return {};
+  return slash == 0 ? std::string("/") : buffer.substr(0, slash);
+}
+
+}  // namespace
+
+PluginSearchPath DefaultPluginSearchPath() {
+  PluginSearchPath search;
+  const std::string exeDir = ExecutableDirectory();
+  if (!exeDir.empty()) {
+    search.directories.push_back(exeDir);
+    search.directories.push_back(exeDir + "/../lib/norvane");
+  }
+  search.systemSearch = true;
+  return search;
+}
+
+const PluginSearchPath& CurrentPluginSearchPath() {
+  std::optional<PluginSearchPath>& search = OverriddenSearchPath();
+  if (!search) search = DefaultPluginSearchPath();
+  return *search;
+}
+
+void SetPluginSearchPath(PluginSearchPath search) { OverriddenSearchPath() = std::move(search); }
+
+void ResetPluginSearchPath() { OverriddenSearchPath().reset(); }
+
+PluginLibrary::~PluginLibrary() {
+  if (handle_ != nullptr) ::dlclose(handle_);
+}
+
+PluginLibrary::PluginLibrary(PluginLibrary&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+
+PluginLibrary& PluginLibrary::operator=(PluginLibrary&& other) noexcept {
+  if (this != &other) {
+    if (handle_ != nullptr) ::dlclose(handle_);
+    handle_ = std::exchange(other.handle_, nullptr);
+  }
+  return *this;
+}
+
+PluginLibrary PluginLibrary::Open(const std::string& fileName, const PluginSearchPath& search) {
+  PluginLibrary library;
+  // RTLD_NOW: a plug-in with unresolved symbols counts as missing instead of
+  // failing later in the middle of a call. RTLD_LOCAL: its symbols (and those
+  // of the image libraries it pulls in) never bind to anything else.
+  constexpr int kMode = RTLD_NOW | RTLD_LOCAL;
+  for (const std::string& dir : search.directories) {
+    if (dir.empty()) continue;
+    const std::string candidate = dir + "/" + fileName;
+    library.handle_ = ::dlopen(candidate.c_str(), kMode);
+    if (library.handle_ != nullptr) return library;
+  }
+  // A name without a slash makes the loader use its own search.
+  if (search.systemSearch && fileName.find('/') == std::string::npos) {
+    library.handle_ = ::dlopen(fileName.c_str(), kMode);
+  }
+  return library;
+}
+
+void* PluginLibrary::Symbol(const char* name) const {
+  return handle_ != nullptr ? ::dlsym(handle_, name) : nullptr;
+}
+
+PluginFlags DetectPlugins() { return DetectPlugins(CurrentPluginSearchPath()); }
+
+PluginFlags DetectPlugins(const PluginSearchPath& search) {
+  PluginFlags flags;
+  {
+    const PluginLibrary first = PluginLibrary::Open("ifgif.spi", search);
+    const PluginLibrary second = PluginLibrary::Open("ifgif2.spi", search);
+    flags.gifAvailable = static_cast<bool>(first) || static_cast<bool>(second);
+  }
+  const PluginLibrary png = PluginLibrary::Open("ifpng.spi", search);
+  flags.pngAvailable = static_cast<bool>(png);
+  return flags;
+}
+
+LoadResult ReadPluginImage(DecodedImage& image, const std::string& path, const std::string& typeKey) {
+  return ReadPluginImage(image, path, typeKey, CurrentPluginSearchPath());
+}
+
+LoadResult ReadPluginImage(DecodedImage& image, const std::string& path, const std::string& typeKey,
+                           const PluginSearchPath& search) {
+  PluginLibrary library;
+  if (typeKey == "gif") {
+    library = PluginLibrary::Open("ifgif.spi", search);
+    if (!library) library = PluginLibrary::Open("ifgif2.spi", search);
+  } else if (typeKey == "png") {
+    library = PluginLibrary::Open("ifpng.spi", search);
+  }
+  if (!library) return LoadResult::Unsupported;
+  const auto getPicture = reinterpret_cast<GetPictureFunction>(library.Symbol(NORVANE_PLUGIN_ENTRY));
+  if (getPicture == nullptr) return LoadResult::Unsupported;
+
+  MallocBlock file;
+  std::size_t size = 0;
+  const LoadResult read = ReadWholeFile(path, file, size);
+  if (read != LoadResult::LoadOk) return read;
+
+  void* info = nullptr;
+  void* bits = nullptr;
+  const int status = getPicture(static_cast<const char*>(file.get()), static_cast<long>(size),
+                                NORVANE_PLUGIN_FLAG_MEMORY, &info, &bits, nullptr, 0);
+  file.reset();
+  // On failure the plug-in hands over nothing; on success both blocks are
+  // ours. They are declared after `library` and so are freed before it.
+  if (status != 0) return LoadResult::ReadError;
+  const MallocBlock infoBlock(info);
+  const MallocBlock bitsBlock(bits);
+  if (!infoBlock) return LoadResult::ReadError;
+  return ConvertPicture(infoBlock.get(), bitsBlock.get(), image);
 }
 
 }  // namespace norvane

@@ -1,0 +1,282 @@
+// The shipped GIF and PNG plug-ins, loaded the way the program loads them,
+// on files made with giflib and libpng.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "image/DecodedImage.h"
+#include "image/PluginReader.h"
+#include "scan/FolderScan.h"
+#include "support/GifWriter.h"
+#include "support/PngWriter.h"
+#include "support/TempDir.h"
+
+namespace norvane {
+namespace {
+
+using test::Bytes;
+using test::GifColour;
+using test::PngColour;
+using test::PngPicture;
+
+struct Decoded {
+  LoadResult result = LoadResult::Unsupported;
+  int width = 0;
+  int height = 0;
+  Bytes bgr;  // top row first
+};
+
+Decoded DecodeFile(const test::TempDir& dir, const Bytes& bytes, const char* extension) {
+  const std::string path = dir.File(std::string("image.") + extension);
+  test::WriteFile(path, bytes);
+  DecodedImage image;
+  Decoded out;
+  out.result = image.LoadImageFile(path);
+  if (out.result == LoadResult::LoadOk) {
+    EXPECT_EQ(PixelKind::Bgr24, image.pixelKind);
+    out.width = image.width;
+    out.height = image.height;
+    out.bgr.assign(image.Pixels(), image.Pixels() + image.PixelBytes());
+  }
+  return out;
+}
+
+Bytes Bgr(std::initializer_list<GifColour> colours) {
+  Bytes out;
+  for (const GifColour& c : colours) test::PutBytes(out, {c.blue, c.green, c.red});
+  return out;
+}
+
+const GifColour kRed{255, 0, 0}, kGreen{0, 255, 0}, kBlue{0, 0, 255}, kWhite{255, 255, 255}, kBlack{0, 0, 0},
+    kOlive{128, 128, 0};
+
+class GifPngPluginTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(DetectPlugins().gifAvailable) << "the shipped plug-ins were not found"; }
+  test::TempDir dir_;
+};
+
+TEST_F(GifPngPluginTest, GifPixelsComeFromTheGlobalMap) {
+  // 5 wide: the stored rows are padded to 8 bytes.
+  const std::vector<GifColour> colours = {kBlack, kRed, kGreen, kBlue, kOlive};
+  const Decoded d = DecodeFile(dir_, test::MakeGif(5, 2, colours, {1, 2, 3, 4, 0,  //
+                                                                  4, 4, 0, 1, 1}),
+                               "gif");
+  ASSERT_EQ(LoadResult::LoadOk, d.result);
+  EXPECT_EQ(5, d.width);
+  EXPECT_EQ(2, d.height);
+  EXPECT_EQ(Bgr({kRed, kGreen, kBlue, kOlive, kBlack, kOlive, kOlive, kBlack, kRed, kRed}), d.bgr);
+}
+
+TEST_F(GifPngPluginTest, GifDeliversItsFirstFrameAtItsOwnSizeWithItsLocalMap) {
+  test::GifPicture picture;
+  picture.screenWidth = 10;
+  picture.screenHeight = 10;
+  picture.globalColours = {kBlack, kWhite};
+  test::GifFrame first;
+  first.left = 2;
+  first.top = 3;
+  first.width = 3;
+  first.height = 2;
+  first.localColours = {kGreen, kBlue, kRed};
+  first.indices = {0, 1, 2, 2, 1, 0};
+  test::GifFrame second;
+  second.width = 10;
+  second.height = 10;
+  second.indices.assign(100, 1);
+  picture.frames = {first, second};
+  const Decoded d = DecodeFile(dir_, test::MakeGif(picture), "gif");
+  ASSERT_EQ(LoadResult::LoadOk, d.result);
+  EXPECT_EQ(3, d.width);
+  EXPECT_EQ(2, d.height);
+  EXPECT_EQ(Bgr({kGreen, kBlue, kRed, kRed, kBlue, kGreen}), d.bgr);
+}
+
+TEST_F(GifPngPluginTest, InterlacedGifRowsLandInTheirPlace) {
+  // 11 rows reach every pass; row y has colour y.
+  std::vector<GifColour> colours;
+  for (int i = 0; i < 16; ++i) colours.push_back({static_cast<std::uint8_t>(i * 16), 7, static_cast<std::uint8_t>(i)});
+  std::vector<std::uint8_t> indices;
+  for (int y = 0; y < 11; ++y) indices.insert(indices.end(), 2, static_cast<std::uint8_t>(y));
+  const Decoded d = DecodeFile(dir_, test::MakeGif(2, 11, colours, indices, true), "gif");
+  ASSERT_EQ(LoadResult::LoadOk, d.result);
+  for (int y = 0; y < 11; ++y) {
+    EXPECT_EQ(Bgr({colours[y], colours[y]}), Bytes(d.bgr.begin() + 6 * y, d.bgr.begin() + 6 * y + 6)) << "row " << y;
+  }
+}
+
+TEST_F(GifPngPluginTest, BrokenGifsAreReadErrors) {
+  const Bytes good = test::MakeGif(4, 4, {kRed, kBlue}, std::vector<std::uint8_t>(16, 1));
+  ASSERT_GT(good.size(), 20u);
+  // Every cut before the image's last data byte loses pixels.
+  for (std::size_t keep = 0; keep + 2 < good.size(); ++keep) {
+    EXPECT_EQ(LoadResult::ReadError, DecodeFile(dir_, Bytes(good.begin(), good.begin() + keep), "gif").result)
+        << "cut to " << keep << " bytes";
+  }
+  // No image at all, and an image whose indices have no colour map.
+  test::GifPicture empty;
+  empty.screenWidth = 4;
+  empty.screenHeight = 4;
+  empty.globalColours = {kRed, kBlue};
+  EXPECT_EQ(LoadResult::ReadError, DecodeFile(dir_, test::MakeGif(empty), "gif").result);
+  // giflib will not write an image without any colour map, so this one is
+  // made by hand: a 2 x 1 image of index 0, once with a two-entry global map
+  // (to show the bytes are otherwise sound) and once without.
+  const auto handMade = [](bool globalMap) {
+    Bytes gif = {'G', 'I', 'F', '8', '9', 'a', 2, 0, 1, 0, static_cast<std::uint8_t>(globalMap ? 0x80 : 0), 0, 0};
+    if (globalMap) test::PutBytes(gif, {255, 0, 0, 0, 0, 255});
+    test::PutBytes(gif, {0x2C, 0, 0, 0, 0, 2, 0, 1, 0, 0});  // image descriptor, no local map
+    test::PutBytes(gif, {2, 2, 0x04, 0x0A, 0, 0x3B});        // clear, 0, 0, end; trailer
+    return gif;
+  };
+  const Decoded mapped = DecodeFile(dir_, handMade(true), "gif");
+  ASSERT_EQ(LoadResult::LoadOk, mapped.result);
+  EXPECT_EQ(Bgr({kRed, kRed}), mapped.bgr);
+  EXPECT_EQ(LoadResult::ReadError, DecodeFile(dir_, handMade(false), "gif").result);
+  // A PNG named .gif.
+  EXPECT_EQ(LoadResult::ReadError, DecodeFile(dir_, test::MakePngRgb(1, 1, {1, 2, 3}), "gif").result);
+}
+
+struct PngCase {
+  const char* what;
+  PngPicture picture;
+  Bytes expectedBgr;
+};
+
+PngPicture Picture(int width, int height, PngColour colour, int depth, Bytes rows) {
+  PngPicture picture;
+  picture.width = width;
+  picture.height = height;
+  picture.colour = colour;
+  picture.bitDepth = depth;
+  picture.rows = std::move(rows);
+  return picture;
+}
+
+TEST_F(GifPngPluginTest, EveryPngColourTypeBecomesBgrOverWhite) {
+  std::vector<PngCase> cases;
+  cases.push_back({"grey 8", Picture(3, 1, PngColour::Gray, 8, {0, 128, 255}), {0, 0, 0, 128, 128, 128, 255, 255, 255}});
+  {
+    Bytes expected;
+    for (int bit : {1, 0, 1, 1, 0, 0, 0, 0, 0, 1}) test::PutBytes(expected, Bytes(3, bit ? 255 : 0));
+    cases.push_back({"grey 1 bit", Picture(10, 1, PngColour::Gray, 1, {0b10110000, 0b01000000}), expected});
+  }
+  cases.push_back({"grey 16 keeps the high byte", Picture(2, 1, PngColour::Gray, 16, {0x12, 0xFF, 0xAB, 0x00}),
+                   {0x12, 0x12, 0x12, 0xAB, 0xAB, 0xAB}});
+  // Over white: alpha 255 keeps the sample, alpha 0 is white, 20 % of 200 is 244.
+  cases.push_back({"grey + alpha", Picture(3, 1, PngColour::GrayAlpha, 8, {0, 0, 0, 255, 200, 51}),
+                   {255, 255, 255, 0, 0, 0, 244, 244, 244}});
+  {
+    PngPicture picture = Picture(3, 1, PngColour::Palette, 2, {0b00011000});
+    picture.palette = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}};
+    picture.paletteAlpha = {255, 0};
+    cases.push_back({"palette 2 bit, entry 1 transparent", picture, {0, 0, 255, 255, 255, 255, 255, 0, 0}});
+  }
+  cases.push_back({"rgb 8, odd width", Picture(3, 2, PngColour::Rgb, 8, {1, 2, 3, 4, 5, 6, 7, 8, 9,  //
+                                                                      11, 12, 13, 14, 15, 16, 17, 18, 19}),
+                   {3, 2, 1, 6, 5, 4, 9, 8, 7, 13, 12, 11, 16, 15, 14, 19, 18, 17}});
+  cases.push_back({"rgba 8", Picture(2, 1, PngColour::Rgba, 8, {10, 20, 30, 255, 0, 0, 0, 0}),
+                   {30, 20, 10, 255, 255, 255}});
+  cases.push_back({"rgb 16 keeps the high bytes", Picture(1, 1, PngColour::Rgb, 16, {0x11, 0xFF, 0x33, 0x80, 0x55, 0x66}),
+                   {0x55, 0x33, 0x11}});
+  {
+    PngPicture picture = Picture(2, 1, PngColour::Rgb, 8, {1, 2, 3, 4, 5, 6});
+    picture.transparentColour = std::array<std::uint16_t, 3>{1, 2, 3};
+    cases.push_back({"rgb with a transparent colour", picture, {255, 255, 255, 6, 5, 4}});
+  }
+  // Interlaced 9 x 9 pictures reach all seven passes.
+  for (bool alpha : {false, true}) {
+    PngPicture picture = Picture(9, 9, alpha ? PngColour::Rgba : PngColour::Rgb, 8, {});
+    picture.interlaced = true;
+    Bytes expected;
+    for (int y = 0; y < 9; ++y) {
+      for (int x = 0; x < 9; ++x) {
+        const auto r = static_cast<std::uint8_t>(20 * x), g = static_cast<std::uint8_t>(20 * y),
+                   b = static_cast<std::uint8_t>(x + y);
+        test::PutBytes(picture.rows, {r, g, b});
+        const bool clear = alpha && (x + y) % 3 == 0;
+        if (alpha) picture.rows.push_back(clear ? 0 : 255);
+        test::PutBytes(expected, clear ? Bytes{255, 255, 255} : Bytes{b, g, r});
+      }
+    }
+    cases.push_back({alpha ? "interlaced rgba" : "interlaced rgb", picture, expected});
+  }
+
+  for (const PngCase& c : cases) {
+    const Decoded d = DecodeFile(dir_, test::MakePng(c.picture), "png");
+    ASSERT_EQ(LoadResult::LoadOk, d.result) << c.what;
+    EXPECT_EQ(c.picture.width, d.width) << c.what;
+    EXPECT_EQ(c.picture.height, d.height) << c.what;
+    EXPECT_EQ(c.expectedBgr, d.bgr) << c.what;
+  }
+}
+
+TEST_F(GifPngPluginTest, BrokenPngsAreReadErrors) {
+  Bytes rows;
+  for (int i = 0; i < 8 * 8 * 3; ++i) rows.push_back(static_cast<std::uint8_t>(i * 37));
+  const Bytes good = test::MakePngRgb(8, 8, rows);
+  ASSERT_EQ(LoadResult::LoadOk, DecodeFile(dir_, good, "png").result);
+  // The image data ends 12 bytes before the file (the IEND chunk); every
+  // shorter file lacks pixels or a CRC.
+  for (std::size_t keep = 0; keep + 12 < good.size(); ++keep) {
+    EXPECT_EQ(LoadResult::ReadError, DecodeFile(dir_, Bytes(good.begin(), good.begin() + keep), "png").result)
+        << "cut to " << keep << " bytes";
+  }
+  Bytes badCrc = good;
+  badCrc[29] ^= 0x01;  // the last byte of the header chunk's CRC
+  EXPECT_EQ(LoadResult::ReadError, DecodeFile(dir_, badCrc, "png").result);
+  // A sound header promising 1,000,000 x 1,100 pixels, more than any
+  // picture may have, over 8 x 8 pixels of data.
+  Bytes huge = good;
+  const std::uint8_t dimensions[] = {0, 0x0F, 0x42, 0x40, 0, 0, 0x04, 0x4C};
+  std::copy(std::begin(dimensions), std::end(dimensions), huge.begin() + 16);
+  const auto crc = static_cast<std::uint32_t>(crc32(0, huge.data() + 12, 17));  // chunk type and data
+  for (int i = 0; i < 4; ++i) huge[29 + i] = static_cast<std::uint8_t>(crc >> (24 - 8 * i));
+  EXPECT_EQ(LoadResult::ReadError, DecodeFile(dir_, huge, "png").result);
+  EXPECT_EQ(LoadResult::ReadError,
+            DecodeFile(dir_, test::MakeGif(1, 1, {kRed, kBlue}, {0}), "png").result);
+}
+
+TEST_F(GifPngPluginTest, ScanCollectsGifAndPngWhenThePluginsAreThere) {
+  const PluginFlags flags = DetectPlugins();
+  ASSERT_TRUE(flags.gifAvailable);
+  ASSERT_TRUE(flags.pngAvailable);
+  test::WriteFile(dir_.File("a.gif"), test::MakeGif(2, 1, {kRed, kBlue}, {1, 0}));
+  test::WriteFile(dir_.File("b.PNG"), test::MakePngRgb(1, 1, {9, 8, 7}));
+  FileList list;
+  ScanFolder(dir_.path(), list, false, flags.gifAvailable, flags.pngAvailable);
+  ASSERT_EQ(2u, list.size());
+  EXPECT_EQ("a.gif", list[0].name);
+  EXPECT_EQ("b.PNG", list[1].name);
+  DecodedImage image;
+  ASSERT_EQ(LoadResult::LoadOk, image.LoadImageFile(list[0].path));
+  EXPECT_EQ(Bgr({kBlue, kRed}), Bytes(image.Pixels(), image.Pixels() + image.PixelBytes()));
+  ASSERT_EQ(LoadResult::LoadOk, image.LoadImageFile(list[1].path));
+  EXPECT_EQ((Bytes{7, 8, 9}), Bytes(image.Pixels(), image.Pixels() + image.PixelBytes()));
+}
+
+TEST_F(GifPngPluginTest, WithoutPluginsNothingIsCollectedOrDecoded) {
+  test::WriteFile(dir_.File("a.gif"), test::MakeGif(2, 1, {kRed, kBlue}, {1, 0}));
+  test::WriteFile(dir_.File("b.png"), test::MakePngRgb(1, 1, {9, 8, 7}));
+  test::TempDir nowhere;
+  SetPluginSearchPath(PluginSearchPath{{nowhere.path()}, false});
+  const PluginFlags flags = DetectPlugins();
+  FileList list;
+  ScanFolder(dir_.path(), list, false, flags.gifAvailable, flags.pngAvailable);
+  DecodedImage image;
+  const LoadResult gif = image.LoadImageFile(dir_.File("a.gif"));
+  const LoadResult png = image.LoadImageFile(dir_.File("b.png"));
+  ResetPluginSearchPath();
+
+  EXPECT_FALSE(flags.gifAvailable);
+  EXPECT_FALSE(flags.pngAvailable);
+  EXPECT_TRUE(list.empty());
+  EXPECT_EQ(LoadResult::Unsupported, gif);
+  EXPECT_EQ(LoadResult::Unsupported, png);
+}
+
+}  // namespace
+}  // namespace norvane

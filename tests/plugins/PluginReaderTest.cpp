@@ -1,0 +1,281 @@
+// The plug-in reader against scripted fake plug-ins: library search, the call
+// it makes, how it reads what comes back, and what it releases.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "image/DecodedImage.h"
+#include "image/PluginReader.h"
+#include "plugins/FakePluginControl.h"
+#include "support/TempDir.h"
+
+namespace norvane {
+namespace {
+
+using test::Bytes;
+using test::Fake;
+
+std::string FakeDir(const char* folder) { return std::string(NORVANE_FAKE_PLUGIN_ROOT) + "/" + folder; }
+
+// Only the given folders, never the system's search.
+PluginSearchPath Folders(std::vector<std::string> dirs) { return PluginSearchPath{std::move(dirs), false}; }
+
+class ScopedSearchPath {
+ public:
+  explicit ScopedSearchPath(PluginSearchPath search) { SetPluginSearchPath(std::move(search)); }
+  ~ScopedSearchPath() { ResetPluginSearchPath(); }
+};
+
+// A 40-byte information header followed by `table` (4 bytes per entry).
+Bytes Info(std::int32_t width, std::int32_t height, std::uint16_t bitsPerPixel, const Bytes& table = {}) {
+  Bytes out;
+  test::PutU32(out, 40);
+  test::PutI32(out, width);
+  test::PutI32(out, height);
+  test::PutU16(out, 1);
+  test::PutU16(out, bitsPerPixel);
+  for (int i = 0; i < 6; ++i) test::PutU32(out, 0);
+  test::PutBytes(out, table);
+  return out;
+}
+
+// A table of 1 << bits entries, entry i = (i, i, i, 0) except the ones given.
+Bytes Table(int bits, std::initializer_list<std::pair<int, PaletteEntry>> entries = {}) {
+  Bytes table;
+  for (int i = 0; i < (1 << bits); ++i) {
+    const auto v = static_cast<std::uint8_t>(i);
+    test::PutBytes(table, {v, v, v, 0});
+  }
+  for (const auto& [index, e] : entries) {
+    table[4 * index] = e.blue;
+    table[4 * index + 1] = e.green;
+    table[4 * index + 2] = e.red;
+  }
+  return table;
+}
+
+Bytes PixelRow(const DecodedImage& image, int y) {
+  const std::uint8_t* row = image.colour.data() + static_cast<std::size_t>(y) * image.width * 3;
+  return Bytes(row, row + static_cast<std::size_t>(image.width) * 3);
+}
+
+class PluginReaderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Fake() = test::FakeControl{};
+    gif_ = dir_.File("picture.gif");
+    png_ = dir_.File("picture.png");
+    test::WriteFile(gif_, Bytes{'G', 'I', 'F', '8', '9', 'a', 0, 1, 2});
+    test::WriteFile(png_, Bytes{0x89, 'P', 'N', 'G'});
+  }
+
+  // Every library loaded was released again.
+  void ExpectReleased() const {
+    EXPECT_EQ(Fake().record.loads, Fake().record.unloads);
+  }
+
+  LoadResult ReadGif(DecodedImage& image) { return ReadPluginImage(image, gif_, "gif", Folders({FakeDir("primary")})); }
+
+  test::TempDir dir_;
+  std::string gif_;
+  std::string png_;
+};
+
+TEST_F(PluginReaderTest, GifFallsBackToTheSecondLibraryAndTheFirstWinsWhenPresent) {
+  Fake().script.info = Info(1, 1, 24);
+  Fake().script.bits = Bytes{1, 2, 3, 0};
+  {
+    // The current search path is what LoadImageFile and DetectPlugins use.
+    const ScopedSearchPath only(Folders({dir_.path(), FakeDir("second")}));
+    const PluginFlags flags = DetectPlugins();
+    EXPECT_TRUE(flags.gifAvailable);
+    EXPECT_FALSE(flags.pngAvailable);
+    DecodedImage image;
+    ASSERT_EQ(LoadResult::LoadOk, image.LoadImageFile(gif_));
+    EXPECT_EQ("ifgif2.spi", Fake().record.lastLibrary);
+    EXPECT_EQ(PixelKind::Bgr24, image.pixelKind);
+    EXPECT_EQ((Bytes{1, 2, 3}), PixelRow(image, 0));
+    // There is no second library for PNG.
+    EXPECT_EQ(LoadResult::Unsupported, image.LoadImageFile(png_));
+    EXPECT_EQ(1, Fake().record.calls);
+  }
+  DecodedImage image;
+  ASSERT_EQ(LoadResult::LoadOk, ReadPluginImage(image, gif_, "gif", Folders({FakeDir("primary"), FakeDir("second")})));
+  EXPECT_EQ("ifgif.spi", Fake().record.lastLibrary);
+  ExpectReleased();
+}
+
+TEST_F(PluginReaderTest, HandsOverTheWholeFileAndLoadsTheLibraryForEveryFile) {
+  Bytes content;
+  for (int i = 0; i < 5000; ++i) content.push_back(static_cast<std::uint8_t>(i * 7 + 3));
+  test::WriteFile(gif_, content);
+  Fake().script.info = Info(0, 0, 24);
+  for (int round = 1; round <= 2; ++round) {
+    DecodedImage image;
+    ASSERT_EQ(LoadResult::LoadOk, ReadGif(image));
+    EXPECT_EQ(round, Fake().record.loads);
+    EXPECT_EQ(round, Fake().record.unloads);
+  }
+  const test::FakeRecord& record = Fake().record;
+  EXPECT_EQ(content, record.lastBuffer);
+  EXPECT_EQ(5000, record.lastLength);
+  EXPECT_EQ(1u, record.lastFlag);
+  EXPECT_TRUE(record.lastProgressWasNull);
+  EXPECT_EQ(0, record.lastUser);
+}
+
+TEST_F(PluginReaderTest, ThirtyTwoBitResultIsUnsupportedAndEverythingIsReleased) {
+  constexpr std::size_t kBlock = 8u << 20;
+  // The heap measure must notice a block of this size, or the check below proves nothing.
+  {
+    const std::size_t before = test::HeapBytesInUse();
+    void* held = std::malloc(kBlock);
+    ASSERT_NE(nullptr, held);
+    EXPECT_GE(test::HeapBytesInUse(), before + kBlock);
+    std::free(held);
+  }
+  Fake().script.info = Info(2, 2, 32);
+  Fake().script.bits = Bytes(16, 0x55);
+  Fake().script.minBlockBytes = kBlock;
+  const std::size_t before = test::HeapBytesInUse();
+  {
+    DecodedImage image;
+    EXPECT_EQ(LoadResult::Unsupported, ReadGif(image));
+    EXPECT_EQ(PixelKind::Empty, image.pixelKind);
+  }
+  const std::size_t after = test::HeapBytesInUse();
+  EXPECT_EQ(2, Fake().record.blocksHandedOut);
+  EXPECT_EQ(1, Fake().record.loads);
+  ExpectReleased();
+  EXPECT_LT(after, before + kBlock / 8) << "a block the plug-in handed over was not freed";
+}
+
+TEST_F(PluginReaderTest, FailureFromThePluginIsReadErrorAndReleasesTheLibrary) {
+  Fake().script.status = 3;
+  DecodedImage image;
+  EXPECT_EQ(LoadResult::ReadError, ReadGif(image));
+  EXPECT_EQ(1, Fake().record.calls);
+  EXPECT_EQ(0, Fake().record.blocksHandedOut);
+  EXPECT_EQ(PixelKind::Empty, image.pixelKind);
+  ExpectReleased();
+}
+
+TEST_F(PluginReaderTest, IndexedResultsTakeTheirColoursFromTheTable) {
+  // 8 bits, 5 wide: stored rows of 8 bytes, the padding holds an index
+  // whose colour must not appear.
+  Fake().script.info = Info(5, 2, 8, Table(8, {{3, PaletteEntry{0, 0, 255, 0}}, {9, PaletteEntry{10, 20, 30, 0}}}));
+  Fake().script.bits = Bytes{3, 3, 3, 3, 3, 200, 200, 200,  // bottom row
+                             3, 9, 3, 3, 3, 200, 200, 200};  // top row
+  DecodedImage image;
+  ASSERT_EQ(LoadResult::LoadOk, ReadGif(image));
+  ASSERT_EQ(5, image.width);
+  ASSERT_EQ(2, image.height);
+  const Bytes red = {0, 0, 255};
+  EXPECT_EQ((Bytes{0, 0, 255, 10, 20, 30, 0, 0, 255, 0, 0, 255, 0, 0, 255}), PixelRow(image, 0));
+  for (int x = 0; x < 5; ++x) {
+    EXPECT_EQ(red, Bytes(image.colour.data() + 15 + 3 * x, image.colour.data() + 18 + 3 * x)) << x;
+  }
+  ExpectReleased();
+}
+
+TEST_F(PluginReaderTest, SubBytePixelsAreReadFromTheHighBitsFirst) {
+  // 1 bit, 10 wide: one 4-byte stored row; entry 1 is white, entry 0 black.
+  Fake().script.info = Info(10, 1, 1, Bytes{0, 0, 0, 0, 255, 255, 255, 0});
+  Fake().script.bits = Bytes{0b10110000, 0b01000000, 0xFF, 0xFF};
+  DecodedImage image;
+  ASSERT_EQ(LoadResult::LoadOk, ReadGif(image));
+  const int expected1[] = {1, 0, 1, 1, 0, 0, 0, 0, 0, 1};
+  for (int x = 0; x < 10; ++x) EXPECT_EQ(expected1[x] * 255, image.colour.data()[3 * x]) << "1-bit pixel " << x;
+
+  // 4 bits, 3 wide: the even pixel is the high nibble.
+  Fake().script.info = Info(3, 1, 4, Table(4, {{1, {1, 1, 1, 0}}, {2, {2, 2, 2, 0}}, {3, {3, 3, 3, 0}}}));
+  Fake().script.bits = Bytes{0x12, 0x3F, 0xFF, 0xFF};
+  DecodedImage image4;
+  ASSERT_EQ(LoadResult::LoadOk, ReadGif(image4));
+  EXPECT_EQ((Bytes{1, 1, 1, 2, 2, 2, 3, 3, 3}), PixelRow(image4, 0));
+}
+
+TEST_F(PluginReaderTest, TwentyFourBitRowsArePaddedAndStoredBottomUp) {
+  // 3 pixels wide: 9 bytes of pixels and 3 of padding per stored row.
+  Fake().script.info = Info(3, 2, 24);
+  Fake().script.bits = Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9, 0xEE, 0xEE, 0xEE,            // stored first: bottom
+                             11, 12, 13, 14, 15, 16, 17, 18, 19, 0xEE, 0xEE, 0xEE};  // stored last: top
+  DecodedImage image;
+  ASSERT_EQ(LoadResult::LoadOk, ReadGif(image));
+  EXPECT_EQ((Bytes{11, 12, 13, 14, 15, 16, 17, 18, 19}), PixelRow(image, 0));
+  EXPECT_EQ((Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9}), PixelRow(image, 1));
+  EXPECT_EQ(18u, image.PixelBytes());
+}
+
+TEST_F(PluginReaderTest, ResultsThatBreakTheirOwnHeaderAreRefusedAndReleased) {
+  struct Case {
+    const char* what;
+    test::FakeScript script;
+    LoadResult expected;
+  };
+  const Bytes rows3x4(48, 7);
+  std::vector<Case> cases = {
+      {"negative height (top-down rows)", {0, Info(3, -4, 24), rows3x4}, LoadResult::Unsupported},
+      {"negative width", {0, Info(-3, 4, 24), rows3x4}, LoadResult::BadFormat},
+      {"16 bits per pixel", {0, Info(3, 4, 16), rows3x4}, LoadResult::Unsupported},
+      {"more pixels than any picture may have", {0, Info(1 << 20, 1 << 20, 24), rows3x4}, LoadResult::Unsupported},
+      {"fewer rows than the height", {0, Info(3, 4, 24), Bytes(12, 7)}, LoadResult::ReadError},
+      {"colour table cut short", {0, Info(2, 1, 8, Bytes(16, 1)), Bytes{0, 255, 0, 0}}, LoadResult::ReadError},
+      {"info block shorter than its header", {0, Bytes(12, 0), rows3x4}, LoadResult::ReadError},
+  };
+  test::FakeScript noInfo{0, {}, rows3x4, true};
+  cases.push_back({"no info block", noInfo, LoadResult::ReadError});
+  test::FakeScript noBits{0, Info(3, 4, 24), {}, false, true};
+  cases.push_back({"no bits block", noBits, LoadResult::ReadError});
+
+  for (const Case& c : cases) {
+    Fake() = test::FakeControl{};
+    Fake().script = c.script;
+    DecodedImage image;
+    EXPECT_EQ(c.expected, ReadGif(image)) << c.what;
+    EXPECT_EQ(PixelKind::Empty, image.pixelKind) << c.what;
+    EXPECT_EQ(1, Fake().record.loads) << c.what;
+    EXPECT_EQ(1, Fake().record.unloads) << c.what;
+  }
+}
+
+TEST_F(PluginReaderTest, EmptyPictureIsValid) {
+  Fake().script.info = Info(3, 0, 24);
+  Fake().script.withoutBits = true;
+  DecodedImage image;
+  ASSERT_EQ(LoadResult::LoadOk, ReadGif(image));
+  EXPECT_EQ(3, image.width);
+  EXPECT_EQ(0, image.height);
+  EXPECT_EQ(PixelKind::Bgr24, image.pixelKind);
+}
+
+TEST_F(PluginReaderTest, NothingToCallOrNothingToReadIsRefusedBeforeTheCall) {
+  DecodedImage image;
+  EXPECT_EQ(LoadResult::Unsupported, ReadPluginImage(image, gif_, "gif", Folders({FakeDir("noentry")})));
+  EXPECT_EQ(LoadResult::Unsupported, ReadPluginImage(image, gif_, "gif", Folders({dir_.path()})));
+  EXPECT_EQ(LoadResult::Unsupported, ReadPluginImage(image, gif_, "bmp", Folders({FakeDir("primary")})));
+  EXPECT_EQ(LoadResult::CannotOpen, ReadPluginImage(image, dir_.File("missing.gif"), "gif",
+                                                    Folders({FakeDir("primary")})));
+  test::MakeDir(dir_.File("folder.gif"));
+  EXPECT_EQ(LoadResult::CannotOpen, ReadPluginImage(image, dir_.File("folder.gif"), "gif",
+                                                    Folders({FakeDir("primary")})));
+  EXPECT_EQ(0, Fake().record.calls);
+  EXPECT_EQ(3, Fake().record.loads);  // noentry once, primary for the two unopenable files
+  ExpectReleased();
+}
+
+TEST_F(PluginReaderTest, DetectionFollowsTheSearchPathAndReleasesEverything) {
+  const PluginFlags none = DetectPlugins(Folders({dir_.path()}));
+  EXPECT_FALSE(none.gifAvailable);
+  EXPECT_FALSE(none.pngAvailable);
+  const PluginFlags both = DetectPlugins(Folders({dir_.path(), FakeDir("primary")}));
+  EXPECT_TRUE(both.gifAvailable);
+  EXPECT_TRUE(both.pngAvailable);
+  EXPECT_GE(Fake().record.loads, 2);
+  ExpectReleased();
+}
+
+}  // namespace
+}  // namespace norvane
