@@ -1,15 +1,13 @@
 #include "image/BmpReader.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+
+#include "image/ImageFile.h"
 
 namespace norvane {
 namespace {
@@ -20,42 +18,6 @@ constexpr std::size_t kFileHeaderSize = 14;
 // the colour table therefore starts at offset 54.
 constexpr std::size_t kInfoHeaderSize = 40;
 constexpr std::size_t kPaletteEntries = 256;
-
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
-
-std::uint16_t GetU16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
-
-std::uint32_t GetU32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
-std::int32_t GetI32(const std::uint8_t* p) { return static_cast<std::int32_t>(GetU32(p)); }
-
-// Opens `path` for reading and reports its size. Only regular files are read:
-// O_NONBLOCK keeps the open of a FIFO from waiting for a writer (it has no
-// effect on the reads of a regular file), and anything that is not a regular
-// file has no size to check the headers against.
-LoadResult OpenRegularFile(const std::string& path, File& file, std::int64_t& size) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return LoadResult::CannotOpen;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return LoadResult::CannotOpen;
-  }
-  std::FILE* f = ::fdopen(fd, "rb");
-  if (f == nullptr) {
-    ::close(fd);
-    return LoadResult::CannotOpen;
-  }
-  file.reset(f);
-  size = static_cast<std::int64_t>(st.st_size);
-  return LoadResult::LoadOk;
-}
 
 struct Variant {
   std::int64_t rowLength = 0;        // bytes per stored row, padding included
@@ -121,23 +83,23 @@ void ConvertRow(int bitsPerPixel, const std::uint8_t* src, std::uint8_t* dst, st
 LoadResult ReadBmp(DecodedImage& image, const std::string& path) {
   if (image.pixelKind != PixelKind::Empty) image.ReleasePixels();
 
-  File file;
+  UniqueFile file;
   std::int64_t fileSize = 0;
-  if (const LoadResult r = OpenRegularFile(path, file, fileSize); r != LoadResult::LoadOk) return r;
+  if (const LoadResult r = OpenImageFile(path, file, fileSize); r != LoadResult::LoadOk) return r;
   std::FILE* f = file.get();
 
   std::uint8_t header[kFileHeaderSize + kInfoHeaderSize];
   if (std::fread(header, 1, kFileHeaderSize, f) != kFileHeaderSize) return LoadResult::ReadError;
-  if (GetU16(header) != kBmpMagic) return LoadResult::BadFormat;
+  if (GetLe16(header) != kBmpMagic) return LoadResult::BadFormat;
   if (std::fread(header + kFileHeaderSize, 1, kInfoHeaderSize, f) != kInfoHeaderSize) return LoadResult::ReadError;
   // Run-length and bit-field files are well formed but not handled.
-  if (GetU32(header + 30) != 0) return LoadResult::Unsupported;
+  if (GetLe32(header + 30) != 0) return LoadResult::Unsupported;
 
-  const std::int64_t dataOffset = GetU32(header + 10);
-  const std::int64_t width = GetI32(header + 18);
-  const std::int64_t height = GetI32(header + 22);
-  const int bitsPerPixel = GetU16(header + 28);
-  const std::uint32_t coloursUsed = GetU32(header + 46);
+  const std::int64_t dataOffset = GetLe32(header + 10);
+  const std::int64_t width = GetLeI32(header + 18);
+  const std::int64_t height = GetLeI32(header + 22);
+  const int bitsPerPixel = GetLe16(header + 28);
+  const std::uint32_t coloursUsed = GetLe32(header + 46);
 
   Variant variant;
   if (!SelectVariant(bitsPerPixel, width, variant)) return LoadResult::Unsupported;

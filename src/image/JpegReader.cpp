@@ -8,6 +8,8 @@
 
 #include <jpeglib.h>
 
+#include "image/ImageFile.h"
+
 namespace norvane {
 
 void ConvertCmykRow(const std::uint8_t* cmyk, std::uint8_t* bgr, std::size_t pixels) {
@@ -156,6 +158,17 @@ LoadResult DecodeRows(JpegSession& s, DecodedImage& image) {
   return LoadResult::LoadOk;
 }
 
+// Opens the file and hands it over as a plain FILE*, so that the function
+// holding the recovery point owns nothing with a destructor; the session
+// closes it on every exit.
+LoadResult OpenPlainFile(const std::string& path, std::FILE*& out) {
+  UniqueFile file;
+  std::int64_t size = 0;
+  const LoadResult r = OpenImageFile(path, file, size);
+  out = file.release();
+  return r;
+}
+
 }  // namespace
 
 LoadResult ReadJpeg(DecodedImage& image, const std::string& path) {
@@ -163,8 +176,7 @@ LoadResult ReadJpeg(DecodedImage& image, const std::string& path) {
 
   JpegSession s;
   std::memset(&s, 0, sizeof s);
-  s.file = std::fopen(path.c_str(), "rb");
-  if (s.file == nullptr) return LoadResult::CannotOpen;
+  if (const LoadResult r = OpenPlainFile(path, s.file); r != LoadResult::LoadOk) return r;
 
   s.cinfo.err = jpeg_std_error(&s.err.pub);
   s.err.pub.error_exit = JumpToRecovery;

@@ -1,12 +1,9 @@
 #include "image/PluginReader.h"
 
 #include <dlfcn.h>
-#include <fcntl.h>
 #include <malloc.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -15,6 +12,7 @@
 #include <optional>
 #include <utility>
 
+#include "image/ImageFile.h"
 #include "image/PluginContract.h"
 
 namespace norvane {
@@ -26,52 +24,23 @@ struct FreeDeleter {
 // A block handed over by a plug-in or allocated here for the file's bytes.
 using MallocBlock = std::unique_ptr<void, FreeDeleter>;
 
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 std::optional<PluginSearchPath>& OverriddenSearchPath() {
   static std::optional<PluginSearchPath> search;
   return search;
 }
 
-std::uint16_t GetU16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
-
-std::int32_t GetI32(const std::uint8_t* p) {
-  return static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-                                   static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-// Reads the whole file into a fresh malloc block. Only regular files are
-// read: O_NONBLOCK keeps the open of a FIFO from waiting for a writer.
+// Reads the whole file into a fresh malloc block; only regular files are read.
 LoadResult ReadWholeFile(const std::string& path, MallocBlock& block, std::size_t& size) {
-  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (fd.get() < 0) return LoadResult::CannotOpen;
-  struct stat st {};
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) return LoadResult::CannotOpen;
+  UniqueFile file;
+  std::int64_t fileSize = 0;
+  if (const LoadResult r = OpenImageFile(path, file, fileSize); r != LoadResult::LoadOk) return r;
   // The plug-in takes the length as a long.
-  if (static_cast<std::uint64_t>(st.st_size) > static_cast<std::uint64_t>(LONG_MAX)) return LoadResult::Unsupported;
-  size = static_cast<std::size_t>(st.st_size);
+  if (static_cast<std::uint64_t>(fileSize) > static_cast<std::uint64_t>(LONG_MAX)) return LoadResult::Unsupported;
+  size = static_cast<std::size_t>(fileSize);
   block.reset(std::malloc(size == 0 ? 1 : size));
   if (!block) return LoadResult::OutOfMemory;
-  auto* out = static_cast<char*>(block.get());
-  std::size_t done = 0;
-  while (done < size) {
-    const ssize_t n = ::read(fd.get(), out + done, size - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return LoadResult::ReadError;  // shrunk since fstat, or an I/O error
-    done += static_cast<std::size_t>(n);
-  }
+  // A short read means the file shrank since it was opened, or an I/O error.
+  if (std::fread(block.get(), 1, size, file.get()) != size) return LoadResult::ReadError;
   return LoadResult::LoadOk;
 }
 
@@ -117,9 +86,9 @@ LoadResult ConvertPicture(const void* info, const void* bits, DecodedImage& imag
   const std::size_t infoSize = malloc_usable_size(const_cast<void*>(info));
   if (infoSize < NORVANE_INFO_HEADER_SIZE) return LoadResult::ReadError;
   const auto* header = static_cast<const std::uint8_t*>(info);
-  const std::int32_t width = GetI32(header + NORVANE_INFO_WIDTH);
-  const std::int32_t height = GetI32(header + NORVANE_INFO_HEIGHT);
-  const int bitsPerPixel = GetU16(header + NORVANE_INFO_BIT_COUNT);
+  const std::int32_t width = GetLeI32(header + NORVANE_INFO_WIDTH);
+  const std::int32_t height = GetLeI32(header + NORVANE_INFO_HEIGHT);
+  const int bitsPerPixel = GetLe16(header + NORVANE_INFO_BIT_COUNT);
 
   // Rows stored top row first are a variant this reader does not handle.
   if (height < 0) return LoadResult::Unsupported;

@@ -1,6 +1,5 @@
 #include "image/TiffReader.h"
 
-#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <algorithm>
@@ -8,6 +7,8 @@
 #include <cstdio>
 #include <memory>
 #include <utility>
+
+#include "image/ImageFile.h"
 
 namespace norvane {
 namespace {
@@ -27,19 +28,6 @@ constexpr std::uint32_t kNoCompression = 1;
 constexpr std::uint32_t kBlackIsZero = 1;
 constexpr std::uint32_t kRgb = 2;
 
-std::uint16_t GetU16(const std::uint8_t* p) {
-  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-
-std::uint32_t GetU32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-
 // The open file, read only at absolute positions. Every read is exact: a read
 // that would run past the end of the file fails before touching the file, so
 // a header or directory cut short is never taken for values.
@@ -48,11 +36,9 @@ class TiffInput {
   // Opens `path` and learns its size. Fails for files that cannot be opened
   // and for anything but a regular file.
   bool Open(const std::string& path) {
-    file_.reset(std::fopen(path.c_str(), "rb"));
-    if (!file_) return false;
-    struct stat st {};
-    if (fstat(fileno(file_.get()), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) return false;
-    size_ = static_cast<std::uint64_t>(st.st_size);
+    std::int64_t size = 0;
+    if (OpenImageFile(path, file_, size) != LoadResult::LoadOk) return false;
+    size_ = static_cast<std::uint64_t>(size);
     return true;
   }
 
@@ -72,7 +58,7 @@ class TiffInput {
   }
 
  private:
-  std::unique_ptr<std::FILE, FileCloser> file_;
+  UniqueFile file_;
   std::uint64_t size_ = 0;
 };
 
@@ -133,7 +119,7 @@ LoadResult ApplyEntry(TiffInput& in, const Entry& e, Directory& dir) {
         std::uint8_t bits[6];
         if (!in.ReadAt(e.value, bits, sizeof bits)) return LoadResult::ReadError;
         for (int i = 0; i < 3; ++i) {
-          if (GetU16(bits + 2 * i) != 8) return LoadResult::Unsupported;
+          if (GetLe16(bits + 2 * i) != 8) return LoadResult::Unsupported;
         }
         dir.kind = PixelKind::Bgr24;
       }
@@ -175,27 +161,27 @@ LoadResult ReadDirectory(TiffInput& in, Directory& dir) {
   const auto present = static_cast<std::size_t>(std::min<std::uint64_t>(in.size(), sizeof header));
   if (!in.ReadAt(0, header, present)) return LoadResult::ReadError;
   if (present >= 2 && (header[0] != 'I' || header[1] != 'I')) return LoadResult::BadFormat;
-  if (present >= 4 && GetU16(header + 2) != 42) return LoadResult::BadFormat;
+  if (present >= 4 && GetLe16(header + 2) != 42) return LoadResult::BadFormat;
   if (present < sizeof header) return LoadResult::ReadError;
 
-  std::uint64_t pos = GetU32(header + 4);
+  std::uint64_t pos = GetLe32(header + 4);
   std::uint8_t countBytes[2];
   if (!in.ReadAt(pos, countBytes, sizeof countBytes)) return LoadResult::ReadError;
   pos += sizeof countBytes;
   // The entry count is a signed 16-bit number; zero or less means no entries.
-  const auto entries = static_cast<std::int16_t>(GetU16(countBytes));
+  const auto entries = static_cast<std::int16_t>(GetLe16(countBytes));
   for (int i = 0; i < entries; ++i) {
     std::uint8_t raw[12];
     if (!in.ReadAt(pos, raw, sizeof raw)) return LoadResult::ReadError;
     pos += sizeof raw;
-    const Entry e{GetU16(raw), GetU16(raw + 2), GetU32(raw + 4), GetU32(raw + 8)};
+    const Entry e{GetLe16(raw), GetLe16(raw + 2), GetLe32(raw + 4), GetLe32(raw + 8)};
     if (const LoadResult r = ApplyEntry(in, e, dir); r != LoadResult::LoadOk) return r;
   }
 
   std::uint8_t next[4];
   if (!in.ReadAt(pos, next, sizeof next)) return LoadResult::ReadError;
   // Files with several images are refused as a whole.
-  if (GetU32(next) != 0) return LoadResult::Unsupported;
+  if (GetLe32(next) != 0) return LoadResult::Unsupported;
   return LoadResult::LoadOk;
 }
 
@@ -239,11 +225,11 @@ class StripTable {
   std::uint32_t count() const { return count_; }
 
   std::uint64_t Offset(std::uint32_t i) const {
-    return count_ == 1 ? singleOffset_ : GetU32(offsets_.data() + std::size_t{4} * i);
+    return count_ == 1 ? singleOffset_ : GetLe32(offsets_.data() + std::size_t{4} * i);
   }
 
   std::uint64_t Length(std::uint32_t i) const {
-    return count_ == 1 ? singleBytes_ : GetU32(counts_.data() + std::size_t{4} * i);
+    return count_ == 1 ? singleBytes_ : GetLe32(counts_.data() + std::size_t{4} * i);
   }
 
  private:
