@@ -6,7 +6,7 @@ FUZZ_SECONDS ?= 60
 BUILD ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build test asan fuzz bench run clean
+.PHONY: all deps build test asan fuzz bench run demo screenshot clean
 
 all: build
 
@@ -49,12 +49,26 @@ bench: deps
 	cmake --build build-bench -j $(JOBS)
 	set -e; for b in build-bench/bin/*Bench; do echo "== $$b"; $$b; done
 
-run: build
-	@if [ -x $(BUILD)/bin/Norvane ]; then \
-	  $(BUILD)/bin/Norvane; \
-	else \
-	  echo "The window is not built yet: it would start $(BUILD)/bin/Norvane."; \
+# The program starts in the repository root and so keeps its settings in
+# ./Norvane.ini. The first time, demo/ is filled with sample pictures and a
+# Norvane.ini naming it is written; an existing Norvane.ini is never touched.
+run: demo
+	@[ -e Norvane.ini ] || printf '[General]\nSearchFolder=%s\n' "$(CURDIR)/demo" > Norvane.ini
+	$(BUILD)/bin/Norvane
+
+# Sample pictures with known duplicates, made once.
+demo: build
+	@if [ ! -x $(BUILD)/bin/Norvane ]; then \
+	  echo "Norvane was not built: Qt 6 Widgets (qt6-base-dev) is missing." >&2; exit 1; \
 	fi
+	@if [ ! -d demo ]; then \
+	  QT_QPA_PLATFORM=offscreen $(BUILD)/bin/norvane-make-demo demo.tmp && mv demo.tmp demo; \
+	fi
+
+# A picture of the window after a search of demo/, taken under Xvfb.
+screenshot: demo
+	mkdir -p docs
+	xvfb-run -a -s "-screen 0 1280x1024x24" $(BUILD)/bin/norvane-screenshot demo docs/screenshot.png
 
 clean:
 	rm -rf build build-asan build-fuzz build-bench

@@ -1,0 +1,401 @@
+#include "ui/MainWindow.h"
+
+#include <algorithm>
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include "ui/AboutBox.h"
+#include "ui/PreviewPane.h"
+#include "ui/ProgramIcon.h"
+#include "ui/ResultList.h"
+
+namespace norvane::ui {
+
+namespace {
+
+QString Text(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string Utf8(const QString& text) { return text.toUtf8().toStdString(); }
+
+// Labels show line breaks as LF only; the CR of "\r\n" and "\n\r" would
+// otherwise be drawn as a stray glyph by some fonts.
+QString Shown(std::string_view text) {
+  QString shown = Text(text);
+  shown.remove(QChar('\r'));
+  return shown;
+}
+
+void Place(QWidget* widget, const Rect& r) { widget->setGeometry(r.x, r.y, r.width, r.height); }
+
+QLabel* SunkenText(QWidget* parent, const char* name) {
+  auto* label = new QLabel(parent);
+  label->setObjectName(name);
+  label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  label->setTextFormat(Qt::PlainText);
+  label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  label->setMargin(2);
+  return label;
+}
+
+QPushButton* Button(QWidget* parent, const char* name, const char* caption, const Rect& r) {
+  auto* button = new QPushButton(QString::fromUtf8(caption), parent);
+  button->setObjectName(name);
+  button->setAutoDefault(false);
+  Place(button, r);
+  return button;
+}
+
+}  // namespace
+
+MainWindow::MainWindow(std::string settingsFile, QWidget* parent)
+    : QMainWindow(parent),
+      settings_(DefaultSettings()),
+      plugins_(DetectPlugins()),
+      session_(*this, settings_, plugins_) {
+  setWindowTitle(QStringLiteral("Norvane"));
+  setWindowIcon(ProgramIcon());
+
+  QMenu* menu = menuBar()->addMenu(QString::fromUtf8("ヘルプ(&H)"));
+  QAction* about = menu->addAction(QString::fromUtf8(kAboutMenuText));
+  about->setObjectName("about16");
+  connect(about, &QAction::triggered, this, &MainWindow::ShowAbout);
+
+  BuildControls();
+
+  settings_.SettingsFile = std::move(settingsFile);
+  LoadSettings(settings_);
+  setGeometry(settings_.Left, settings_.Top, settings_.Right - settings_.Left,
+              settings_.Bottom - settings_.Top);
+  CopyFoldersOut();
+  ApplyMoveFolderState();
+  session_.records().clear();
+  ApplyLayout();
+}
+
+MainWindow::~MainWindow() {
+  // A window destroyed without having been closed still keeps its settings.
+  SaveOnClose();
+}
+
+void MainWindow::BuildControls() {
+  client_ = new QWidget(this);
+  setCentralWidget(client_);
+  client_->installEventFilter(this);
+
+  // Created in tab order.
+  searchLabel_ = new QLabel(QString::fromUtf8("対象フォルダ"), client_);
+  Place(searchLabel_, DialogRect(7, 10, 47, 8));
+  searchEdit_ = new QLineEdit(client_);
+  searchEdit_->setObjectName("1001");
+  Place(searchEdit_, DialogRect(54, 7, 351, 14));
+  searchBrowse_ = Button(client_, "1002", "...", DialogRect(407, 7, 10, 14));
+  moveLabel_ = new QLabel(QString::fromUtf8(kMoveFolderLabel), client_);
+  moveLabel_->setObjectName("1024");
+  Place(moveLabel_, DialogRect(7, 25, 47, 8));
+  moveEdit_ = new QLineEdit(client_);
+  moveEdit_->setObjectName("1013");
+  Place(moveEdit_, DialogRect(54, 24, 350, 14));
+  moveBrowse_ = Button(client_, "1014", "...", DialogRect(407, 24, 10, 14));
+  for (QLabel* label : {searchLabel_, moveLabel_}) {
+    label->resize(label->width(), std::max(label->height(), label->sizeHint().height()));
+  }
+
+  list_ = new ResultList(client_);
+  list_->setObjectName("1000");
+  Place(list_, DialogRect(7, 44, 356, 138));
+  options_ = Button(client_, "1016", "オプション", DialogRect(369, 70, 50, 14));
+  start_ = Button(client_, "1005", "開始", DialogRect(369, 104, 50, 14));
+  status_ = SunkenText(client_, "1009");
+  Place(status_, DialogRect(369, 126, 50, 16));
+  leftInfo_ = SunkenText(client_, "1003");
+  Place(leftInfo_, DialogRect(7, 185, 205, 47));
+  rightInfo_ = SunkenText(client_, "1008");
+  Place(rightInfo_, DialogRect(214, 185, 205, 47));
+  leftPane_ = new PreviewPane(client_);
+  leftPane_->setObjectName("1004");
+  Place(leftPane_, DialogRect(7, 237, 205, 185));
+  rightPane_ = new PreviewPane(client_);
+  rightPane_->setObjectName("1010");
+  Place(rightPane_, DialogRect(216, 237, 205, 185));
+  batchMove_ = Button(client_, "1035", "まとめて移動", DialogRect(369, 153, 50, 14));
+
+  connect(searchBrowse_, &QPushButton::clicked, this, &MainWindow::ChooseSearchFolder);
+  connect(moveBrowse_, &QPushButton::clicked, this, &MainWindow::ChooseMoveFolder);
+  connect(start_, &QPushButton::clicked, this, &MainWindow::OnStartClicked);
+  connect(options_, &QPushButton::clicked, this, &MainWindow::OpenOptions);
+  connect(batchMove_, &QPushButton::clicked, this, &MainWindow::OpenBatchMove);
+  connect(leftPane_, &PreviewPane::clicked, this, [this] { MoveImage(kLeftSide); });
+  connect(rightPane_, &PreviewPane::clicked, this, [this] { MoveImage(kRightSide); });
+  connect(list_, &ResultList::pairRequested, this, &MainWindow::ShowSelectedPair);
+  connect(list_, &ResultList::openRequested, this, &MainWindow::OpenInViewer);
+  connect(list_, &ResultList::moveRequested, this, &MainWindow::MoveImage);
+}
+
+void MainWindow::ApplyLayout() {
+  if (client_ == nullptr) return;
+  const ControlRects r = LayoutControls(client_->width(), client_->height(), settings_.ImgHeightRatio);
+  // The folder labels get the room their texts need in the font in use.
+  // Where that is more than the design gives, the edit boxes start after the
+  // labels and keep their right edge.
+  const QFontMetrics metrics(searchLabel_->font());
+  int labelWidth = 0;
+  for (const char* text : {"対象フォルダ", kMoveFolderLabel, kTrashLabel}) {
+    labelWidth = std::max(labelWidth, metrics.horizontalAdvance(QString::fromUtf8(text)));
+  }
+  const int editLeft = searchLabel_->x() + labelWidth + 6;
+  Rect searchEdit = r.searchEdit;
+  Rect moveEdit = r.moveEdit;
+  for (Rect* edit : {&searchEdit, &moveEdit}) {
+    if (editLeft <= edit->x) continue;
+    edit->width = std::max(0, edit->width - (editLeft - edit->x));
+    edit->x = editLeft;
+  }
+  for (QLabel* label : {searchLabel_, moveLabel_}) {
+    label->resize(std::max(label->width(), labelWidth), label->height());
+  }
+  Place(searchEdit_, searchEdit);
+  Place(searchBrowse_, r.searchBrowse);
+  Place(moveEdit_, moveEdit);
+  Place(moveBrowse_, r.moveBrowse);
+  Place(list_, r.list);
+  Place(options_, r.options);
+  Place(start_, r.start);
+  Place(status_, r.status);
+  Place(batchMove_, r.batchMove);
+  Place(leftInfo_, r.leftInfo);
+  Place(rightInfo_, r.rightInfo);
+  Place(leftPane_, r.leftPane);
+  Place(rightPane_, r.rightPane);
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == client_ && event->type() == QEvent::Resize) ApplyLayout();
+  return QMainWindow::eventFilter(watched, event);
+}
+
+// --- Settings and folders ----------------------------------------------------
+
+void MainWindow::CopyFoldersIn() {
+  settings_.SearchFolder = Utf8(searchEdit_->text());
+  settings_.MoveFolder = Utf8(moveEdit_->text());
+}
+
+void MainWindow::CopyFoldersOut() {
+  searchEdit_->setText(Text(settings_.SearchFolder));
+  moveEdit_->setText(Text(settings_.MoveFolder));
+}
+
+void MainWindow::ApplyMoveFolderState() {
+  const bool trash = settings_.GotoTrashBox;
+  moveEdit_->setEnabled(!trash);
+  moveBrowse_->setEnabled(!trash);
+  moveLabel_->setText(QString::fromUtf8(trash ? kTrashLabel : kMoveFolderLabel));
+}
+
+void MainWindow::ChooseSearchFolder() {
+  CopyFoldersIn();
+  const QString chosen =
+      QFileDialog::getExistingDirectory(this, QString(), Text(settings_.SearchFolder));
+  if (chosen.isEmpty()) return;
+  settings_.SearchFolder = Utf8(chosen);
+  CopyFoldersOut();
+}
+
+void MainWindow::ChooseMoveFolder() {
+  CopyFoldersIn();
+  const QString chosen = QFileDialog::getExistingDirectory(this, QString(), QString());
+  if (chosen.isEmpty()) return;
+  settings_.MoveFolder = Utf8(chosen);
+  CopyFoldersOut();
+}
+
+void MainWindow::SaveOnClose() {
+  if (saved_) return;
+  saved_ = true;
+  slots_.Clear(kLeftSide);
+  slots_.Clear(kRightSide);
+  CopyFoldersIn();
+  // The restored rectangle, so a maximised window comes back as it was before.
+  QRect normal = normalGeometry();
+  if (!normal.isValid()) normal = geometry();
+  settings_.Left = normal.x();
+  settings_.Top = normal.y();
+  settings_.Right = normal.x() + normal.width();
+  settings_.Bottom = normal.y() + normal.height();
+  SaveSettings(settings_);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  if (session_.searching()) {
+    // The search runs inside the Start button's handler further up the
+    // stack: it is asked to stop at the next file, and the window closes
+    // when the handler returns.
+    session_.RequestStop();
+    closePending_ = true;
+    event->ignore();
+    return;
+  }
+  SaveOnClose();
+  event->accept();
+}
+
+// --- Commands ------------------------------------------------------------------
+
+void MainWindow::OnStartClicked() {
+  const bool outermost = !session_.searching();
+  if (outermost) list_->SetHeaderSortEnabled(false);
+  session_.OnStart();
+  if (outermost) list_->SetHeaderSortEnabled(true);
+  if (outermost && closePending_ && !session_.searching()) {
+    closePending_ = false;
+    close();
+  }
+}
+
+void MainWindow::ShowAbout() {
+  AboutBox box(this);
+  box.exec();
+}
+
+void MainWindow::MoveImage(int) {}
+void MainWindow::OpenInViewer(int) {}
+void MainWindow::OpenOptions() {}
+void MainWindow::OpenBatchMove() {}
+
+// --- SearchView: window ----------------------------------------------------------
+
+void MainWindow::CommitEdits() { CopyFoldersIn(); }
+
+void MainWindow::SetStartButton(std::string_view caption, bool enabled) {
+  start_->setText(Text(caption));
+  start_->setEnabled(enabled);
+}
+
+void MainWindow::EnableCommands(bool enabled) {
+  options_->setEnabled(enabled);
+  batchMove_->setEnabled(enabled);
+}
+
+void MainWindow::SetStatusText(std::string_view text) {
+  statusText_.assign(text);
+  status_->setText(Shown(text));
+}
+
+bool MainWindow::AskYesNo(std::string_view text, std::string_view caption) {
+  if (askHook_) return askHook_(text, caption);
+  QMessageBox box(QMessageBox::Question, Text(caption), Text(text),
+                  QMessageBox::Yes | QMessageBox::No, this);
+  box.setDefaultButton(QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
+}
+
+void MainWindow::Inform(std::string_view text, std::string_view caption) {
+  if (informHook_) {
+    informHook_(text, caption);
+    return;
+  }
+  QMessageBox box(QMessageBox::Information, Text(caption), Text(text), QMessageBox::Ok, this);
+  box.exec();
+}
+
+void MainWindow::PumpMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+// --- SearchView and panes ------------------------------------------------------
+
+void MainWindow::SetInfoText(int side, const FileRecord* record) {
+  if (side != kLeftSide && side != kRightSide) return;
+  std::string text = InfoText(record);
+  (side == kLeftSide ? leftInfo_ : rightInfo_)->setText(Shown(text));
+  infoTexts_[side == kLeftSide ? 0 : 1] = std::move(text);
+}
+
+void MainWindow::ClearPane(int side) {
+  if (side != kLeftSide && side != kRightSide) return;
+  slots_.Clear(side);
+  pane(side).SetImage(nullptr);
+  SetInfoText(side, nullptr);
+}
+
+void MainWindow::ClearPanes() {
+  ClearPane(kLeftSide);
+  ClearPane(kRightSide);
+  update();
+}
+
+const DecodedImage* MainWindow::LoadLeftImage(const FileRecord& record) {
+  slots_.LoadSlotImage(kLeftSide, record);
+  const DecodedImage* image = slots_.Get(kLeftSide);
+  leftPane_->SetImage(image);
+  return image;
+}
+
+void MainWindow::RepaintLeftPane() { DrawPane(kLeftSide); }
+
+void MainWindow::DrawPane(int side) {
+  if (side != kLeftSide && side != kRightSide) return;
+  pane(side).update();
+}
+
+void MainWindow::ShowPair(int position) {
+  const FileList& records = session_.records();
+  if (position < 0 || records.empty() || static_cast<std::size_t>(position) >= records.size()) return;
+  const FileRecord& left = records[position];
+  // Texts first, so a file that cannot be decoded still shows its text.
+  SetInfoText(kLeftSide, &left);
+  slots_.LoadSlotImage(kLeftSide, left);
+  leftPane_->SetImage(slots_.Get(kLeftSide));
+  const int partner = left.partner;
+  if (partner < 0 || static_cast<std::size_t>(partner) >= records.size()) {
+    ClearPane(kRightSide);
+  } else {
+    const FileRecord& right = records[partner];
+    SetInfoText(kRightSide, &right);
+    slots_.LoadSlotImage(kRightSide, right);
+    rightPane_->SetImage(slots_.Get(kRightSide));
+  }
+  DrawPane(kLeftSide);
+  DrawPane(kRightSide);
+}
+
+void MainWindow::ShowSelectedPair() {
+  const int row = list_->FirstSelectedRow();
+  if (row < 0) return;
+  const std::optional<int> position = ReadDecimal(list_->rows().GetText(row, kColumnPosition));
+  ShowPair(position.value_or(0));
+}
+
+// --- SearchView: list ------------------------------------------------------------
+
+void MainWindow::ListDeleteAll() { list_->rows().DeleteAll(); }
+void MainWindow::ListInsertRow(int row, std::string_view text) { list_->rows().InsertRow(row, text); }
+void MainWindow::ListSetText(int row, int column, std::string_view text) {
+  list_->rows().SetText(row, column, text);
+}
+std::string MainWindow::ListGetText(int row, int column) { return list_->rows().GetText(row, column); }
+void MainWindow::ListDeleteRow(int row) { list_->rows().DeleteRow(row); }
+int MainWindow::ListRowCount() { return list_->rows().RowCount(); }
+void MainWindow::ListKeepSelectionVisible() { list_->KeepSelectionVisible(); }
+
+void MainWindow::SortListByDifference(int n) {
+  list_->SetSearchRowCount(n);
+  list_->ResetSortDirections();
+  list_->SortByColumn(kColumnDifference, +1);
+}
+
+void MainWindow::SelectFirstRow() {
+  list_->setFocus();
+  list_->SelectRow(0);
+  ShowSelectedPair();
+}
+
+}  // namespace norvane::ui

@@ -1,0 +1,154 @@
+// The program's one window: folder boxes, the result list, the Start button
+// and the two preview panes. It owns the settings, the search state and the
+// pane pictures for its whole life and shows the search through SearchView.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include <QMainWindow>
+
+#include "image/ImageSlots.h"
+#include "image/PluginReader.h"
+#include "search/SearchSession.h"
+#include "search/SearchView.h"
+#include "settings/Settings.h"
+#include "ui/Layout.h"
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace norvane::ui {
+
+class PreviewPane;
+class ResultList;
+
+inline constexpr const char* kTrashLabel = "ごみ箱に移動";
+inline constexpr const char* kMoveFolderLabel = "移動先フォルダ";
+
+class MainWindow : public QMainWindow, public SearchView {
+  Q_OBJECT
+
+ public:
+  // Answers a Yes/No question (text, caption); true for Yes.
+  using AskHook = std::function<bool(std::string_view, std::string_view)>;
+  // Shows an information message (text, caption).
+  using InformHook = std::function<void(std::string_view, std::string_view)>;
+
+  // Probes the plug-ins, loads the settings from `settingsFile` and puts the
+  // window where they say. The file is written back when the window closes.
+  explicit MainWindow(std::string settingsFile, QWidget* parent = nullptr);
+  ~MainWindow() override;
+
+  // Message boxes go through these when set (tests answer without a dialog).
+  void SetAskHook(AskHook hook) { askHook_ = std::move(hook); }
+  void SetInformHook(InformHook hook) { informHook_ = std::move(hook); }
+
+  // SearchView.
+  void CommitEdits() override;
+  void SetStartButton(std::string_view caption, bool enabled) override;
+  void EnableCommands(bool enabled) override;
+  void SetStatusText(std::string_view text) override;
+  bool AskYesNo(std::string_view text, std::string_view caption) override;
+  void Inform(std::string_view text, std::string_view caption) override;
+  void ClearPanes() override;
+  void SetInfoText(int side, const FileRecord* record) override;
+  const DecodedImage* LoadLeftImage(const FileRecord& record) override;
+  void RepaintLeftPane() override;
+  void ListDeleteAll() override;
+  void ListInsertRow(int row, std::string_view text) override;
+  void ListSetText(int row, int column, std::string_view text) override;
+  std::string ListGetText(int row, int column) override;
+  void ListDeleteRow(int row) override;
+  int ListRowCount() override;
+  void ListKeepSelectionVisible() override;
+  void SortListByDifference(int n) override;
+  void SelectFirstRow() override;
+  void PumpMessages() override;
+
+  // The panes.
+  // Shows records[position] on the left and its partner on the right; a
+  // position outside records changes nothing.
+  void ShowPair(int position);
+  // ShowPair of the first selected row's record (column 0), if a row is selected.
+  void ShowSelectedPair();
+  // Empties one side: picture and information text.
+  void ClearPane(int side);
+  // Has one pane painted again from its slot.
+  void DrawPane(int side);
+
+  // Folder edit boxes <-> settings.
+  void CopyFoldersIn();
+  void CopyFoldersOut();
+  // Enables the move-folder controls exactly when GotoTrashBox is off and
+  // names the label after the choice.
+  void ApplyMoveFolderState();
+
+  Settings& settings() { return settings_; }
+  SearchSession& session() { return session_; }
+  const ImageSlots& imageSlots() const { return slots_; }
+  ResultList& list() { return *list_; }
+  PreviewPane& pane(int side) { return side == kLeftSide ? *leftPane_ : *rightPane_; }
+  QPushButton& startButton() { return *start_; }
+  QLineEdit& searchEdit() { return *searchEdit_; }
+  QLineEdit& moveEdit() { return *moveEdit_; }
+  // Texts as set, line breaks included (the labels show them without CRs).
+  const std::string& InfoTextOf(int side) const { return infoTexts_[side == kLeftSide ? 0 : 1]; }
+  const std::string& StatusText() const { return statusText_; }
+
+ public slots:
+  // Start button: runs a search, or asks whether to stop the one under way.
+  void OnStartClicked();
+  void ChooseSearchFolder();
+  void ChooseMoveFolder();
+  void ShowAbout();
+
+  // Commands whose behaviour arrives later: moving an image (pane click, Q/W),
+  // opening one in the desktop's viewer (A/S), the options and batch-move
+  // dialogs. They do nothing yet.
+  virtual void MoveImage(int side);
+  virtual void OpenInViewer(int side);
+  virtual void OpenOptions();
+  virtual void OpenBatchMove();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void BuildControls();
+  void ApplyLayout();
+  void SaveOnClose();
+
+  Settings settings_;
+  PluginFlags plugins_;
+  SearchSession session_;
+  ImageSlots slots_;
+  AskHook askHook_;
+  InformHook informHook_;
+  std::string infoTexts_[2];
+  std::string statusText_;
+  bool closePending_ = false;  // a close arrived during a search
+  bool saved_ = false;
+
+  QWidget* client_ = nullptr;
+  QLabel* searchLabel_ = nullptr;
+  QLineEdit* searchEdit_ = nullptr;      // 1001
+  QPushButton* searchBrowse_ = nullptr;  // 1002
+  QLabel* moveLabel_ = nullptr;          // 1024
+  QLineEdit* moveEdit_ = nullptr;        // 1013
+  QPushButton* moveBrowse_ = nullptr;    // 1014
+  ResultList* list_ = nullptr;           // 1000
+  QPushButton* options_ = nullptr;       // 1016
+  QPushButton* start_ = nullptr;         // 1005
+  QLabel* status_ = nullptr;             // 1009
+  QLabel* leftInfo_ = nullptr;           // 1003
+  QLabel* rightInfo_ = nullptr;          // 1008
+  PreviewPane* leftPane_ = nullptr;      // 1004
+  PreviewPane* rightPane_ = nullptr;     // 1010
+  QPushButton* batchMove_ = nullptr;     // 1035
+};
+
+}  // namespace norvane::ui

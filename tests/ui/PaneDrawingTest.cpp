@@ -1,0 +1,151 @@
+// Fitting and drawing a decoded picture into a preview pane.
+#include <QPainter>
+#include <QTest>
+
+#include "image/DecodedImage.h"
+#include "ui/PaneDrawing.h"
+
+namespace norvane::ui {
+namespace {
+
+const QColor kFace(212, 208, 200);
+
+// A Bgr24 picture whose left half is `left` and right half is `right`.
+DecodedImage TwoHalves(int width, int height, QColor left, QColor right) {
+  DecodedImage image;
+  if (image.AllocatePixels(width, height, PixelKind::Bgr24) != LoadResult::LoadOk) return image;
+  std::uint8_t* p = image.colour.data();
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      const QColor c = x < width / 2 ? left : right;
+      *p++ = static_cast<std::uint8_t>(c.blue());
+      *p++ = static_cast<std::uint8_t>(c.green());
+      *p++ = static_cast<std::uint8_t>(c.red());
+    }
+  }
+  return image;
+}
+
+QImage Paint(const DecodedImage& image, int w, int h) {
+  QImage pane(w + 20, h + 20, QImage::Format_RGB32);
+  pane.fill(Qt::magenta);  // anything left magenta inside w x h was never painted
+  QPainter painter(&pane);
+  DrawFitted(image, painter, w, h, kFace);
+  painter.end();
+  return pane;
+}
+
+// The bounding box of the pixels that are neither button face nor magenta.
+QRect PictureBox(const QImage& pane, int w, int h) {
+  QRect box;
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      const QColor c = pane.pixelColor(x, y);
+      if (c != kFace && c != QColor(Qt::magenta)) box |= QRect(x, y, 1, 1);
+    }
+  }
+  return box;
+}
+
+class PaneDrawingTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void FittedSizeTruncatesAndEnlarges() {
+    QCOMPARE(FittedSize(400, 300, 200, 200), QSize(200, 150));
+    QCOMPARE(FittedSize(100, 50, 200, 200), QSize(200, 100));
+    QCOMPARE(FittedSize(300, 400, 200, 200), QSize(150, 200));
+    // Each side is truncated, never rounded up: 200 / 3 = 66.67 gives 66.
+    QCOMPARE(FittedSize(300, 200, 100, 100), QSize(100, 66));
+    QCOMPARE(FittedSize(7, 3, 100, 100), QSize(100, 42));
+    QCOMPARE(FittedSize(3, 7, 50, 100), QSize(42, 100));
+    // Nothing to fit, or nowhere to fit it.
+    QCOMPARE(FittedSize(0, 10, 200, 200), QSize(0, 0));
+    QCOMPARE(FittedSize(10, 10, 0, 200), QSize(0, 0));
+    QCOMPARE(FittedSize(10, 10, -5, 200), QSize(0, 0));
+  }
+
+  void PaddedRowsOfNarrowPictures() {
+    QCOMPARE(PaddedStride(PixelKind::Indexed8, 3), 4);
+    QCOMPARE(PaddedStride(PixelKind::Bgr24, 3), 12);
+    QCOMPARE(PaddedStride(PixelKind::Bgr24, 4), 12);
+    QCOMPARE(PaddedStride(PixelKind::Indexed8, 8), 8);
+    QCOMPARE(PaddedStride(PixelKind::Gray16, 3), 0);
+
+    DecodedImage grey;
+    QCOMPARE(grey.AllocatePixels(3, 2, PixelKind::Indexed8), LoadResult::LoadOk);
+    const std::uint8_t indexes[] = {0, 1, 2, 3, 4, 255};
+    std::copy(std::begin(indexes), std::end(indexes), grey.indexed.data());
+    grey.palette[1] = {10, 20, 30, 0};  // blue, green, red
+    const QImage g = ToBitmap(grey);
+    QCOMPARE(g.bytesPerLine(), 4);
+    QCOMPARE(g.pixelColor(1, 0), QColor(30, 20, 10));
+    QCOMPARE(g.pixelColor(0, 1), QColor(3, 3, 3));  // rows stay top to bottom
+    QCOMPARE(g.pixelColor(2, 1), QColor(255, 255, 255));
+
+    DecodedImage colour;
+    QCOMPARE(colour.AllocatePixels(3, 2, PixelKind::Bgr24), LoadResult::LoadOk);
+    for (int i = 0; i < 18; ++i) colour.colour.data()[i] = static_cast<std::uint8_t>(i * 10);
+    const QImage c = ToBitmap(colour);
+    QCOMPARE(c.bytesPerLine(), 12);
+    QCOMPARE(c.pixelColor(0, 0), QColor(20, 10, 0));   // bytes are blue, green, red
+    QCOMPARE(c.pixelColor(2, 1), QColor(170, 160, 150));
+  }
+
+  void GreyAndQuadPicturesAreNotDrawn() {
+    for (PixelKind kind : {PixelKind::Gray16, PixelKind::Quad32}) {
+      DecodedImage image;
+      QCOMPARE(image.AllocatePixels(4, 4, kind), LoadResult::LoadOk);
+      std::fill(image.gray16.data(), image.gray16.data() + image.gray16.size(), 0x80);
+      std::fill(image.quad.data(), image.quad.data() + image.quad.size(), 0x80);
+      QVERIFY(ToBitmap(image).isNull());
+      const QImage pane = Paint(image, 50, 40);
+      QVERIFY(PictureBox(pane, 50, 40).isNull());
+      QCOMPARE(pane.pixelColor(0, 0), kFace);
+      QCOMPARE(pane.pixelColor(49, 39), kFace);
+    }
+  }
+
+  void ReducedPictureSitsTopLeft() {
+    const DecodedImage image = TwoHalves(400, 300, Qt::red, Qt::blue);
+    const QImage pane = Paint(image, 200, 200);
+    QCOMPARE(PictureBox(pane, 200, 200), QRect(0, 0, 200, 150));
+    QCOMPARE(pane.pixelColor(99, 10), QColor(Qt::red));
+    QCOMPARE(pane.pixelColor(100, 10), QColor(Qt::blue));
+    QCOMPARE(pane.pixelColor(100, 170), kFace);  // the strip below keeps the face colour
+  }
+
+  void EnlargedPictureRepeatsPixels() {
+    const DecodedImage image = TwoHalves(100, 50, Qt::black, Qt::white);
+    const QImage pane = Paint(image, 200, 200);
+    QCOMPARE(PictureBox(pane, 200, 200), QRect(0, 0, 200, 100));
+    // Nearest neighbour: only the two source colours, no blended edge.
+    for (int x = 0; x < 200; ++x) {
+      const QColor c = pane.pixelColor(x, 50);
+      QVERIFY2(c == QColor(Qt::black) || c == QColor(Qt::white), qPrintable(c.name()));
+    }
+    QCOMPARE(pane.pixelColor(99, 50), QColor(Qt::black));
+    QCOMPARE(pane.pixelColor(100, 50), QColor(Qt::white));
+  }
+
+  void ThreePixelPictureIsDrawnThroughItsPadding() {
+    // Three columns of one row: padding bytes must not show up as a fourth column.
+    DecodedImage image;
+    QCOMPARE(image.AllocatePixels(3, 1, PixelKind::Indexed8), LoadResult::LoadOk);
+    image.indexed.data()[0] = 0;
+    image.indexed.data()[1] = 128;
+    image.indexed.data()[2] = 255;
+    const QImage pane = Paint(image, 30, 30);
+    QCOMPARE(PictureBox(pane, 30, 30).width(), 30);
+    QCOMPARE(pane.pixelColor(5, 5), QColor(0, 0, 0));
+    QCOMPARE(pane.pixelColor(15, 5), QColor(128, 128, 128));
+    QCOMPARE(pane.pixelColor(25, 5), QColor(255, 255, 255));
+    QCOMPARE(pane.pixelColor(15, 15), kFace);
+  }
+};
+
+}  // namespace
+}  // namespace norvane::ui
+
+QTEST_MAIN(norvane::ui::PaneDrawingTest)
+#include "PaneDrawingTest.moc"

@@ -1,0 +1,237 @@
+// Sorting, selection and keys of the result list.
+#include <random>
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "ui/ResultList.h"
+
+namespace norvane::ui {
+namespace {
+
+// Fills a list with rows of (name, size, difference); column 0 numbers the rows.
+void Fill(ResultList& list, const std::vector<std::tuple<std::string, std::string, std::string>>& rows) {
+  ResultModel& m = list.rows();
+  m.DeleteAll();
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const int r = static_cast<int>(i);
+    m.InsertRow(r, std::to_string(i));
+    m.SetText(r, kColumnName, std::get<0>(rows[i]));
+    m.SetText(r, kColumnSize, std::get<1>(rows[i]));
+    m.SetText(r, kColumnDifference, std::get<2>(rows[i]));
+  }
+}
+
+std::vector<std::string> Column(const ResultList& list, int column) {
+  std::vector<std::string> texts;
+  for (int r = 0; r < list.rows().RowCount(); ++r) texts.push_back(list.rows().GetText(r, column));
+  return texts;
+}
+
+using Texts = std::vector<std::string>;
+
+class ResultListTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void TextColumnsIgnoreAsciiCaseAndPutEmptyLast() {
+    QCOMPARE(CompareCells("a.jpg", "B.jpg", kColumnName, +1), -1);
+    QCOMPARE(CompareCells("A.JPG", "a.jpg", kColumnName, +1), 0);
+    QCOMPARE(CompareCells("b", "a", kColumnPartnerName, -1), -1);
+    // Empty counts as greater than anything, in either direction's terms.
+    QCOMPARE(CompareCells("", "zzz", kColumnPartnerName, +1), +1);
+    QCOMPARE(CompareCells("zzz", "", kColumnPartnerName, +1), -1);
+    QCOMPARE(CompareCells("", "zzz", kColumnPartnerName, -1), -1);
+    QCOMPARE(CompareCells("", "", kColumnName, +1), 0);
+    // Bytes compare unsigned: a multi-byte UTF-8 name sorts after ASCII, and
+    // non-ASCII letters are not folded.
+    QCOMPARE(CompareCells("\xE7\x94\xBB.jpg", "z.jpg", kColumnName, +1), +1);
+    QCOMPARE(CompareCells("\xC3\x89", "\xC3\xA9", kColumnName, +1), -1);
+    // A prefix sorts first.
+    QCOMPARE(CompareCells("abc", "abcd", kColumnName, +1), -1);
+  }
+
+  void NumberColumnsReadLeadingDecimals() {
+    QCOMPARE(CompareCells("9", "10", kColumnSize, +1), -1);
+    QCOMPARE(CompareCells("-3", "2", kColumnWidth, +1), -1);
+    QCOMPARE(CompareCells("12abc", "12", kColumnSize, +1), 0);
+    QCOMPARE(CompareCells("abc", "0", kColumnSize, +1), 0);  // no number reads as 0
+    // Empty stands for 999999 in the difference column, -999999 elsewhere.
+    QCOMPARE(CompareCells("", "999998", kColumnDifference, +1), +1);
+    QCOMPARE(CompareCells("", "999999", kColumnDifference, +1), 0);
+    QCOMPARE(CompareCells("", "-999998", kColumnSize, +1), -1);
+    QCOMPARE(CompareCells("", "-999999", kColumnPartner, +1), 0);
+    QCOMPARE(CompareCells("5", "7", kColumnDifference, -1), +1);
+  }
+
+  void DifferenceSortPutsRowsWithoutPartnerLast() {
+    ResultList list;
+    Fill(list, {{"c", "1", ""}, {"a", "2", "12"}, {"b", "3", "0"}, {"d", "4", ""}, {"e", "5", "3"}});
+    list.SortByColumn(kColumnDifference, +1);
+    QCOMPARE(Column(list, kColumnDifference), (Texts{"0", "3", "12", "", ""}));
+    // Equal keys keep their order.
+    QCOMPARE(Column(list, kColumnName), (Texts{"b", "e", "a", "c", "d"}));
+    list.SortByColumn(kColumnDifference, -1);
+    QCOMPARE(Column(list, kColumnDifference), (Texts{"", "", "12", "3", "0"}));
+    // Column 0 travels with its row.
+    QCOMPARE(Column(list, kColumnPosition), (Texts{"0", "3", "1", "4", "2"}));
+  }
+
+  void HeaderClicksAlternatePerColumn() {
+    ResultList list;
+    Fill(list, {{"b", "10", "1"}, {"A", "9", "2"}, {"c", "100", "3"}});
+    QCOMPARE(list.SortDirection(kColumnName), -1);
+    list.SortByColumn(kColumnName, 0);  // first request flips -1 to ascending
+    QCOMPARE(Column(list, kColumnName), (Texts{"A", "b", "c"}));
+    list.SortByColumn(kColumnName, 0);
+    QCOMPARE(Column(list, kColumnName), (Texts{"c", "b", "A"}));
+    // Another column has its own direction.
+    list.SortByColumn(kColumnSize, 0);
+    QCOMPARE(Column(list, kColumnSize), (Texts{"9", "10", "100"}));
+    QCOMPARE(list.SortDirection(kColumnName), -1);
+    QCOMPARE(list.SortDirection(kColumnSize), +1);
+    list.ResetSortDirections();
+    QCOMPARE(list.SortDirection(kColumnSize), -1);
+    QCOMPARE(list.SortDirection(15), -1);
+
+    // A click on a header section reaches SortByColumn.
+    list.resize(600, 300);
+    list.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&list));
+    QHeaderView* header = list.header();
+    const QPoint at(header->sectionViewportPosition(kColumnSize) + 5, header->height() / 2);
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
+    QCOMPARE(Column(list, kColumnSize), (Texts{"9", "10", "100"}));
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
+    QCOMPARE(Column(list, kColumnSize), (Texts{"100", "10", "9"}));
+  }
+
+  void SortFollowsDeletedRowsAndKeepsSelection() {
+    ResultList list;
+    Fill(list, {{"d", "4", ""}, {"c", "3", ""}, {"b", "2", ""}, {"a", "1", ""}});
+    list.SetSearchRowCount(4);
+    list.rows().DeleteRow(1);
+    list.SelectRow(2);  // "a"
+    QCOMPARE(list.FirstSelectedRow(), 2);
+    list.SortByColumn(kColumnName, +1);
+    QCOMPARE(Column(list, kColumnName), (Texts{"a", "b", "d"}));
+    QCOMPARE(list.FirstSelectedRow(), 0);  // the selection stayed on "a"
+    QCOMPARE(list.currentIndex().row(), 0);
+    QCOMPARE(list.SearchRowCount(), 4);
+  }
+
+  void FirstSelectedRowIsTheLowest() {
+    ResultList list;
+    Fill(list, {{"a", "1", ""}, {"b", "2", ""}, {"c", "3", ""}, {"d", "4", ""}});
+    QCOMPARE(list.FirstSelectedRow(), -1);
+    QItemSelectionModel* s = list.selectionModel();
+    s->select(list.rows().index(3, 1), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    s->select(list.rows().index(1, 1), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    QCOMPARE(list.FirstSelectedRow(), 1);
+  }
+
+  void LargeSortAgreesWithCompareRows() {
+    ResultList list;
+    ResultModel& m = list.rows();
+    std::mt19937 random(7);
+    const char* names[] = {"Abc", "abd", "", "b", "\xE7\x94\xBB", "B", "a"};
+    for (int r = 0; r < 2000; ++r) {
+      m.InsertRow(r, std::to_string(r));
+      m.SetText(r, kColumnName, names[random() % 7]);
+      const int d = static_cast<int>(random() % 40);
+      m.SetText(r, kColumnDifference, d >= 30 ? std::string() : std::to_string(d));
+      m.SetText(r, kColumnSize, std::to_string(random() % 1000));
+    }
+    for (int column : {kColumnName, kColumnDifference, kColumnSize}) {
+      for (int request : {+1, -1}) {
+        list.SortByColumn(column, request);
+        QCOMPARE(m.RowCount(), 2000);
+        for (int r = 1; r < m.RowCount(); ++r) {
+          QVERIFY2(list.CompareRows(r - 1, r, column) <= 0,
+                   qPrintable(QString("column %1 rows %2/%3").arg(column).arg(r - 1).arg(r)));
+        }
+      }
+    }
+  }
+
+  void ModelEdgesAreIgnored() {
+    ResultModel m;
+    m.InsertRow(-1, "x");
+    QCOMPARE(m.RowCount(), 0);
+    m.InsertRow(5, "0");  // past the end appends
+    m.InsertRow(0, "1");
+    QCOMPARE(m.GetText(0, 0), std::string("1"));
+    QCOMPARE(m.GetText(1, 0), std::string("0"));
+    m.SetText(7, 1, "x");
+    m.SetText(0, 9, "x");
+    QCOMPARE(m.GetText(0, 9), std::string());
+    QCOMPARE(m.GetText(-1, 0), std::string());
+    m.DeleteRow(2);
+    QCOMPARE(m.RowCount(), 2);
+    m.DeleteRow(0);
+    QCOMPARE(m.GetText(0, 0), std::string("0"));
+  }
+
+  void KeysActOnReleaseOnly() {
+    ResultList list;
+    Fill(list, {{"a", "1", ""}, {"b", "2", ""}});
+    QSignalSpy pair(&list, &ResultList::pairRequested);
+    QSignalSpy open(&list, &ResultList::openRequested);
+    QSignalSpy move(&list, &ResultList::moveRequested);
+
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Q, Qt::NoModifier, "q");
+    QApplication::sendEvent(&list, &press);
+    QCOMPARE(move.count(), 0);
+    // Auto-repeat releases are ignored: holding Q must not act again and again.
+    QKeyEvent repeat(QEvent::KeyRelease, Qt::Key_Q, Qt::NoModifier, "q", true);
+    QApplication::sendEvent(&list, &repeat);
+    QCOMPARE(move.count(), 0);
+    QKeyEvent release(QEvent::KeyRelease, Qt::Key_Q, Qt::NoModifier, "q");
+    QApplication::sendEvent(&list, &release);
+    QCOMPARE(move.count(), 1);
+    QCOMPARE(move.at(0).at(0).toInt(), kLeftSide);
+
+    // Shift makes no difference to the letters.
+    QKeyEvent w(QEvent::KeyRelease, Qt::Key_W, Qt::ShiftModifier, "W");
+    QApplication::sendEvent(&list, &w);
+    QCOMPARE(move.at(1).at(0).toInt(), kRightSide);
+    QKeyEvent a(QEvent::KeyRelease, Qt::Key_A, Qt::NoModifier, "a");
+    QKeyEvent s(QEvent::KeyRelease, Qt::Key_S, Qt::NoModifier, "s");
+    QApplication::sendEvent(&list, &a);
+    QApplication::sendEvent(&list, &s);
+    QCOMPARE(open.count(), 2);
+    QCOMPARE(open.at(0).at(0).toInt(), kLeftSide);
+    QCOMPARE(open.at(1).at(0).toInt(), kRightSide);
+
+    for (Qt::Key key : {Qt::Key_Up, Qt::Key_Down, Qt::Key_PageUp, Qt::Key_PageDown}) {
+      QKeyEvent up(QEvent::KeyRelease, key, Qt::NoModifier);
+      QApplication::sendEvent(&list, &up);
+    }
+    QCOMPARE(pair.count(), 4);
+    // Home, End and the side arrows move but do not refresh the pair.
+    for (Qt::Key key : {Qt::Key_Home, Qt::Key_End, Qt::Key_Left, Qt::Key_Right, Qt::Key_X}) {
+      QKeyEvent other(QEvent::KeyRelease, key, Qt::NoModifier);
+      QApplication::sendEvent(&list, &other);
+    }
+    QCOMPARE(pair.count(), 4);
+  }
+
+  void TypingALetterDoesNotJumpToARow() {
+    ResultList list;
+    Fill(list, {{"a", "1", ""}, {"q", "2", ""}});
+    list.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&list));
+    list.SelectRow(0);
+    QTest::keyClick(&list, Qt::Key_Q);
+    QCOMPARE(list.FirstSelectedRow(), 0);
+  }
+};
+
+}  // namespace
+}  // namespace norvane::ui
+
+QTEST_MAIN(norvane::ui::ResultListTest)
+#include "ResultListTest.moc"
