@@ -4,6 +4,8 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDesktopServices>
+#include <QFileInfo>
 #include <QFileDialog>
 #include <QFontMetrics>
 #include <QLabel>
@@ -11,8 +13,12 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QUrl>
 
 #include "ui/AboutBox.h"
+#include "ui/BatchMoveDialog.h"
+#include "ui/MoveCommands.h"
+#include "ui/OptionsDialog.h"
 #include "ui/PreviewPane.h"
 #include "ui/ProgramIcon.h"
 #include "ui/ResultList.h"
@@ -267,10 +273,130 @@ void MainWindow::ShowAbout() {
   box.exec();
 }
 
-void MainWindow::MoveImage(int) {}
-void MainWindow::OpenInViewer(int) {}
-void MainWindow::OpenOptions() {}
-void MainWindow::OpenBatchMove() {}
+void MainWindow::MoveImage(int side) {
+  // A search writes rows by number and reads records while it pumps events:
+  // a move in between would pull rows and records from under it.
+  if (session_.searching() || (side != kLeftSide && side != kRightSide)) return;
+  CopyFoldersIn();
+  FileList& records = session_.records();
+  ResultModel& rows = list_->rows();
+  const int first = list_->FirstSelectedRow();
+  if (first < 0) return;
+  const std::optional<int> own = PositionIn(records, rows.GetText(first, kColumnPosition));
+  if (!own) return;
+  int moved = *own;
+  if (side == kRightSide) {
+    moved = records[static_cast<std::size_t>(*own)].partner;
+    if (moved < 0 || static_cast<std::size_t>(moved) >= records.size()) return;
+  }
+  const std::string path = records[static_cast<std::size_t>(moved)].path;
+
+  if (settings_.EnableConfirm) {
+    const std::string question =
+        std::string(side == kLeftSide ? "左画像" : "右画像") + "\r\n" + path + "\r\nを移動します。";
+    if (!ConfirmMove(question)) return;
+  }
+  const MoveOutcome outcome = MoveAway(path, settings_.GotoTrashBox, settings_.MoveFolder);
+  if (!outcome.ok) {
+    Inform(outcome.errorText, "Error");
+    return;
+  }
+
+  // The image is gone: no row offers it as a partner and no record names it.
+  ForgetPartner(rows, records, moved);
+  const int r = list_->FirstSelectedRow();
+  if (r < 0) return;
+  QItemSelectionModel* selection = list_->selectionModel();
+  auto mark = [&](int row, bool selected) {
+    if (row < 0 || row >= rows.RowCount()) return;
+    const QModelIndex index = rows.index(row, kColumnName);
+    const auto rowFlags = QItemSelectionModel::Rows;
+    if (selected) {
+      selection->setCurrentIndex(index, QItemSelectionModel::Select | rowFlags);
+      list_->scrollTo(index);
+    } else {
+      selection->select(index, QItemSelectionModel::Deselect | rowFlags);
+    }
+  };
+  int next = r;
+  if (side == kLeftSide) {
+    rows.DeleteRow(r);
+  } else {
+    // The moved partner's own row goes; row r moves up when it lay above.
+    const int ownRow = FindRowOfPosition(rows, moved);
+    rows.DeleteRow(ownRow);
+    const int s = ownRow >= 0 && ownRow < r ? r - 1 : r;
+    mark(s, false);
+    next = s + 1;
+  }
+  if (next < rows.RowCount()) {
+    mark(next, true);
+  } else {
+    // Past the last row: nothing is selected or current any more, and the
+    // panes keep the former pair.
+    selection->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+  }
+  ShowSelectedPair();
+}
+
+void MainWindow::OpenInViewer(int side) {
+  if (session_.searching() || (side != kLeftSide && side != kRightSide)) return;
+  const FileList& records = session_.records();
+  const int row = list_->FirstSelectedRow();
+  if (row < 0) return;
+  const std::optional<int> own = PositionIn(records, list_->rows().GetText(row, kColumnPosition));
+  if (!own) return;
+  int target = *own;
+  if (side == kRightSide) {
+    target = records[static_cast<std::size_t>(*own)].partner;
+    if (target < 0 || static_cast<std::size_t>(target) >= records.size()) return;
+  }
+  const QString path = QString::fromStdString(records[static_cast<std::size_t>(target)].path);
+  // The desktop reports no error for a file that is gone; check first.
+  bool opened = QFileInfo::exists(path);
+  if (opened) {
+    const QUrl url = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
+    opened = openHook_ ? openHook_(url) : QDesktopServices::openUrl(url);
+  }
+  if (!opened) Tell("ビュワー起動に失敗しました。");
+}
+
+void MainWindow::OpenOptions() {
+  if (session_.searching()) return;
+  OptionsDialog dialog(OptionsOf(settings_), informHook_, this);
+  if (dialog.exec() == QDialog::Accepted) StoreOptions(dialog.values(), settings_);
+  ApplyMoveFolderState();
+}
+
+void MainWindow::OpenBatchMove() {
+  if (session_.searching()) return;
+  CopyFoldersIn();
+  const bool trash = settings_.GotoTrashBox;
+  const std::string folder = settings_.MoveFolder;
+  BatchMoveDialog dialog(
+      list_->rows(), session_.records(),
+      [trash, folder](const std::string& path) { return MoveAway(path, trash, folder); }, informHook_,
+      this);
+  dialog.exec();
+}
+
+bool MainWindow::ConfirmMove(std::string_view text) {
+  if (askHook_) return askHook_(text, "確認");
+  // Unlike the stop question: no icon, and Yes is the default answer.
+  QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8("確認"), Text(text),
+                  QMessageBox::Yes | QMessageBox::No, this);
+  box.setDefaultButton(QMessageBox::Yes);
+  return box.exec() == QMessageBox::Yes;
+}
+
+void MainWindow::Tell(std::string_view text) {
+  if (informHook_) {
+    informHook_(text, ApplicationName().toStdString());
+    return;
+  }
+  QMessageBox box(QMessageBox::NoIcon, ApplicationName(), Text(text), QMessageBox::Ok, this);
+  box.exec();
+}
 
 // --- SearchView: window ----------------------------------------------------------
 

@@ -19,6 +19,7 @@
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QUrl;
 
 namespace norvane::ui {
 
@@ -36,6 +37,8 @@ class MainWindow : public QMainWindow, public SearchView {
   using AskHook = std::function<bool(std::string_view, std::string_view)>;
   // Shows an information message (text, caption).
   using InformHook = std::function<void(std::string_view, std::string_view)>;
+  // Asks the desktop to open a file; false when it could not.
+  using OpenHook = std::function<bool(const QUrl&)>;
 
   // Probes the plug-ins, loads the settings from `settingsFile` and puts the
   // window where they say. The file is written back when the window closes.
@@ -45,6 +48,8 @@ class MainWindow : public QMainWindow, public SearchView {
   // Message boxes go through these when set (tests answer without a dialog).
   void SetAskHook(AskHook hook) { askHook_ = std::move(hook); }
   void SetInformHook(InformHook hook) { informHook_ = std::move(hook); }
+  // The desktop's opener goes through this when set (tests launch nothing).
+  void SetOpenHook(OpenHook hook) { openHook_ = std::move(hook); }
 
   // SearchView.
   void CommitEdits() override;
@@ -105,12 +110,19 @@ class MainWindow : public QMainWindow, public SearchView {
   void ChooseMoveFolder();
   void ShowAbout();
 
-  // Commands whose behaviour arrives later: moving an image (pane click, Q/W),
-  // opening one in the desktop's viewer (A/S), the options and batch-move
-  // dialogs. They do nothing yet.
+  // Moves the left (0) or right (1) image of the first selected row into the
+  // move folder or the trash, after asking when EnableConfirm is on; the list
+  // forgets the image and the selection moves one row on. A pane click or
+  // the keys Q / W. Does nothing while a search runs.
   virtual void MoveImage(int side);
+  // Opens the left (0) or right (1) image of the first selected row with the
+  // desktop's program for its type (keys A / S). Does nothing while a
+  // search runs.
   virtual void OpenInViewer(int side);
+  // The options dialog; the move-folder controls follow the trash choice
+  // afterwards, whether it was confirmed or not.
   virtual void OpenOptions();
+  // The batch-move dialog over the current list. Not while a search runs.
   virtual void OpenBatchMove();
 
  protected:
@@ -121,6 +133,10 @@ class MainWindow : public QMainWindow, public SearchView {
   void BuildControls();
   void ApplyLayout();
   void SaveOnClose();
+  // A message with the application's name as caption and no icon.
+  void Tell(std::string_view text);
+  // The question before a single move (Yes / No); true for Yes.
+  bool ConfirmMove(std::string_view text);
 
   Settings settings_;
   PluginFlags plugins_;
@@ -128,6 +144,7 @@ class MainWindow : public QMainWindow, public SearchView {
   ImageSlots slots_;
   AskHook askHook_;
   InformHook informHook_;
+  OpenHook openHook_;
   std::string infoTexts_[2];
   std::string statusText_;
   bool closePending_ = false;  // a close arrived during a search

@@ -1,0 +1,178 @@
+// Moving files into the move folder: free names, refusals, and the copy
+// across file systems.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "move/FileMove.h"
+#include "support/TempDir.h"
+
+namespace norvane {
+namespace {
+
+bool Exists(const std::string& path) {
+  struct stat st{};
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+int EntryCount(const std::string& folder) {
+  int n = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder)) ++n;
+  return n;
+}
+
+// A temporary folder on another file system than the usual temporary
+// directory, or none when there is no such file system here.
+class ForeignDir {
+ public:
+  explicit ForeignDir(const std::string& near) {
+    std::string pattern = "/dev/shm/norvane-move-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) return;
+    struct stat a{}, b{};
+    if (::stat(pattern.c_str(), &a) == 0 && ::stat(near.c_str(), &b) == 0 && a.st_dev != b.st_dev) {
+      path_ = pattern;
+    } else {
+      std::filesystem::remove_all(pattern);
+    }
+  }
+  ~ForeignDir() {
+    if (!path_.empty()) std::filesystem::remove_all(path_);
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+TEST(NumberedNameTest, NumberGoesBeforeTheLastExtension) {
+  EXPECT_EQ(NumberedName("a.jpg", 1), "a.jpg");
+  EXPECT_EQ(NumberedName("a.jpg", 2), "a (2).jpg");
+  EXPECT_EQ(NumberedName("photo.tar.bmp", 3), "photo.tar (3).bmp");
+  EXPECT_EQ(NumberedName("noext", 4), "noext (4)");
+  EXPECT_EQ(NumberedName(".bmp", 2), ".bmp (2)");
+  EXPECT_EQ(NumberedName("写真.jpg", 12), "写真 (12).jpg");
+  EXPECT_EQ(FileNameOf("/x/y/z.jpg"), "z.jpg");
+  EXPECT_EQ(FileNameOf("z.jpg"), "z.jpg");
+}
+
+TEST(FileMoveTest, MoveWithinOneFileSystemKeepsTheContent) {
+  test::TempDir from, to;
+  test::WriteFile(from.File("a.jpg"), std::string("picture"));
+  const MoveResult moved = MoveFileToFolder(from.File("a.jpg"), to.path());
+  ASSERT_TRUE(moved.ok()) << ErrorText(moved.error);
+  EXPECT_EQ(moved.destination, to.File("a.jpg"));
+  EXPECT_FALSE(Exists(from.File("a.jpg")));
+  EXPECT_EQ(test::ReadFile(to.File("a.jpg")), test::Bytes({'p', 'i', 'c', 't', 'u', 'r', 'e'}));
+
+  // A trailing slash of the folder does not double.
+  test::WriteFile(from.File("b.jpg"), std::string("b"));
+  const MoveResult second = MoveFileToFolder(from.File("b.jpg"), to.path() + "/");
+  ASSERT_TRUE(second.ok());
+  EXPECT_EQ(second.destination, to.File("b.jpg"));
+}
+
+TEST(FileMoveTest, NameClashTakesTheFirstFreeNumberAndKeepsEveryFile) {
+  test::TempDir from, to;
+  test::WriteFile(to.File("a.jpg"), std::string("old 1"));
+  test::WriteFile(to.File("a (2).jpg"), std::string("old 2"));
+  test::WriteFile(to.File("a (4).jpg"), std::string("old 4"));
+  test::WriteFile(from.File("a.jpg"), std::string("new"));
+  const MoveResult moved = MoveFileToFolder(from.File("a.jpg"), to.path());
+  ASSERT_TRUE(moved.ok());
+  EXPECT_EQ(moved.destination, to.File("a (3).jpg"));
+  EXPECT_EQ(test::ReadFile(to.File("a.jpg")), test::Bytes({'o', 'l', 'd', ' ', '1'}));
+  EXPECT_EQ(test::ReadFile(to.File("a (2).jpg")), test::Bytes({'o', 'l', 'd', ' ', '2'}));
+  EXPECT_EQ(test::ReadFile(to.File("a (3).jpg")), test::Bytes({'n', 'e', 'w'}));
+  EXPECT_EQ(EntryCount(to.path()), 4);
+}
+
+TEST(FileMoveTest, RefusalsLeaveTheSourceWhereItIs) {
+  test::TempDir from, to;
+  const std::string source = from.File("a.jpg");
+  test::WriteFile(source, std::string("keep"));
+  test::WriteFile(to.File("plain"), std::string("not a folder"));
+
+  struct Case {
+    std::string folder;
+    int error;
+  };
+  const Case cases[] = {
+      {"", ENOENT},                       // no move folder chosen
+      {to.File("missing"), ENOENT},       // folder does not exist
+      {to.File("plain"), ENOTDIR},        // a file, not a folder
+      {from.path(), EEXIST},              // the file's own folder
+      {from.path() + "/.", EEXIST},       // the same folder spelt differently
+  };
+  for (const Case& c : cases) {
+    const MoveResult result = MoveFileToFolder(source, c.folder);
+    EXPECT_EQ(result.error, c.error) << "folder '" << c.folder << "'";
+    EXPECT_TRUE(result.destination.empty());
+    EXPECT_TRUE(Exists(source));
+  }
+  EXPECT_EQ(EntryCount(from.path()), 1);  // no "a (2).jpg" beside the file
+  EXPECT_EQ(EntryCount(to.path()), 1);
+
+  // A file that is gone reports the system's reason and creates nothing.
+  const MoveResult missing = MoveFileToFolder(from.File("gone.jpg"), to.path());
+  EXPECT_EQ(missing.error, ENOENT);
+  EXPECT_EQ(ErrorText(missing.error), std::string(std::strerror(ENOENT)));
+  EXPECT_EQ(EntryCount(to.path()), 1);
+}
+
+TEST(FileMoveTest, MoveAcrossFileSystemsCopiesThenDeletes) {
+  test::TempDir from;
+  ForeignDir to(from.path());
+  if (to.path().empty()) GTEST_SKIP() << "/dev/shm is on the same file system as " << from.path();
+
+  // Bigger than one copy buffer, with every byte value.
+  test::Bytes content(200000);
+  for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<std::uint8_t>(i * 31 + i / 256);
+  const std::string source = from.File("big.bmp");
+  test::WriteFile(source, content);
+  ASSERT_EQ(::chmod(source.c_str(), 0640), 0);
+  const struct timespec times[2] = {{1000000000, 0}, {1234567890, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, source.c_str(), times, 0), 0);
+  test::WriteFile(to.path() + "/big.bmp", std::string("already here"));
+
+  const MoveResult moved = MoveFileToFolder(source, to.path());
+  ASSERT_TRUE(moved.ok()) << ErrorText(moved.error);
+  EXPECT_EQ(moved.destination, to.path() + "/big (2).bmp");
+  EXPECT_FALSE(Exists(source));
+  EXPECT_EQ(test::ReadFile(moved.destination), content);
+  EXPECT_EQ(test::ReadFile(to.path() + "/big.bmp").size(), std::string("already here").size());
+  struct stat st{};
+  ASSERT_EQ(::stat(moved.destination.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtim.tv_sec, 1234567890);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+TEST(FileMoveTest, FailedCopyAcrossFileSystemsLeavesNoTrace) {
+  test::TempDir from;
+  ForeignDir to(from.path());
+  if (to.path().empty()) GTEST_SKIP() << "/dev/shm is on the same file system as " << from.path();
+
+  // A FIFO cannot be copied as a file: the move must neither hang on it nor
+  // leave a partial file behind.
+  const std::string fifo = from.File("pipe.jpg");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(MoveFileToFolder(fifo, to.path()).error, EINVAL);
+  EXPECT_TRUE(Exists(fifo));
+  EXPECT_EQ(EntryCount(to.path()), 0);
+
+  // A sub-folder that happens to carry an image name is no image either.
+  test::MakeDir(from.File("folder.jpg"));
+  EXPECT_NE(MoveFileToFolder(from.File("folder.jpg"), to.path()).error, 0);
+  EXPECT_TRUE(Exists(from.File("folder.jpg")));
+  EXPECT_EQ(EntryCount(to.path()), 0);
+}
+
+}  // namespace
+}  // namespace norvane
