@@ -1,8 +1,15 @@
 #include "search/FindPartners.h"
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstddef>
+#include <mutex>
+#include <thread>
 
+#include "search/PartnerIndex.h"
 #include "settings/Settings.h"
 
 namespace norvane {
@@ -51,46 +58,159 @@ double SquaredDistance(const FileRecord& p, const FileRecord& q, const Differenc
 double UnroundedDifference(double squaredDistance) { return std::sqrt(squaredDistance) + 1.0; }
 
 std::int32_t StoredDifference(double unrounded) {
-  if (unrounded >= 2147483647.0) return INT32_MAX;
+  // Not a number only arises from a negative weight (D² below 0); a cast of
+  // it would be undefined, so it is held at the largest value as well.
+  if (!(unrounded < 2147483647.0)) return INT32_MAX;
   return static_cast<std::int32_t>(unrounded);
+}
+
+PartnerChoice ChoosePartnerPairwise(const FileList& records, const DifferenceParams& params, int j) {
+  const double limit = DifferenceLimit(params.threshold);
+  const int n = static_cast<int>(records.size());
+  PartnerChoice best;
+  const FileRecord& row = records[static_cast<std::size_t>(j)];
+  if (row.width <= 0) return best;
+  // A later candidate replaces the current partner only when its difference
+  // is strictly smaller, so among equally good candidates the earliest wins,
+  // and an identical image (difference 0) displaces a merely similar one.
+  for (int i = j + 1; i < n; ++i) {
+    const FileRecord& candidate = records[static_cast<std::size_t>(i)];
+    if (candidate.width <= 0) continue;
+    if (row.digest == candidate.digest) {
+      if (best.partner == -1 || best.difference > 0) {
+        best.partner = i;
+        best.difference = 0;
+      }
+      continue;
+    }
+    const double d2 = SquaredDistance(row, candidate, params, limit);
+    if (!IsSimilar(d2, limit)) continue;
+    const double a = UnroundedDifference(d2);
+    if (best.partner == -1 || a < static_cast<double>(best.difference)) {
+      best.partner = i;
+      best.difference = StoredDifference(a);
+    }
+  }
+  return best;
+}
+
+std::vector<PartnerChoice> ChoosePartnersPairwise(const FileList& records,
+                                                  const DifferenceParams& params) {
+  std::vector<PartnerChoice> choices(records.size());
+  for (std::size_t j = 0; j < records.size(); ++j) {
+    choices[j] = ChoosePartnerPairwise(records, params, static_cast<int>(j));
+  }
+  return choices;
 }
 
 namespace {
 
-// Chooses the partner of every record. A later candidate replaces the current
-// partner only when its difference is strictly smaller, so among equally
-// good candidates the earliest wins, and an identical image (difference 0)
-// displaces a merely similar one.
-void ChoosePartners(FileList& records, const DifferenceParams& params, SearchView& view) {
-  const double limit = DifferenceLimit(params.threshold);
-  const int n = static_cast<int>(records.size());
-  for (FileRecord& r : records) r.partner = -1;
+// Below this many records the threads cost more than they save.
+constexpr int kMinParallelRecords = 4096;
+// Longest wait of the calling thread between two calls of PumpMessages.
+constexpr auto kPumpInterval = std::chrono::milliseconds(50);
 
-  for (int j = 0; j < n; ++j) {
-    FileRecord& row = records[static_cast<std::size_t>(j)];
-    if (row.width <= 0) continue;
-    for (int i = j + 1; i < n; ++i) {
-      const FileRecord& candidate = records[static_cast<std::size_t>(i)];
-      if (candidate.width <= 0) continue;
-      if (row.digest == candidate.digest) {
-        if (row.partner == -1 || row.difference > 0) {
-          row.partner = i;
-          row.difference = 0;
+// Joins the workers on every way out of the scope.
+class Workers {
+ public:
+  Workers() = default;
+  Workers(const Workers&) = delete;
+  Workers& operator=(const Workers&) = delete;
+  ~Workers() {
+    for (std::thread& t : threads_) t.join();
+  }
+  template <typename F>
+  void Start(int count, F body) {
+    for (int w = 0; w < count; ++w) threads_.emplace_back(body);
+  }
+
+ private:
+  std::vector<std::thread> threads_;
+};
+
+// Progress after record j as the pair-by-pair loop has always shown it:
+// every tenth position, records with width 0 excepted. True when shown.
+bool ShowProgress(const FileList& records, int j, SearchView* view) {
+  if (view == nullptr || records[static_cast<std::size_t>(j)].width <= 0 || j % 10 != 0) {
+    return false;
+  }
+  view->SetStatusText(ComparingStatus(j + 1, static_cast<int>(records.size())));
+  view->PumpMessages();
+  return true;
+}
+
+}  // namespace
+
+std::vector<PartnerChoice> ChoosePartners(const FileList& records, const DifferenceParams& params,
+                                          int workers, SearchView* view) {
+  const int n = static_cast<int>(records.size());
+  std::vector<PartnerChoice> choices(records.size());
+  const PartnerIndex index(records, params);
+  if (workers <= 1 || n < kMinParallelRecords) {
+    for (int j = 0; j < n; ++j) {
+      choices[static_cast<std::size_t>(j)] = index.Choose(j);
+      ShowProgress(records, j, view);
+    }
+    return choices;
+  }
+
+  // Workers take blocks of outer records in increasing order and write only
+  // their own records' choices; the calling thread follows the finished
+  // prefix and shows its progress, so the view sees the same sequence as a
+  // loop over the records in order.
+  const int chunks = index.blocks();
+  const int chunkSize = index.blockSize();
+  std::atomic<int> next{0};
+  std::vector<std::atomic<bool>> done(static_cast<std::size_t>(chunks));
+  std::mutex mutex;
+  std::condition_variable finished;
+  {
+    Workers pool;
+    pool.Start(std::min(workers, chunks), [&] {
+      for (;;) {
+        const int chunk = next.fetch_add(1, std::memory_order_relaxed);
+        if (chunk >= chunks) return;
+        index.ChooseBlock(chunk, choices);
+        done[static_cast<std::size_t>(chunk)].store(true, std::memory_order_release);
+        { const std::lock_guard<std::mutex> lock(mutex); }
+        finished.notify_one();
+      }
+    });
+
+    auto lastPump = std::chrono::steady_clock::now();
+    for (int shown = 0; shown < chunks;) {
+      if (done[static_cast<std::size_t>(shown)].load(std::memory_order_acquire)) {
+        const int end = std::min(n, (shown + 1) * chunkSize);
+        for (int j = shown * chunkSize; j < end; ++j) {
+          if (ShowProgress(records, j, view)) lastPump = std::chrono::steady_clock::now();
         }
+        ++shown;
         continue;
       }
-      const double d2 = SquaredDistance(row, candidate, params, limit);
-      if (!IsSimilar(d2, limit)) continue;
-      const double a = UnroundedDifference(d2);
-      if (row.partner == -1 || a < static_cast<double>(row.difference)) {
-        row.partner = i;
-        row.difference = StoredDifference(a);
+      std::unique_lock<std::mutex> lock(mutex);
+      finished.wait_until(lock, lastPump + kPumpInterval, [&] {
+        return done[static_cast<std::size_t>(shown)].load(std::memory_order_acquire);
+      });
+      lock.unlock();
+      if (view != nullptr && std::chrono::steady_clock::now() - lastPump >= kPumpInterval) {
+        view->PumpMessages();
+        lastPump = std::chrono::steady_clock::now();
       }
     }
-    if (j % 10 == 0) {
-      view.SetStatusText(ComparingStatus(j + 1, n));
-      view.PumpMessages();
-    }
+  }
+  return choices;
+}
+
+namespace {
+
+// Chooses the partner of every record on every hardware thread.
+void ChoosePartnersForAll(FileList& records, const DifferenceParams& params, SearchView& view) {
+  const unsigned hardware = std::thread::hardware_concurrency();
+  const std::vector<PartnerChoice> choices =
+      ChoosePartners(records, params, hardware == 0 ? 1 : static_cast<int>(hardware), &view);
+  for (std::size_t j = 0; j < records.size(); ++j) {
+    records[j].partner = choices[j].partner;
+    records[j].difference = choices[j].difference;
   }
 }
 
@@ -114,7 +234,7 @@ void WritePartnerColumns(const FileList& records, SearchView& view) {
 }  // namespace
 
 int FindPartners(FileList& records, const DifferenceParams& params, SearchView& view) {
-  ChoosePartners(records, params, view);
+  ChoosePartnersForAll(records, params, view);
   WritePartnerColumns(records, view);
   view.ListKeepSelectionVisible();
   return 0;

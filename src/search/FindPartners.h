@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "scan/FileRecord.h"
 #include "search/SearchView.h"
@@ -43,14 +44,40 @@ inline bool IsSimilar(double squaredDistance, double limit) { return squaredDist
 double UnroundedDifference(double squaredDistance);
 
 // A truncated toward zero for storing. A threshold near the 32-bit limits can
-// give an A beyond the 32-bit range; it is held at the largest value.
+// give an A beyond the 32-bit range; it is held at the largest value, and so
+// is an A that is not a number.
 std::int32_t StoredDifference(double unrounded);
+
+// The partner chosen for one record: -1 for none, else the position of the
+// later record with the smallest stored difference, the earliest among equals.
+struct PartnerChoice {
+  std::int32_t partner = -1;
+  std::int32_t difference = 0;
+  friend bool operator==(const PartnerChoice&, const PartnerChoice&) = default;
+};
+
+// The choice for record j by visiting every later record in turn: digests
+// compared first (equal texts give 0), then D². The plain definition the
+// indexed search must reproduce exactly.
+PartnerChoice ChoosePartnerPairwise(const FileList& records, const DifferenceParams& params, int j);
+std::vector<PartnerChoice> ChoosePartnersPairwise(const FileList& records,
+                                                  const DifferenceParams& params);
+
+// The same choices through a PartnerIndex, the records split across
+// `workers` threads (1 or less: the calling thread alone). With a view, the
+// calling thread shows "比較中\n\r%d/%d" and pumps messages for every tenth
+// decoded record in order as soon as the records up to it are done, and pumps
+// at least every 50 ms while it waits; the view is touched from no other thread.
+std::vector<PartnerChoice> ChoosePartners(const FileList& records, const DifferenceParams& params,
+                                          int workers, SearchView* view);
 
 // Gives every record its partner and difference (partner -1 when none), shows
 // progress every tenth record ("比較中\n\r%d/%d") and pumps messages there,
 // then writes columns 6 to 8 of every row of the view's list from the record
 // position in its column 0 and keeps the selection visible. Records with
-// width 0 take part in nothing. Always returns 0.
+// width 0 take part in nothing. The choices are those of
+// ChoosePartnersPairwise, found through a PartnerIndex on every hardware
+// thread. Always returns 0.
 int FindPartners(FileList& records, const DifferenceParams& params, SearchView& view);
 int FindPartners(FileList& records, const Settings& settings, SearchView& view);
 

@@ -267,6 +267,8 @@ TEST(DifferenceTest, StoredDifferenceTruncatesAndSaturates) {
   EXPECT_EQ(StoredDifference(1.0), 1);
   EXPECT_EQ(StoredDifference(2147483648.0), INT32_MAX);
   EXPECT_EQ(StoredDifference(1e300), INT32_MAX);
+  // Only a negative weight gives D² below 0 and so an A that is not a number.
+  EXPECT_EQ(StoredDifference(std::numeric_limits<double>::quiet_NaN()), INT32_MAX);
   EXPECT_EQ(DifferenceLimit(46341), 46341.0 * 46341.0);
   EXPECT_EQ(DifferenceLimit(INT32_MIN), 4611686018427387904.0);
 }

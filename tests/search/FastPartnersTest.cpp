@@ -1,0 +1,268 @@
+// The indexed, threaded partner search against the pair-by-pair definition:
+// every record must get exactly the same partner and difference.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "search/FindPartners.h"
+#include "search/PartnerIndex.h"
+#include "search/RecordingView.h"
+
+namespace norvane {
+namespace {
+
+using test::RecordingView;
+
+// What the generated records look like.
+struct Shape {
+  int clusterPercent = 25;   // copies of an earlier record with small noise
+  int identicalPercent = 3;  // copies with the same digest (and sometimes another shape)
+  int undecodedPercent = 2;  // width 0
+  int nanPercent = 1;        // a grid value that is not a number
+  double noise = 2.0;        // spread of the near-duplicates
+  bool lattice = false;      // small whole-number means: many exact ties and D² == L
+};
+
+FileList MakeRecords(int n, std::uint64_t seed, const Shape& shape) {
+  std::mt19937_64 rng(seed);
+  std::uniform_int_distribution<int> percent(0, 99);
+  std::uniform_real_distribution<double> level(16.0, 240.0);
+  std::uniform_real_distribution<double> chroma(-40.0, 40.0);
+  std::uniform_real_distribution<double> spread(2.0, 70.0);
+  std::normal_distribution<double> noise(0.0, shape.noise);
+  std::uniform_int_distribution<int> small(0, 3);
+  const std::pair<int, int> sizes[] = {{640, 480}, {480, 640}, {1920, 1080}, {100, 100},
+                                       {101, 100}, {3, 7},     {4000, 3000}};
+  std::uniform_int_distribution<int> size(0, 6);
+
+  FileList records(static_cast<std::size_t>(n));
+  for (int i = 0; i < n; ++i) {
+    FileRecord& r = records[static_cast<std::size_t>(i)];
+    char digest[33];
+    std::snprintf(digest, sizeof digest, "%032x", i);
+    r.digest = digest;
+    r.name = "r" + std::to_string(i);
+    const auto [w, h] = sizes[size(rng)];
+    r.width = w;
+    r.height = h;
+    const int kind = percent(rng);
+    if (i > 0 && kind < shape.clusterPercent + shape.identicalPercent) {
+      std::uniform_int_distribution<int> earlier(std::max(0, i - 300), i - 1);
+      const FileRecord& source = records[static_cast<std::size_t>(earlier(rng))];
+      r.grid = source.grid;
+      if (kind < shape.identicalPercent) {
+        r.digest = source.digest;  // identical pixels, shape kept only half the time
+        if (percent(rng) < 50) {
+          r.width = source.width;
+          r.height = source.height;
+        }
+        continue;
+      }
+      r.width = source.width;
+      r.height = source.height;
+      for (SignatureCell& c : r.grid) {
+        if (shape.lattice) {
+          c.meanY += small(rng) == 0 ? 1 : 0;
+          c.sdevCb += small(rng) == 0 ? 1 : 0;
+        } else {
+          c.meanY += noise(rng);
+          c.meanCb += noise(rng);
+          c.meanCr += noise(rng);
+          c.sdevY += noise(rng);
+          c.sdevCr += noise(rng);
+        }
+      }
+    } else if (shape.lattice) {
+      for (SignatureCell& c : r.grid) {
+        c = SignatureCell{static_cast<double>(small(rng)), static_cast<double>(small(rng)), 0,
+                          static_cast<double>(small(rng)), 0, 0};
+      }
+    } else {
+      const double base = level(rng);
+      for (SignatureCell& c : r.grid) {
+        c = SignatureCell{base + noise(rng) * 10, chroma(rng), chroma(rng),
+                          spread(rng),        spread(rng) / 4, spread(rng) / 4};
+      }
+    }
+    if (percent(rng) < shape.undecodedPercent) r.width = 0;
+    if (percent(rng) < shape.nanPercent) {
+      r.grid[static_cast<std::size_t>(percent(rng) % kGridCells)].meanCr =
+          std::numeric_limits<double>::quiet_NaN();
+    }
+    if (percent(rng) < 2) r.digest.clear();  // no digest: all empty digests are equal
+  }
+  return records;
+}
+
+// Compares every record's choice and names the first few that differ.
+void ExpectSameChoices(const FileList& records, const DifferenceParams& params, int workers,
+                       const std::string& what) {
+  const std::vector<PartnerChoice> expected = ChoosePartnersPairwise(records, params);
+  const std::vector<PartnerChoice> actual = ChoosePartners(records, params, workers, nullptr);
+  ASSERT_EQ(actual.size(), expected.size());
+  int mismatches = 0;
+  int paired = 0;
+  for (std::size_t j = 0; j < records.size(); ++j) {
+    paired += expected[j].partner >= 0 ? 1 : 0;
+    if (actual[j] == expected[j]) continue;
+    if (++mismatches <= 5) {
+      ADD_FAILURE() << what << ": record " << j << " got " << actual[j].partner << "/"
+                    << actual[j].difference << ", expected " << expected[j].partner << "/"
+                    << expected[j].difference;
+    }
+  }
+  EXPECT_EQ(mismatches, 0) << what;
+  // A run where nothing pairs would prove nothing about the index.
+  if (params.threshold != 0) {
+    EXPECT_GT(paired, 0) << what;
+  }
+}
+
+TEST(FastPartnersTest, SameChoicesForThresholdsAndWeights) {
+  const FileList records = MakeRecords(1200, 1, Shape{});
+  for (std::int32_t t : {0, 1, 12, 100, -100, 250, 46341}) {
+    for (double wa : {0.0, 0.001, 7.5}) {
+      for (double wv : {0.0, 3.25}) {
+        ExpectSameChoices(records, DifferenceParams{t, wv, wa},
+                          1, "T " + std::to_string(t) + " WA " + std::to_string(wa) + " WV " +
+                                 std::to_string(wv));
+      }
+    }
+  }
+}
+
+TEST(FastPartnersTest, SameChoicesWhereDifferencesTieAndHitTheLimitExactly) {
+  // Whole-number means of 0 to 3: many candidates share a stored difference
+  // and many D² equal L, so the tie rules and the boundary decide.
+  Shape lattice;
+  lattice.lattice = true;
+  lattice.clusterPercent = 40;
+  for (std::uint64_t seed : {2u, 3u}) {
+    const FileList records = MakeRecords(1200, seed, lattice);
+    for (std::int32_t t : {0, 1, 2, 3, 5, -4}) {
+      for (double wa : {0.0, 1.0}) {
+        ExpectSameChoices(records, DifferenceParams{t, 1.0, wa}, 1,
+                          "lattice seed " + std::to_string(seed) + " T " + std::to_string(t));
+      }
+    }
+  }
+}
+
+TEST(FastPartnersTest, SameChoicesWithManyIdenticalUndecodedAndBrokenRecords) {
+  Shape rough;
+  rough.identicalPercent = 20;
+  rough.undecodedPercent = 15;
+  rough.nanPercent = 10;
+  FileList records = MakeRecords(1500, 4, rough);
+  // Infinite means never pair by D², only by digest.
+  records[7].grid[2].meanY = std::numeric_limits<double>::infinity();
+  records[8].grid[2].meanY = -std::numeric_limits<double>::infinity();
+  records[9].grid = records[7].grid;
+  records[9].digest = records[7].digest;
+  for (std::int32_t t : {0, 100, 400}) {
+    ExpectSameChoices(records, DifferenceParams{t, 1.0, 1.0}, 1, "T " + std::to_string(t));
+  }
+  const std::vector<PartnerChoice> choices =
+      ChoosePartners(records, DifferenceParams{}, 1, nullptr);
+  EXPECT_EQ(choices[7], (PartnerChoice{9, 0}));
+}
+
+TEST(FastPartnersTest, SameChoicesWhereTheBoundsCannotBeTrusted) {
+  const FileList records = MakeRecords(600, 5, Shape{});
+  // Negative or non-finite weights make terms of D² negative or NaN; huge
+  // finite means overflow the sums the index keeps. Both must still agree.
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  for (const DifferenceParams& params :
+       {DifferenceParams{100, -1.0, 1.0}, DifferenceParams{100, 1.0, -0.5},
+        DifferenceParams{100, nan, 1.0}, DifferenceParams{100, 1.0,
+                                                          std::numeric_limits<double>::infinity()}}) {
+    ExpectSameChoices(records, params, 1, "weights " + std::to_string(params.weightV) + " " +
+                                              std::to_string(params.weightA));
+  }
+  // Two records with equal grids of huge means and their own digests: the sums
+  // overflow, yet D² is 0 and they pair with difference 1.
+  FileList huge = records;
+  for (SignatureCell& c : huge[100].grid) c.meanY = 1e308;
+  huge[101].grid = huge[100].grid;
+  huge[101].width = huge[100].width;
+  huge[101].height = huge[100].height;
+  huge[100].digest = "huge-a";
+  huge[101].digest = "huge-b";
+  EXPECT_FALSE(PartnerIndex(huge, DifferenceParams{}).indexed());
+  ExpectSameChoices(huge, DifferenceParams{}, 1, "overflowing sums");
+  EXPECT_EQ(ChoosePartners(huge, DifferenceParams{}, 1, nullptr)[100], (PartnerChoice{101, 1}));
+  EXPECT_TRUE(PartnerIndex(records, DifferenceParams{}).indexed());
+}
+
+TEST(FastPartnersTest, SameChoicesOnSeveralThreads) {
+  // Enough records for the threaded path; both a tight and a loose threshold.
+  Shape shape;
+  shape.noise = 4.0;
+  const FileList records = MakeRecords(6000, 6, shape);
+  for (int workers : {2, 3}) {
+    for (std::int32_t t : {60, 100}) {
+      ExpectSameChoices(records, DifferenceParams{t, 1.0, 1.0}, workers,
+                        std::to_string(workers) + " workers T " + std::to_string(t));
+    }
+  }
+}
+
+// A view that notes from which threads it is used.
+class ThreadCheckingView : public RecordingView {
+ public:
+  using RecordingView::RecordingView;
+  std::thread::id owner = std::this_thread::get_id();
+  int foreignCalls = 0;
+  void SetStatusText(std::string_view text) override {
+    if (std::this_thread::get_id() != owner) ++foreignCalls;
+    RecordingView::SetStatusText(text);
+  }
+  void PumpMessages() override {
+    if (std::this_thread::get_id() != owner) ++foreignCalls;
+    RecordingView::PumpMessages();
+  }
+};
+
+TEST(FastPartnersTest, ThreadedProgressKeepsTheOrderAndTheCallingThread) {
+  Shape shape;
+  shape.undecodedPercent = 10;
+  FileList records = MakeRecords(9000, 7, shape);
+  Settings settings;
+  ThreadCheckingView view(settings);
+  for (std::size_t k = 0; k < records.size(); ++k) {
+    view.table.InsertRow(static_cast<int>(k), std::to_string(k));
+  }
+  const FileList original = records;
+  FindPartners(records, DifferenceParams{}, view);
+
+  std::vector<std::string> expected;
+  for (std::size_t j = 0; j < records.size(); j += 10) {
+    if (records[j].width > 0) expected.push_back(ComparingStatus(static_cast<int>(j) + 1, 9000));
+  }
+  EXPECT_EQ(view.statusTexts, expected);
+  EXPECT_GE(view.Calls("PumpMessages").size(), expected.size());
+  EXPECT_EQ(view.foreignCalls, 0);
+  // Every status text is followed by a pump before the next one.
+  for (std::size_t k = 0; k + 1 < view.log.size(); ++k) {
+    if (view.log[k].rfind("SetStatusText", 0) == 0) {
+      EXPECT_EQ(view.log[k + 1], "PumpMessages") << k;
+    }
+  }
+
+  // The records and the list hold what the pair-by-pair choice gives.
+  const std::vector<PartnerChoice> reference = ChoosePartnersPairwise(original, DifferenceParams{});
+  for (std::size_t j = 0; j < records.size(); ++j) {
+    ASSERT_EQ((PartnerChoice{records[j].partner, records[j].difference}), reference[j]) << j;
+    const std::string text = reference[j].partner >= 0 ? std::to_string(reference[j].partner) : "";
+    ASSERT_EQ(view.table.GetText(static_cast<int>(j), kColumnPartner), text) << j;
+  }
+}
+
+}  // namespace
+}  // namespace norvane
