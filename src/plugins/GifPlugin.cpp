@@ -119,14 +119,5 @@ int Decode(const char* buf, long len, OutputPicture& picture) {
 extern "C" __attribute__((visibility("default"))) int GetPicture(const char* buf, long len, unsigned int flag,
                                                                  void** info, void** bits, PluginProgress,
                                                                  long) {
-  using namespace norvane::plugin;
-  if (buf == nullptr || len < 0 || info == nullptr || bits == nullptr || flag != NORVANE_PLUGIN_FLAG_MEMORY) {
-    return kBadArguments;
-  }
-  *info = nullptr;
-  *bits = nullptr;
-  OutputPicture picture;
-  const int status = Decode(buf, len, picture);
-  if (status == kOk) picture.Release(info, bits);
-  return status;
+  return norvane::plugin::DeliverPicture(buf, len, flag, info, bits, norvane::plugin::Decode);
 }

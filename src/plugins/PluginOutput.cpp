@@ -66,4 +66,17 @@ void OutputPicture::Release(void** info, void** bits) {
   bits_ = nullptr;
 }
 
+int DeliverPicture(const char* buf, long len, unsigned int flag, void** info, void** bits,
+                   DecodeFunction decode) {
+  if (buf == nullptr || len < 0 || info == nullptr || bits == nullptr || flag != NORVANE_PLUGIN_FLAG_MEMORY) {
+    return kBadArguments;
+  }
+  *info = nullptr;
+  *bits = nullptr;
+  OutputPicture picture;
+  const int status = decode(buf, len, picture);
+  if (status == kOk) picture.Release(info, bits);
+  return status;
+}
+
 }  // namespace norvane::plugin

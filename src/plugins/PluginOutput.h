@@ -57,4 +57,12 @@ class OutputPicture {
   std::int64_t rowLength_ = 0;
 };
 
+// Fills `picture` from the whole file in `data`; returns a Status.
+using DecodeFunction = int (*)(const char* data, long length, OutputPicture& picture);
+
+// The body every plug-in's GetPicture shares: checks the arguments, clears
+// both outputs, decodes, and hands the two blocks over only on success.
+int DeliverPicture(const char* buf, long len, unsigned int flag, void** info, void** bits,
+                   DecodeFunction decode);
+
 }  // namespace norvane::plugin

@@ -116,25 +116,21 @@ int Decode(PngJob* job) {
   return kOk;
 }
 
+int DecodeBuffer(const char* data, long length, OutputPicture& picture) {
+  PngJob job;
+  job.data = reinterpret_cast<const png_byte*>(data);
+  job.size = static_cast<std::size_t>(length);
+  job.picture = &picture;
+  const int status = Decode(&job);
+  ReleaseJob(job);
+  return status;
+}
+
 }  // namespace
 }  // namespace norvane::plugin
 
 extern "C" __attribute__((visibility("default"))) int GetPicture(const char* buf, long len, unsigned int flag,
                                                                  void** info, void** bits, PluginProgress,
                                                                  long) {
-  using namespace norvane::plugin;
-  if (buf == nullptr || len < 0 || info == nullptr || bits == nullptr || flag != NORVANE_PLUGIN_FLAG_MEMORY) {
-    return kBadArguments;
-  }
-  *info = nullptr;
-  *bits = nullptr;
-  OutputPicture picture;
-  PngJob job;
-  job.data = reinterpret_cast<const png_byte*>(buf);
-  job.size = static_cast<std::size_t>(len);
-  job.picture = &picture;
-  const int status = Decode(&job);
-  ReleaseJob(job);
-  if (status == kOk) picture.Release(info, bits);
-  return status;
+  return norvane::plugin::DeliverPicture(buf, len, flag, info, bits, norvane::plugin::DecodeBuffer);
 }

@@ -16,10 +16,12 @@
 #include "support/BmpWriter.h"
 #include "support/JpegWriter.h"
 #include "support/TempDir.h"
+#include "support/TestPictures.h"
 
 namespace norvane {
 namespace {
 
+using test::Pattern;
 using test::TempDir;
 
 const std::string kCli = NORVANE_CLI_PATH;
@@ -41,18 +43,6 @@ std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines = Split(text, '\n');
   if (!lines.empty() && lines.back().empty()) lines.pop_back();
   return lines;
-}
-
-std::vector<std::uint8_t> Pattern(int width, int height, int seed) {
-  std::vector<std::uint8_t> bgr;
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      bgr.push_back(static_cast<std::uint8_t>((x * 37 + y * 11) * seed + 60 * seed));
-      bgr.push_back(static_cast<std::uint8_t>((x * 5 + y * 53) ^ (seed * 91)));
-      bgr.push_back(static_cast<std::uint8_t>(x * y * 7 + seed * 120));
-    }
-  }
-  return bgr;
 }
 
 // BGR pixels to the R, G, B samples the JPEG writer takes.

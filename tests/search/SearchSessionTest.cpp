@@ -10,25 +10,14 @@
 #include "search/RecordingView.h"
 #include "support/BmpWriter.h"
 #include "support/TempDir.h"
+#include "support/TestPictures.h"
 
 namespace norvane {
 namespace {
 
 using test::RecordingView;
+using test::Pattern;
 using test::TempDir;
-
-// A busy BGR pattern: different seeds give unrelated pictures.
-std::vector<std::uint8_t> Pattern(int width, int height, int seed) {
-  std::vector<std::uint8_t> bgr;
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      bgr.push_back(static_cast<std::uint8_t>((x * 37 + y * 11) * seed + 60 * seed));
-      bgr.push_back(static_cast<std::uint8_t>((x * 5 + y * 53) ^ (seed * 91)));
-      bgr.push_back(static_cast<std::uint8_t>(x * y * 7 + seed * 120));
-    }
-  }
-  return bgr;
-}
 
 void WriteBmp(const std::string& path, int width, int height, const std::vector<std::uint8_t>& bgr) {
   test::WriteFile(path, test::MakeBmp24(width, height, bgr));
