@@ -1,4 +1,4 @@
-// The comparison of a whole search and the console program end to end.
+// The comparison of a whole search.
 //   BM_FindPartners/N           the comparison of a search (indexed, every
 //                               hardware thread) on N synthetic records shaped
 //                               like a photo collection: clusters of
@@ -7,19 +7,15 @@
 //   BM_FindPartnersPairwise/N   the pair-by-pair choice on the same records,
 //                               the plain definition the index must match;
 //                               the ratio of the two is the speed-up.
-//   BM_CliColdCache     norvane-cli on 500 JPEGs of 2 megapixels, no cache file
-//   BM_CliWarmCache     the same with every signature in the cache
-// The JPEG folder is generated once, outside the timed part.
+//   BM_FindPartnersPhotoLike/N, BM_FindPartnersPhotoLikePairwise/N
+//                               the same on records whose cells are
+//                               correlated as in photographs (brightness
+//                               gradients, a colour cast, one texture level
+//                               per image) rather than independent.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <jpeglib.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <random>
 #include <string>
@@ -28,8 +24,6 @@
 
 #include "search/FindPartners.h"
 #include "search/SearchView.h"
-
-extern char** environ;
 
 namespace norvane {
 namespace {
@@ -45,7 +39,9 @@ class SilentView : public SearchView {
   void Inform(std::string_view, std::string_view) override {}
   void ClearPanes() override {}
   void SetInfoText(int, const FileRecord*) override {}
-  const DecodedImage* LoadLeftImage(const FileRecord&) override { return nullptr; }
+  const DecodedImage* SetLeftImage(const FileRecord&, std::unique_ptr<DecodedImage>) override {
+    return nullptr;
+  }
   void RepaintLeftPane() override {}
   void ListDeleteAll() override {}
   void ListInsertRow(int, std::string_view) override {}
@@ -116,8 +112,82 @@ FileList SyntheticRecords(int n) {
   return records;
 }
 
-void BM_FindPartners(benchmark::State& state) {
-  const FileList prototype = SyntheticRecords(static_cast<int>(state.range(0)));
+// Records whose cells hang together as in photographs: a brightness around
+// mid-grey with a top-to-bottom and a left-to-right gradient, a colour cast
+// shared by all cells, one texture level per image, small independent
+// variations per cell. Unrelated images are much closer to each other than
+// with independent cells, so more of them fall inside the window of a
+// record and more pairs are truly similar. Near-duplicates and identical
+// copies as in SyntheticRecords.
+FileList PhotoLikeRecords(int n) {
+  std::mt19937_64 rng(67890);
+  std::normal_distribution<double> base(120.0, 40.0);
+  std::normal_distribution<double> vertical(0.0, 25.0);
+  std::normal_distribution<double> horizontal(0.0, 10.0);
+  std::normal_distribution<double> cast(0.0, 10.0);
+  std::normal_distribution<double> cellLuma(0.0, 8.0);
+  std::normal_distribution<double> cellChroma(0.0, 4.0);
+  std::uniform_real_distribution<double> texture(10.0, 60.0);
+  std::normal_distribution<double> noise(0.0, 1.5);
+  std::uniform_int_distribution<int> pick(0, 99);
+  const std::pair<int, int> shapes[] = {{4000, 3000}, {3000, 4000}, {1920, 1080}, {1080, 1920},
+                                        {1600, 1200}, {1024, 1024}, {6000, 4000}};
+  std::uniform_int_distribution<int> shape(0, 6);
+
+  FileList records(static_cast<std::size_t>(n));
+  for (int i = 0; i < n; ++i) {
+    FileRecord& r = records[static_cast<std::size_t>(i)];
+    r.name = "photo" + std::to_string(i) + ".jpg";
+    r.index = i;
+    char digest[33];
+    std::snprintf(digest, sizeof digest, "%032x", i);
+    r.digest = digest;
+    const int kind = pick(rng);
+    if (i > 0 && kind < 22) {
+      std::uniform_int_distribution<int> earlier(std::max(0, i - 2000), i - 1);
+      const FileRecord& source = records[static_cast<std::size_t>(earlier(rng))];
+      r.width = source.width;
+      r.height = source.height;
+      r.grid = source.grid;
+      if (kind < 2) {
+        r.digest = source.digest;
+      } else {
+        for (SignatureCell& c : r.grid) {
+          c.meanY += noise(rng);
+          c.meanCb += noise(rng);
+          c.meanCr += noise(rng);
+          c.sdevY += noise(rng);
+        }
+      }
+      continue;
+    }
+    const auto [w, h] = shapes[shape(rng)];
+    r.width = w;
+    r.height = h;
+    const double level = std::clamp(base(rng), 10.0, 245.0);
+    const double down = vertical(rng);
+    const double across = horizontal(rng);
+    const double cb = cast(rng);
+    const double cr = cast(rng);
+    const double detail = texture(rng);
+    for (int cell = 0; cell < kGridCells; ++cell) {
+      SignatureCell& c = r.grid[static_cast<std::size_t>(cell)];
+      const double row = (1.5 - cell / 4) / 1.5;
+      const double column = (cell % 4 - 1.5) / 1.5;
+      c.meanY = std::clamp(level + down * row + across * column + cellLuma(rng), 0.0, 255.0);
+      c.meanCb = cb + cellChroma(rng);
+      c.meanCr = cr + cellChroma(rng);
+      c.sdevY = std::max(0.0, detail + cellLuma(rng));
+      c.sdevCb = std::max(0.0, detail / 4.0 + cellChroma(rng));
+      c.sdevCr = std::max(0.0, detail / 4.0 + cellChroma(rng));
+    }
+  }
+  return records;
+}
+
+// The indexed comparison of a whole search on the records `make` gives.
+void RunFindPartners(benchmark::State& state, FileList (*make)(int)) {
+  const FileList prototype = make(static_cast<int>(state.range(0)));
   SilentView view;
   int paired = 0;
   for (auto _ : state) {
@@ -133,19 +203,10 @@ void BM_FindPartners(benchmark::State& state) {
       static_cast<double>(state.range(0)) * static_cast<double>(state.range(0) - 1) / 2.0,
       benchmark::Counter::kIsIterationInvariantRate);
 }
-// A million records is left out until the index rejects unrelated pairs in
-// bulk: at today's rate that run alone would take most of an hour.
-BENCHMARK(BM_FindPartners)
-    ->Arg(10000)
-    ->Arg(50000)
-    ->Arg(100000)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(1)
-    ->MeasureProcessCPUTime()
-    ->UseRealTime();
 
-void BM_FindPartnersPairwise(benchmark::State& state) {
-  const FileList records = SyntheticRecords(static_cast<int>(state.range(0)));
+// The pair-by-pair choice on the records `make` gives.
+void RunPairwise(benchmark::State& state, FileList (*make)(int)) {
+  const FileList records = make(static_cast<int>(state.range(0)));
   int paired = 0;
   for (auto _ : state) {
     const std::vector<PartnerChoice> choices = ChoosePartnersPairwise(records, DifferenceParams{});
@@ -154,168 +215,46 @@ void BM_FindPartnersPairwise(benchmark::State& state) {
   }
   state.counters["paired"] = paired;
 }
+
+void BM_FindPartners(benchmark::State& state) { RunFindPartners(state, SyntheticRecords); }
+// A million records take about a minute of processor time on two cores.
+BENCHMARK(BM_FindPartners)
+    ->Arg(10000)
+    ->Arg(50000)
+    ->Arg(100000)
+    ->Arg(1000000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
+
+void BM_FindPartnersPairwise(benchmark::State& state) { RunPairwise(state, SyntheticRecords); }
 BENCHMARK(BM_FindPartnersPairwise)
     ->Arg(10000)
     ->Arg(50000)
+    ->Arg(100000)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1)
     ->UseRealTime();
 
-// Writes an RGB picture as a JPEG of quality 90.
-bool WriteJpeg(const std::string& path, int width, int height, const std::vector<JSAMPLE>& rgb) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return false;
-  jpeg_compress_struct cinfo{};
-  jpeg_error_mgr jerr{};
-  cinfo.err = jpeg_std_error(&jerr);
-  jpeg_create_compress(&cinfo);
-  jpeg_stdio_dest(&cinfo, file);
-  cinfo.image_width = static_cast<JDIMENSION>(width);
-  cinfo.image_height = static_cast<JDIMENSION>(height);
-  cinfo.input_components = 3;
-  cinfo.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&cinfo);
-  jpeg_set_quality(&cinfo, 90, TRUE);
-  jpeg_start_compress(&cinfo, TRUE);
-  while (cinfo.next_scanline < cinfo.image_height) {
-    JSAMPROW row = const_cast<JSAMPLE*>(&rgb[static_cast<std::size_t>(cinfo.next_scanline) * width * 3]);
-    jpeg_write_scanlines(&cinfo, &row, 1);
-  }
-  jpeg_finish_compress(&cinfo);
-  jpeg_destroy_compress(&cinfo);
-  return std::fclose(file) == 0;
+void BM_FindPartnersPhotoLike(benchmark::State& state) { RunFindPartners(state, PhotoLikeRecords); }
+BENCHMARK(BM_FindPartnersPhotoLike)
+    ->Arg(10000)
+    ->Arg(50000)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
+
+void BM_FindPartnersPhotoLikePairwise(benchmark::State& state) {
+  RunPairwise(state, PhotoLikeRecords);
 }
-
-// 500 photo-like JPEGs of 1632 x 1224 (2 megapixels): smooth gradients with
-// grain; every tenth repeats the picture before it, so the comparison has
-// identical pairs to find.
-class JpegFolder {
- public:
-  static constexpr int kFiles = 500;
-  static constexpr int kWidth = 1632;
-  static constexpr int kHeight = 1224;
-
-  JpegFolder() {
-    char pattern[] = "/tmp/norvane-bench-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) return;
-    path_ = pattern;
-    std::vector<JSAMPLE> rgb(static_cast<std::size_t>(kWidth) * kHeight * 3);
-    for (int i = 0; i < kFiles; ++i) {
-      const int seed = (i % 10 == 9) ? i - 1 : i;  // every tenth repeats the one before
-      std::mt19937 local(static_cast<unsigned>(seed));
-      const int r0 = static_cast<int>(local() % 200), g0 = static_cast<int>(local() % 200),
-                b0 = static_cast<int>(local() % 200);
-      const int fx = 1 + static_cast<int>(local() % 7), fy = 1 + static_cast<int>(local() % 7);
-      std::size_t k = 0;
-      for (int y = 0; y < kHeight; ++y) {
-        for (int x = 0; x < kWidth; ++x) {
-          const int t = ((x * fx + y * fy) >> 4) & 63;
-          const int grain = static_cast<int>((x * 7919u ^ y * 104729u ^ static_cast<unsigned>(seed)) & 15u);
-          rgb[k++] = static_cast<JSAMPLE>(r0 + t / 2 + grain);
-          rgb[k++] = static_cast<JSAMPLE>(g0 + (y * 50) / kHeight + grain);
-          rgb[k++] = static_cast<JSAMPLE>(b0 + (x * 50) / kWidth + grain / 2);
-        }
-      }
-      char name[32];
-      std::snprintf(name, sizeof name, "/photo%04d.jpg", i);
-      ok_ = WriteJpeg(path_ + name, kWidth, kHeight, rgb) && ok_;
-    }
-  }
-  ~JpegFolder() {
-    if (!path_.empty()) {
-      std::error_code ec;
-      std::filesystem::remove_all(path_, ec);
-    }
-  }
-  JpegFolder(const JpegFolder&) = delete;
-  JpegFolder& operator=(const JpegFolder&) = delete;
-
-  bool ok() const { return ok_ && !path_.empty(); }
-  const std::string& path() const { return path_; }
-  void DropCache() const {
-    std::error_code ec;
-    std::filesystem::remove(path_ + "/_cache.nrv", ec);
-  }
-
- private:
-  std::string path_;
-  bool ok_ = true;
-};
-
-JpegFolder& Folder() {
-  static JpegFolder folder;
-  return folder;
-}
-
-// norvane-cli beside this program.
-std::string CliPath() {
-  std::error_code ec;
-  const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  return (self.parent_path() / "norvane-cli").string();
-}
-
-// Runs norvane-cli on the folder with its output thrown away; its exit status.
-int RunCli(const std::string& folder) {
-  const std::string cli = CliPath();
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-  // Run where no settings file can be: the defaults, whatever the caller's directory holds.
-  std::vector<std::string> args = {cli, folder};
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, cli.c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) return -1;
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// CPU seconds used so far by the finished children of this process. The
-// machine may be shared: the program's own CPU time is the steadier figure.
-double ChildCpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_CHILDREN, &usage);
-  auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6; };
-  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
-void BM_CliCache(benchmark::State& state, bool warm) {
-  JpegFolder& folder = Folder();
-  if (!folder.ok()) {
-    state.SkipWithError("could not generate the JPEG folder");
-    return;
-  }
-  if (warm && RunCli(folder.path()) != 0) {  // fill the cache, untimed
-    state.SkipWithError("norvane-cli failed");
-    return;
-  }
-  const double cpuBefore = ChildCpuSeconds();
-  for (auto _ : state) {
-    if (!warm) {
-      state.PauseTiming();
-      folder.DropCache();
-      state.ResumeTiming();
-    }
-    if (RunCli(folder.path()) != 0) {
-      state.SkipWithError("norvane-cli failed");
-      return;
-    }
-  }
-  state.counters["cli_cpu_s"] =
-      benchmark::Counter(ChildCpuSeconds() - cpuBefore, benchmark::Counter::kAvgIterations);
-  state.counters["files/s"] =
-      benchmark::Counter(JpegFolder::kFiles, benchmark::Counter::kIsIterationInvariantRate);
-}
-
-void BM_CliColdCache(benchmark::State& state) { BM_CliCache(state, false); }
-void BM_CliWarmCache(benchmark::State& state) { BM_CliCache(state, true); }
-BENCHMARK(BM_CliColdCache)->Unit(benchmark::kSecond)->Iterations(2)->UseRealTime();
-BENCHMARK(BM_CliWarmCache)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
+BENCHMARK(BM_FindPartnersPhotoLikePairwise)
+    ->Arg(10000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseRealTime();
 
 }  // namespace
 }  // namespace norvane

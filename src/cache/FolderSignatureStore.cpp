@@ -1,7 +1,9 @@
 #include "cache/FolderSignatureStore.h"
 
 #include <cstddef>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "cache/CacheFile.h"
 
@@ -25,7 +27,8 @@ FileRecord ComputeCopy(const FileRecord& record) {
 
 }  // namespace
 
-FolderSignatureStore::FolderSignatureStore(FileStep step) : step_(std::move(step)) {}
+FolderSignatureStore::FolderSignatureStore(FileStep step, ComputePlan plan)
+    : step_(std::move(step)), plan_(std::move(plan)) {}
 
 int FolderSignatureStore::Update(FileList& group, bool cacheEnabled) {
   cacheEnabled_ = cacheEnabled;
@@ -48,9 +51,12 @@ int FolderSignatureStore::Update(FileList& group, bool cacheEnabled) {
   return 0;
 }
 
-// One forward pass over the group and the previous entries, both in name
-// order. The new entry list is built by appending, which gives the same list
-// as editing the previous one in place but never shifts entries around.
+// Two forward passes over the group and the previous entries, both in name
+// order: the first decides for every file which entry it has and whether
+// that entry is reused, so that the owner can start on the files to compute
+// before the first step; the second calls the steps and builds the new
+// entry list by appending, which gives the same list as editing the previous
+// one in place but never shifts entries around.
 void FolderSignatureStore::Merge(FileList& group, FileList& previous) {
   entries_.reserve(group.size());
   if (previous.empty()) {
@@ -64,45 +70,60 @@ void FolderSignatureStore::Merge(FileList& group, FileList& previous) {
     }
   }
 
+  constexpr std::size_t kNoEntry = static_cast<std::size_t>(-1);
+  std::vector<std::size_t> entryOf(group.size(), kNoEntry);
+  std::vector<std::size_t> entriesAfter(group.size(), 0);  // entries passed once file i is done
+  std::vector<bool> reuse(group.size(), false);
   std::size_t k = 0;
   for (std::size_t i = 0; i < group.size();) {
-    FileRecord& record = group[i];
-    int status = kStepDone;
+    const FileRecord& record = group[i];
     if (k < previous.size() && NameBefore(previous[k].name, record.name)) {
       // An entry whose file is gone.
       ++k;
       continue;
     }
     if (k < previous.size() && previous[k].name == record.name) {
-      FileRecord& entry = previous[k];
-      if (cacheEnabled_ && IsReusableEntry(entry) && entry.date == record.date &&
-          entry.size == record.size) {
-        record.width = entry.width;
-        record.height = entry.height;
-        record.digest = entry.digest;
-        record.grid = entry.grid;
-        FileRecord copy = record;
-        status = step_(copy, true, false, false);
-        entries_.push_back(std::move(entry));
-      } else {
-        FileRecord copy = ComputeCopy(record);
-        status = step_(copy, true, true, true);
-        record = copy;
-        entries_.push_back(std::move(copy));
-      }
+      const FileRecord& entry = previous[k];
+      entryOf[i] = k;
+      reuse[i] = cacheEnabled_ && IsReusableEntry(entry) && entry.date == record.date &&
+                 entry.size == record.size;
       ++k;
+    }
+    // Otherwise a file after the last entry, or one that sorts before entry
+    // k: it had no entry and gets one when it is computed.
+    entriesAfter[i] = k;
+    ++i;
+  }
+
+  if (plan_) {
+    std::vector<std::string> paths;
+    for (std::size_t i = 0; i < group.size(); ++i) {
+      if (!reuse[i]) paths.push_back(group[i].path);
+    }
+    plan_(paths);
+  }
+
+  for (std::size_t i = 0; i < group.size(); ++i) {
+    FileRecord& record = group[i];
+    int status = kStepDone;
+    if (reuse[i]) {
+      FileRecord& entry = previous[entryOf[i]];
+      record.width = entry.width;
+      record.height = entry.height;
+      record.digest = entry.digest;
+      record.grid = entry.grid;
+      FileRecord copy = record;
+      status = step_(copy, true, false, false);
+      entries_.push_back(std::move(entry));
     } else {
-      // A file after the last entry, or one that sorts before entry k: it
-      // had no entry and gets one here.
       FileRecord copy = ComputeCopy(record);
       status = step_(copy, true, true, true);
       record = copy;
       entries_.push_back(std::move(copy));
     }
-    ++i;
     if (status == kStepStopped) {
       // Entries not visited yet stay as they were.
-      for (; k < previous.size(); ++k) entries_.push_back(std::move(previous[k]));
+      for (k = entriesAfter[i]; k < previous.size(); ++k) entries_.push_back(std::move(previous[k]));
       return;
     }
   }

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "scan/FileRecord.h"
 
@@ -27,10 +28,15 @@ inline constexpr int kStepStopped = -2;  // a stop was requested: the record is 
 using FileStep =
     std::function<int(FileRecord& record, bool listUpdate, bool display, bool compute)>;
 
+// Told, once per group and before its first step, the paths of the records
+// whose signatures the step will be asked to compute, in the order it will be
+// asked, so that the owner can start on them early.
+using ComputePlan = std::function<void(const std::vector<std::string>& paths)>;
+
 // One per search run, used for every folder group of the run in turn.
 class FolderSignatureStore {
  public:
-  explicit FolderSignatureStore(FileStep step);
+  explicit FolderSignatureStore(FileStep step, ComputePlan plan = {});
 
   // Gives every record of `group` (the consecutive records of one folder, in
   // ascending byte order of name, never empty) its width, height, digest and
@@ -62,6 +68,7 @@ class FolderSignatureStore {
   void Merge(FileList& group, FileList& previous);
 
   FileStep step_;
+  ComputePlan plan_;
   FileList entries_;
   bool cacheEnabled_ = false;
   std::string folder_;

@@ -34,6 +34,8 @@ std::string UsageText() {
          "  --threshold N                   similarity threshold (standard 100)\n"
          "  --order N                       left-side priority, 0 to 10\n"
          "  --weight-v N, --weight-a N      weights in thousandths (1000 = 1.0)\n"
+         "  --jobs N                        threads that decode images, 1 to 256\n"
+         "                                  (standard: one per hardware thread)\n"
          "  --header                        first print the column headings\n"
          "  --progress                      progress lines on standard error even\n"
          "                                  when it is not a terminal\n"
@@ -111,6 +113,12 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& options, st
       std::uint32_t number = 0;
       if (!ParseInteger(text, 0, UINT32_MAX, number)) return notInteger(text);
       (name == "--weight-v" ? options.weightV : options.weightA) = number;
+    } else if (name == "--jobs") {
+      std::string_view text;
+      if (!value(text)) return false;
+      int number = 0;
+      if (!ParseInteger(text, 1, 256, number)) return notInteger(text);
+      options.jobs = number;
     } else if (name == "--header" && !inlineValue) {
       options.header = true;
     } else if (name == "--progress" && !inlineValue) {

@@ -21,6 +21,7 @@ struct CliOptions {
   std::optional<std::int32_t> order;
   std::optional<std::uint32_t> weightV;  // thousandths, as in the settings file
   std::optional<std::uint32_t> weightA;
+  std::optional<int> jobs;  // threads that decode; unset: the hardware threads
   bool header = false;
   bool progress = false;  // progress lines also when standard error is not a terminal
 };

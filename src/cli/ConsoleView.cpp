@@ -92,8 +92,8 @@ void ConsoleView::ClearPanes() {
   slots_.Clear(ImageSlots::kRight);
 }
 
-const DecodedImage* ConsoleView::LoadLeftImage(const FileRecord& record) {
-  slots_.LoadSlotImage(ImageSlots::kLeft, record);
+const DecodedImage* ConsoleView::SetLeftImage(const FileRecord&, std::unique_ptr<DecodedImage> decoded) {
+  slots_.Put(ImageSlots::kLeft, std::move(decoded));
   return slots_.Get(ImageSlots::kLeft);
 }
 

@@ -46,7 +46,7 @@ class ConsoleView : public SearchView {
   void Inform(std::string_view text, std::string_view caption) override;
   void ClearPanes() override;
   void SetInfoText(int, const FileRecord*) override {}
-  const DecodedImage* LoadLeftImage(const FileRecord& record) override;
+  const DecodedImage* SetLeftImage(const FileRecord& record, std::unique_ptr<DecodedImage> image) override;
   void RepaintLeftPane() override {}
   void ListDeleteAll() override { table_.DeleteAll(); }
   void ListInsertRow(int row, std::string_view text) override { table_.InsertRow(row, text); }

@@ -9,6 +9,7 @@
 #include "cli/CliOptions.h"
 #include "cli/ConsoleView.h"
 #include "cli/SignatureDump.h"
+#include "gather/SignatureGatherer.h"
 #include "image/PluginReader.h"
 #include "search/SearchSession.h"
 #include "settings/Settings.h"
@@ -68,6 +69,7 @@ int RunSearch(const CliOptions& options) {
   ConsoleView view(settings, options.folder, style, stderr);
   SearchSession session(view, settings, DetectPlugins());
   view.Attach(&session);
+  if (options.jobs) session.SetJobs(*options.jobs);
 
   InstallInterruptHandler();
   session.OnStart();
@@ -89,6 +91,7 @@ int RunSearch(const CliOptions& options) {
 }
 
 int Main(int argc, char** argv) {
+  ReusePictureMemory();
   CliOptions options;
   std::string error;
   if (!ParseCommandLine(argc, argv, options, error)) {

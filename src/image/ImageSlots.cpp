@@ -1,5 +1,7 @@
 #include "image/ImageSlots.h"
 
+#include <utility>
+
 namespace norvane {
 
 namespace {
@@ -12,6 +14,10 @@ int ImageSlots::LoadSlotImage(int slot, const FileRecord& record) {
   if (image->LoadImageFile(record.path) != LoadResult::LoadOk) image.reset();
   slots_[slot] = std::move(image);
   return 0;
+}
+
+void ImageSlots::Put(int slot, std::unique_ptr<DecodedImage> image) {
+  if (ValidSlot(slot)) slots_[slot] = std::move(image);
 }
 
 void ImageSlots::Clear(int slot) {

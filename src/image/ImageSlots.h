@@ -19,6 +19,9 @@ class ImageSlots {
   // Returns 0 in every case.
   int LoadSlotImage(int slot, const FileRecord& record);
 
+  // Puts an image decoded elsewhere into `slot` (null empties it).
+  void Put(int slot, std::unique_ptr<DecodedImage> image);
+
   // Empties one slot.
   void Clear(int slot);
 

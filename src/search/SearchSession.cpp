@@ -2,6 +2,8 @@
 
 #include <cstddef>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "cache/FolderSignatureStore.h"
 #include "scan/FolderScan.h"
@@ -97,9 +99,15 @@ void SearchSession::RunSearch() {
 }
 
 void SearchSession::GatherSignatures() {
-  FolderSignatureStore store([this](FileRecord& record, bool listUpdate, bool display, bool compute) {
-    return ProgressStep(record, listUpdate, display, compute);
-  });
+  FolderSignatureStore store(
+      [this](FileRecord& record, bool listUpdate, bool display, bool compute) {
+        return ProgressStep(record, listUpdate, display, compute);
+      },
+      [this](const std::vector<std::string>& paths) {
+        GatherOptions options;
+        options.workers = jobs_ > 1 ? jobs_ : 0;
+        gatherer_ = std::make_unique<SignatureGatherer>(paths, options);
+      });
   const std::size_t n = records_.size();
   stopIndex_ = static_cast<std::int32_t>(n);
 
@@ -107,6 +115,8 @@ void SearchSession::GatherSignatures() {
   std::size_t groupStart = 0;
   auto updateGroup = [&] {
     store.Update(group, settings_.EnableCache);
+    // After a stop the files decoded ahead are dropped here, unseen.
+    gatherer_.reset();
     for (std::size_t k = 0; k < group.size() && groupStart + k < n; ++k) {
       records_[groupStart + k] = group[k];
     }
@@ -152,6 +162,21 @@ void SearchSession::Finish() {
   view_.SetStatusText("");
 }
 
+// The record's file decoded: taken from the files decoded ahead when it is
+// the next of them (`prepared` is then set: its signature is computed too),
+// otherwise decoded here.
+GatheredFile SearchSession::DecodeForStep(const FileRecord& record, bool& prepared) {
+  if (gatherer_ != nullptr && gatherer_->NextPath() == record.path) {
+    prepared = true;
+    return gatherer_->TakeNext();
+  }
+  prepared = false;
+  GatheredFile file;
+  file.image = std::make_unique<DecodedImage>();
+  if (file.image->LoadImageFile(record.path) != LoadResult::LoadOk) file.image.reset();
+  return file;
+}
+
 int SearchSession::ProgressStep(FileRecord& record, bool listUpdate, bool display, bool compute) {
   if (stopRequested_) {
     if (record.index < stopIndex_) stopIndex_ = record.index;
@@ -162,8 +187,11 @@ int SearchSession::ProgressStep(FileRecord& record, bool listUpdate, bool displa
   view_.SetInfoText(kRightSide, nullptr);
 
   const DecodedImage* image = nullptr;
+  GatheredFile decoded;
+  bool prepared = false;
   if (display || compute) {
-    image = view_.LoadLeftImage(record);
+    decoded = DecodeForStep(record, prepared);
+    image = view_.SetLeftImage(record, std::move(decoded.image));
     if (image == nullptr) return kStepFailed;
     record.width = image->width;
     record.height = image->height;
@@ -174,7 +202,13 @@ int SearchSession::ProgressStep(FileRecord& record, bool listUpdate, bool displa
     view_.ListSetText(record.index, kColumnWidth, DecimalText(record.width));
     view_.ListSetText(record.index, kColumnHeight, DecimalText(record.height));
   }
-  if (compute && image != nullptr) SignatureExtractor::Extract(record, *image);
+  if (compute && image != nullptr) {
+    if (prepared) {
+      ApplySignature(record, decoded.signature, decoded.digest);
+    } else {
+      SignatureExtractor::Extract(record, *image);
+    }
+  }
   if (display) view_.RepaintLeftPane();
   view_.PumpMessages();
   return kStepDone;

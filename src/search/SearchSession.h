@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
+#include "gather/SignatureGatherer.h"
 #include "image/PluginReader.h"
 #include "scan/FileRecord.h"
 #include "search/SearchView.h"
@@ -37,6 +39,12 @@ class SearchSession {
   //   7 select row 0 and go back to idle
   void OnStart();
 
+  // Threads that decode and compute signatures: 1 does everything on the
+  // calling thread; more start that many workers while the calling thread
+  // shows the results in order. The default is the hardware threads.
+  void SetJobs(int jobs) { jobs_ = jobs < 1 ? 1 : jobs; }
+  int jobs() const { return jobs_; }
+
   // Requests a stop without asking (a close request to the window).
   void RequestStop() { stopRequested_ = true; }
 
@@ -60,6 +68,7 @@ class SearchSession {
   void GatherSignatures();
   void FillList(bool withDimensions);
   void Finish();
+  GatheredFile DecodeForStep(const FileRecord& record, bool& prepared);
 
   SearchView& view_;
   Settings& settings_;
@@ -69,6 +78,10 @@ class SearchSession {
   bool searching_ = false;
   bool stopRequested_ = false;
   std::int32_t stopIndex_ = 0;
+  int jobs_ = SignatureGatherer::HardwareWorkers();
+  // The files of the folder being updated whose signatures are computed,
+  // decoded ahead of the step that shows them.
+  std::unique_ptr<SignatureGatherer> gatherer_;
 };
 
 }  // namespace norvane

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -87,10 +88,12 @@ class SearchView {
   virtual void ClearPanes() = 0;
   // Sets the information text of a side (InfoText of the record, "" for null).
   virtual void SetInfoText(int side, const FileRecord* record) = 0;
-  // Replaces the left pane's image by the record's decoded file and returns
-  // it, or null when the file cannot be decoded. The image stays owned by the
-  // view and valid until the next call that changes the left pane.
-  virtual const DecodedImage* LoadLeftImage(const FileRecord& record) = 0;
+  // Replaces the left pane's image by `image`, the record's file as the
+  // search decoded it (null when the file could not be decoded), and returns
+  // it. The image stays owned by the view and valid until the next call that
+  // changes the left pane.
+  virtual const DecodedImage* SetLeftImage(const FileRecord& record,
+                                           std::unique_ptr<DecodedImage> image) = 0;
   // Has the left pane drawn again, without erasing the background.
   virtual void RepaintLeftPane() = 0;
 

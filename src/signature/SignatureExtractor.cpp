@@ -134,6 +134,29 @@ int ComputeSignatureGrid(const DecodedImage& image, SignatureGrid& grid) {
   return 0;
 }
 
+PreparedSignature PrepareSignature(const DecodedImage& image) {
+  PreparedSignature prepared;
+  if (image.width == 0) return prepared;
+  prepared.writesDigest = true;
+  prepared.digestBytes = DigestByteCount(image);
+  if (prepared.digestBytes < 0 || !HasGrid(image.pixelKind)) return prepared;
+  GridOf(image, GeometryOf(image), prepared.grid);
+  prepared.writesGrid = true;
+  prepared.result = 0;
+  return prepared;
+}
+
+void ApplySignature(FileRecord& record, const PreparedSignature& prepared, const std::string& digest) {
+  if (prepared.writesDigest) {
+    if (prepared.digestBytes < 0) {
+      record.digest.clear();
+    } else {
+      record.digest = digest;
+    }
+  }
+  if (prepared.writesGrid) record.grid = prepared.grid;
+}
+
 int SignatureExtractor::Extract(FileRecord& record, const DecodedImage& image) {
   if (image.width == 0) return -1;
   const std::int64_t bytes = DigestByteCount(image);

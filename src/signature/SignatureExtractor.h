@@ -3,6 +3,9 @@
 // in each cell of a 4 x 4 grid.
 #pragma once
 
+#include <cstdint>
+#include <string>
+
 #include "image/DecodedImage.h"
 #include "scan/FileRecord.h"
 #include "signature/Signature.h"
@@ -33,6 +36,22 @@ class SignatureExtractor {
   // claim gets an empty digest, an untouched grid and -1.
   static int Extract(FileRecord& record, const DecodedImage& image);
 };
+
+// Extract in two halves, for callers that hash the pixels of several images
+// at once: PrepareSignature does everything but the digest and says which
+// bytes the digest covers; ApplySignature then writes the record exactly as
+// Extract would have, given the digest text of those bytes.
+struct PreparedSignature {
+  int result = -1;                // what Extract returns
+  bool writesDigest = false;      // false: the record keeps its digest
+  std::int64_t digestBytes = -1;  // bytes from image.Pixels() to hash; -1: empty digest
+  bool writesGrid = false;        // false: the record keeps its grid
+  SignatureGrid grid{};
+};
+PreparedSignature PrepareSignature(const DecodedImage& image);
+// `digest` is the text of the digest of the first digestBytes pixel bytes
+// (ignored when no digest is written or digestBytes is -1).
+void ApplySignature(FileRecord& record, const PreparedSignature& prepared, const std::string& digest);
 
 // The grid alone, as Extract computes it. Returns 0, or -1 (grid untouched)
 // for a width of 0, a pixel kind without a grid or a buffer that is too small.

@@ -1,6 +1,7 @@
 #include "ui/MainWindow.h"
 
 #include <algorithm>
+#include <utility>
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -458,8 +459,8 @@ void MainWindow::ClearPanes() {
   update();
 }
 
-const DecodedImage* MainWindow::LoadLeftImage(const FileRecord& record) {
-  slots_.LoadSlotImage(kLeftSide, record);
+const DecodedImage* MainWindow::SetLeftImage(const FileRecord&, std::unique_ptr<DecodedImage> decoded) {
+  slots_.Put(kLeftSide, std::move(decoded));
   const DecodedImage* image = slots_.Get(kLeftSide);
   leftPane_->SetImage(image);
   return image;

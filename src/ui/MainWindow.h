@@ -60,7 +60,7 @@ class MainWindow : public QMainWindow, public SearchView {
   void Inform(std::string_view text, std::string_view caption) override;
   void ClearPanes() override;
   void SetInfoText(int side, const FileRecord* record) override;
-  const DecodedImage* LoadLeftImage(const FileRecord& record) override;
+  const DecodedImage* SetLeftImage(const FileRecord& record, std::unique_ptr<DecodedImage> image) override;
   void RepaintLeftPane() override;
   void ListDeleteAll() override;
   void ListInsertRow(int row, std::string_view text) override;

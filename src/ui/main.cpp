@@ -2,11 +2,13 @@
 // file in the working directory holds everything it remembers.
 #include <QApplication>
 
+#include "gather/SignatureGatherer.h"
 #include "settings/Settings.h"
 #include "ui/MainWindow.h"
 #include "ui/ProgramIcon.h"
 
 int main(int argc, char** argv) {
+  norvane::ReusePictureMemory();
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Norvane"));
   QApplication::setDesktopFileName(QStringLiteral("norvane"));

@@ -54,6 +54,8 @@ struct FakeStep {
   int steps = 0;
   std::vector<std::string> decoded;
   std::vector<std::string> confirmed;
+  std::vector<std::string> planned;  // paths announced before the group's first step
+  std::size_t plannedTaken = 0;
 
   int operator()(FileRecord& r, bool listUpdate, bool display, bool compute) {
     EXPECT_TRUE(listUpdate);
@@ -61,6 +63,11 @@ struct FakeStep {
     if (stopRequested) return kStepStopped;
     int status = kStepDone;
     if (compute) {
+      // Files are computed exactly in the order announced beforehand.
+      EXPECT_LT(plannedTaken, planned.size()) << r.name;
+      if (plannedTaken < planned.size()) {
+        EXPECT_EQ(planned[plannedTaken++], r.path);
+      }
       decoded.push_back(r.name);
       EXPECT_EQ(r.width, 0);
       if (undecodable.count(r.name)) {
@@ -81,7 +88,11 @@ struct FakeStep {
 };
 
 FolderSignatureStore StoreFor(FakeStep& fake) {
-  return FolderSignatureStore([&fake](FileRecord& r, bool l, bool d, bool c) { return fake(r, l, d, c); });
+  return FolderSignatureStore([&fake](FileRecord& r, bool l, bool d, bool c) { return fake(r, l, d, c); },
+                              [&fake](const std::vector<std::string>& paths) {
+                                fake.planned = paths;
+                                fake.plannedTaken = 0;
+                              });
 }
 
 FileList CacheOf(const TempDir& dir) {
@@ -145,6 +156,7 @@ TEST(FolderSignatureStore, ChangedDeletedAndAddedFiles) {
                                     {"f.jpg"}});
   StoreFor(second).Update(now, true);
   EXPECT_EQ(second.decoded, (Strings{"b.jpg", "bb.jpg", "c.jpg", "f.jpg"}));
+  EXPECT_EQ(second.plannedTaken, second.planned.size());
   EXPECT_EQ(second.confirmed, (Strings{"a.jpg", "e.jpg"}));
   for (const FileRecord& r : now) ExpectComputed(r);
   const FileList cached = CacheOf(dir);

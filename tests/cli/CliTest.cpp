@@ -130,6 +130,13 @@ TEST(CliTest, PrintsTheSortedResultListWithHeaderAndKnownDuplicates) {
   EXPECT_EQ(access(f.dir.File("_cache.nrv").c_str(), F_OK), 0);
   const test::ProcessResult again = Cli({"--header", f.dir.path()}, f.cwd.path());
   EXPECT_EQ(again.out, r.out);
+  // Recomputed on one thread or on three, list and cache file stay the same.
+  const test::Bytes cache = test::ReadFile(f.dir.File("_cache.nrv"));
+  for (const char* jobs : {"1", "3"}) {
+    const test::ProcessResult fresh = Cli({"--header", "--no-cache", "--jobs", jobs, f.dir.path()}, f.cwd.path());
+    EXPECT_EQ(fresh.out, r.out) << jobs;
+    EXPECT_EQ(test::ReadFile(f.dir.File("_cache.nrv")), cache) << jobs;
+  }
 }
 
 TEST(CliTest, SettingsFileOfTheWorkingDirectoryIsReadNeverWrittenAndOverridable) {
@@ -183,6 +190,9 @@ TEST(CliTest, BadUsageExitsTwoWithOneLineAndTheUsage) {
       {dir.path(), dir.path()},
       {"--cache=1", dir.path()},
       {"--signature"},
+      {"--jobs", "0", dir.path()},
+      {"--jobs=257", dir.path()},
+      {"--jobs", "two", dir.path()},
   };
   for (const auto& args : cases) {
     const test::ProcessResult r = Cli(args, dir.path());
@@ -196,7 +206,9 @@ TEST(CliTest, BadUsageExitsTwoWithOneLineAndTheUsage) {
     EXPECT_EQ(lines[1].rfind("usage: norvane-cli", 0), 0u) << joined;
   }
   // Values in range pass, also written with "=".
-  EXPECT_EQ(Cli({"--threshold=-46341", "--weight-v", "4294967295", "--order=11", dir.path()}, dir.path()).exitCode,
+  EXPECT_EQ(Cli({"--threshold=-46341", "--weight-v", "4294967295", "--order=11", "--jobs=256", dir.path()},
+                dir.path())
+                .exitCode,
             0);
 }
 

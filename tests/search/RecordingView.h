@@ -4,8 +4,10 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "image/ImageSlots.h"
@@ -62,11 +64,11 @@ class RecordingView : public SearchView {
     log.push_back("SetInfoText " + std::to_string(side) + " " + (record ? record->name : "-"));
     if (side == 0 || side == 1) infoTexts[side].push_back(InfoText(record));
   }
-  const DecodedImage* LoadLeftImage(const FileRecord& record) override {
+  const DecodedImage* SetLeftImage(const FileRecord& record, std::unique_ptr<DecodedImage> decoded) override {
     ++loads;
-    slots_.LoadSlotImage(ImageSlots::kLeft, record);
+    slots_.Put(ImageSlots::kLeft, std::move(decoded));
     const DecodedImage* image = slots_.Get(ImageSlots::kLeft);
-    log.push_back("LoadLeftImage " + record.name + (image ? "" : " failed"));
+    log.push_back("SetLeftImage " + record.name + (image ? "" : " failed"));
     return image;
   }
   void RepaintLeftPane() override { log.push_back("RepaintLeftPane"); }

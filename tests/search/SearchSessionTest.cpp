@@ -7,8 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "cache/CacheFile.h"
 #include "search/RecordingView.h"
 #include "support/BmpWriter.h"
+#include "support/JpegWriter.h"
 #include "support/TempDir.h"
 #include "support/TestPictures.h"
 
@@ -71,9 +73,9 @@ TEST(SearchSessionTest, EveryPhaseCallsTheViewInOrderWithTheExactTexts) {
       "ListInsertRow 0 0", "ListSetText 0 1 a.bmp", "ListSetText 0 2 102", "ListSetText 0 3 " + dateA,
       "ListInsertRow 1 1", "ListSetText 1 1 b.bmp", "ListSetText 1 2 102", "ListSetText 1 3 " + dateB,
       // signatures
-      "SetStatusText 検索中\n\r1/2", "SetInfoText 0 a.bmp", "SetInfoText 1 -", "LoadLeftImage a.bmp",
+      "SetStatusText 検索中\n\r1/2", "SetInfoText 0 a.bmp", "SetInfoText 1 -", "SetLeftImage a.bmp",
       "SetInfoText 0 a.bmp", "ListSetText 0 4 4", "ListSetText 0 5 4", "RepaintLeftPane", "PumpMessages",
-      "SetStatusText 検索中\n\r2/2", "SetInfoText 0 b.bmp", "SetInfoText 1 -", "LoadLeftImage b.bmp",
+      "SetStatusText 検索中\n\r2/2", "SetInfoText 0 b.bmp", "SetInfoText 1 -", "SetLeftImage b.bmp",
       "SetInfoText 0 b.bmp", "ListSetText 1 4 4", "ListSetText 1 5 4", "RepaintLeftPane", "PumpMessages",
       // ordering
       "PumpMessages", "SetStartButton 中止 off", "SetStatusText 比較中", "PumpMessages", "ListDeleteAll",
@@ -104,6 +106,88 @@ TEST(SearchSessionTest, EveryPhaseCallsTheViewInOrderWithTheExactTexts) {
   EXPECT_EQ(run.session.records()[1].index, 1);
   EXPECT_EQ(run.session.records()[0].digest.size(), 32u);
   EXPECT_NE(run.session.records()[0].digest, run.session.records()[1].digest);
+}
+
+// A tree of many kinds of file: BMPs and JPEGs of different sizes (so the
+// digests finish at different times in the hashing lanes), grey JPEGs,
+// undecodable and empty files, pictures too small for a grid, a sub-folder.
+void WriteMixedTree(const TempDir& dir) {
+  test::MakeDir(dir.File("sub"));
+  for (int i = 0; i < 30; ++i) {
+    const std::string folder = i % 3 == 0 ? "sub/" : "";
+    const std::string stem = folder + "f" + std::to_string(10 + i);
+    const int w = 3 + (i * 7) % 61;
+    const int h = 2 + (i * 5) % 47;
+    switch (i % 6) {
+      case 0: WriteBmp(dir.File(stem + ".bmp"), w, h, Pattern(w, h, i)); break;
+      case 1: test::WriteFile(dir.File(stem + ".jpg"), test::MakeJpeg(w, h, 3, Pattern(w, h, i))); break;
+      case 2: {
+        std::vector<std::uint8_t> grey = Pattern(w, h, i);
+        grey.resize(static_cast<std::size_t>(w * h));
+        test::WriteFile(dir.File(stem + ".jpg"), test::MakeJpeg(w, h, 1, grey));
+        break;
+      }
+      case 3: test::WriteFile(dir.File(stem + ".bmp"), std::string("not a picture")); break;
+      case 4: test::WriteFile(dir.File(stem + ".jpg"), std::string()); break;
+      default: WriteBmp(dir.File(stem + ".bmp"), i % 2 + 1, 2, Pattern(i % 2 + 1, 2, i)); break;
+    }
+  }
+  // A copy, so that the comparison has a known pair to find.
+  test::WriteFile(dir.File("f99.bmp"), test::ReadFile(dir.File("sub/f10.bmp")));
+}
+
+// Everything a run leaves behind that the thread count must not change.
+struct RunTrace {
+  std::vector<std::string> log;
+  std::vector<ResultRow> rows;
+  test::Bytes cacheRoot, cacheSub;
+};
+
+// `stopAfter` > 0: a close request at the first pump after that many files.
+RunTrace SearchWithJobs(const TempDir& dir, int jobs, std::size_t stopAfter) {
+  Search run(dir.path(), true);
+  run.session.SetJobs(jobs);
+  if (stopAfter > 0) {
+    run.view.onPump = [&] {
+      if (run.view.statusTexts.size() >= stopAfter) run.session.RequestStop();
+    };
+  }
+  run.session.OnStart();
+  return {run.view.log, run.view.table.rows(), test::ReadFile(CachePathFor(dir.path())),
+          test::ReadFile(CachePathFor(dir.File("sub")))};
+}
+
+TEST(SearchSessionTest, ThreadCountChangesNothingTheViewOrTheCacheSees) {
+  // Each thread count starts from the same cache state: none, then what a
+  // stopped run left, then a full one (every signature reused).
+  std::vector<RunTrace> traces[3];
+  for (const int jobs : {1, 2, 5}) {
+    SCOPED_TRACE(jobs);
+    TempDir dir;
+    WriteMixedTree(dir);
+    traces[0].push_back(SearchWithJobs(dir, jobs, 17));
+    traces[1].push_back(SearchWithJobs(dir, jobs, 0));
+    traces[2].push_back(SearchWithJobs(dir, jobs, 0));
+  }
+  for (const std::vector<RunTrace>& runs : traces) {
+    ASSERT_FALSE(runs[0].cacheRoot.empty());
+    ASSERT_FALSE(runs[0].cacheSub.empty());
+    for (std::size_t k = 1; k < runs.size(); ++k) {
+      EXPECT_EQ(runs[k].log, runs[0].log);
+      EXPECT_EQ(runs[k].rows, runs[0].rows);
+      EXPECT_EQ(runs[k].cacheRoot, runs[0].cacheRoot);
+      EXPECT_EQ(runs[k].cacheSub, runs[0].cacheSub);
+    }
+  }
+  // The stopped run kept a part of the files (how many depends on where the
+  // undecodable ones fall), and the known pair was found once the search
+  // ran to its end.
+  EXPECT_GE(traces[0][0].rows.size(), 17u);
+  EXPECT_LT(traces[0][0].rows.size(), 31u);
+  EXPECT_EQ(traces[1][0].rows.size(), 31u);
+  const ResultRow& top = traces[1][0].rows.front();
+  EXPECT_EQ(top[kColumnDifference], "0");
+  EXPECT_TRUE((top[kColumnName] == "f10.bmp") != (top[kColumnName] == "f99.bmp"));
 }
 
 TEST(SearchSessionTest, SecondSearchReusesTheCacheAndStillCountsThroughEveryFile) {
@@ -247,7 +331,7 @@ TEST(SearchSessionTest, UndecodableFileStaysListedWithoutSignatureOrPartner) {
 
   // A failed decode returns at once: no repaint and no pump for that file.
   const auto& log = run.view.log;
-  const auto failed = std::find(log.begin(), log.end(), "LoadLeftImage bad.bmp failed");
+  const auto failed = std::find(log.begin(), log.end(), "SetLeftImage bad.bmp failed");
   ASSERT_NE(failed, log.end());
   EXPECT_EQ(*(failed + 1), "SetStatusText 検索中\n\r3/3");
 

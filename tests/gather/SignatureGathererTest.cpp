@@ -1,0 +1,156 @@
+#include "gather/SignatureGatherer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "signature/PixelDigest.h"
+#include "support/BmpWriter.h"
+#include "support/JpegWriter.h"
+#include "support/TempDir.h"
+#include "support/TestPictures.h"
+#include "support/TiffWriter.h"
+
+namespace norvane {
+namespace {
+
+using test::Pattern;
+
+// A record whose digest and grid are set, so that "left as it was" shows.
+FileRecord MarkedRecord() {
+  FileRecord record;
+  record.digest = "previous";
+  for (SignatureCell& cell : record.grid) cell.meanY = -7;
+  return record;
+}
+
+bool SameSignature(const FileRecord& a, const FileRecord& b) {
+  return a.digest == b.digest && std::memcmp(&a.grid, &b.grid, sizeof a.grid) == 0;
+}
+
+// What the gatherer hands over, applied the way the search applies it.
+FileRecord Applied(const GatheredFile& file) {
+  FileRecord record = MarkedRecord();
+  if (file.image != nullptr) ApplySignature(record, file.signature, file.digest);
+  return record;
+}
+
+TEST(PrepareSignatureTest, SplitExtractWritesWhatExtractWritesForEveryKind) {
+  struct Case {
+    PixelKind kind;
+    int width, height;
+    bool shortBuffer;
+  };
+  const Case cases[] = {
+      {PixelKind::Bgr24, 37, 23, false}, {PixelKind::Bgr24, 3, 9, false},   {PixelKind::Indexed8, 16, 5, false},
+      {PixelKind::Gray16, 9, 11, false}, {PixelKind::Quad32, 8, 8, false},  {PixelKind::Empty, 0, 0, false},
+      {PixelKind::Bgr24, 12, 12, true},  {PixelKind::Gray16, 4, 4, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.kind) * 1000 + c.width);
+    DecodedImage image;
+    if (c.kind != PixelKind::Empty) {
+      ASSERT_EQ(image.AllocatePixels(c.width, c.height, c.kind), LoadResult::LoadOk);
+      const std::vector<std::uint8_t> bytes = Pattern(c.width * 2, c.height * 2, c.width);
+      std::memcpy(const_cast<std::uint8_t*>(image.Pixels()), bytes.data(), image.PixelBytes());
+      if (c.shortBuffer) image.height += 1;  // claims one row more than it holds
+    }
+    FileRecord expected = MarkedRecord();
+    const int result = SignatureExtractor::Extract(expected, image);
+
+    const PreparedSignature prepared = PrepareSignature(image);
+    EXPECT_EQ(prepared.result, result);
+    std::string digest;
+    if (prepared.digestBytes >= 0) {
+      char text[kDigestTextLength + 1];
+      ASSERT_EQ(PixelDigester().HexDigest(image.Pixels(), static_cast<std::size_t>(prepared.digestBytes), text), 0);
+      digest = text;
+    }
+    FileRecord actual = MarkedRecord();
+    ApplySignature(actual, prepared, digest);
+    EXPECT_TRUE(SameSignature(actual, expected)) << actual.digest << " / " << expected.digest;
+  }
+}
+
+class SignatureGathererTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // Sizes differ widely, so that digests finish in the lanes at different
+    // times; failures sit between good files.
+    for (int i = 0; i < 23; ++i) {
+      const std::string path = dir_.File("f" + std::to_string(100 + i));
+      const int w = 1 + (i * 13) % 97;
+      const int h = 1 + (i * 7) % 53;
+      switch (i % 5) {
+        case 0: test::WriteFile(path + ".bmp", test::MakeBmp24(w, h, Pattern(w, h, i))); break;
+        case 1: test::WriteFile(path + ".jpg", test::MakeJpeg(w, h, 3, Pattern(w, h, i))); break;
+        case 2: {
+          test::Bytes samples(static_cast<std::size_t>(w * h * 2));
+          for (std::size_t k = 0; k < samples.size(); ++k) samples[k] = static_cast<std::uint8_t>(k * 31 + i);
+          test::WriteFile(path + ".tif", test::GrayTiff(w, h, 16, samples).Build());
+          break;
+        }
+        case 3: test::WriteFile(path + ".jpg", std::string("broken")); break;
+        default: paths_.push_back(path + ".png"); continue;  // missing and unreadable
+      }
+      paths_.push_back(path + (i % 5 == 0 ? ".bmp" : i % 5 == 2 ? ".tif" : ".jpg"));
+    }
+    for (const std::string& path : paths_) {
+      FileRecord record = MarkedRecord();
+      DecodedImage image;
+      if (image.LoadImageFile(path) == LoadResult::LoadOk) SignatureExtractor::Extract(record, image);
+      expected_.push_back(record);
+    }
+  }
+
+  test::TempDir dir_;
+  std::vector<std::string> paths_;
+  std::vector<FileRecord> expected_;
+};
+
+TEST_F(SignatureGathererTest, EveryThreadCountBackendAndLookAheadDeliversExtractsResultsInOrder) {
+  for (const Md5Backend backend : {Md5Backend::Scalar, Md5Backend::Avx2, Md5Backend::Avx512}) {
+    if (!Md5BackendAvailable(backend)) continue;
+    for (const int workers : {0, 1, 3}) {
+      for (const int lookAhead : {0, 1, 2}) {  // standard, one file, one byte
+        SCOPED_TRACE(std::string(Md5BackendName(backend)) + " workers " + std::to_string(workers) +
+                     " look-ahead " + std::to_string(lookAhead));
+        GatherOptions options;
+        options.workers = workers;
+        options.backend = backend;
+        if (lookAhead == 1) options.lookAheadFiles = 1;
+        if (lookAhead == 2) options.lookAheadBytes = 1;
+        SignatureGatherer gatherer(paths_, options);
+        for (std::size_t i = 0; i < paths_.size(); ++i) {
+          ASSERT_EQ(gatherer.NextPath(), paths_[i]);
+          const GatheredFile file = gatherer.TakeNext();
+          EXPECT_EQ(file.image != nullptr, expected_[i].digest != "previous") << paths_[i];
+          EXPECT_TRUE(SameSignature(Applied(file), expected_[i])) << paths_[i];
+        }
+        EXPECT_EQ(gatherer.NextPath(), "");
+        EXPECT_EQ(gatherer.TakeNext().image, nullptr);
+      }
+    }
+  }
+}
+
+TEST_F(SignatureGathererTest, DroppingTheGathererMidwayStopsItsWorkers) {
+  // Files taken before the drop are complete; the rest, decoded ahead or in
+  // the hasher, is discarded without touching freed memory (the sanitizer
+  // build watches this).
+  for (const int workers : {0, 2}) {
+    GatherOptions options;
+    options.workers = workers;
+    SignatureGatherer gatherer(paths_, options);
+    for (std::size_t i = 0; i < 4; ++i) {
+      EXPECT_TRUE(SameSignature(Applied(gatherer.TakeNext()), expected_[i]));
+    }
+  }
+  SignatureGatherer nothing({}, GatherOptions{});
+  EXPECT_EQ(nothing.TakeNext().image, nullptr);
+}
+
+}  // namespace
+}  // namespace norvane
