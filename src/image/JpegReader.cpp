@@ -102,6 +102,12 @@ LoadResult DecodeRows(JpegSession& s, DecodedImage& image) {
   LoadResult check = CheckDimensions(cinfo->image_width, cinfo->image_height);
   if (check != LoadResult::LoadOk) return check;
 
+#ifdef JCS_EXTENSIONS
+  // Colour comes out in the picture's own byte order, blue first, so rows
+  // are decoded straight into the picture instead of being reordered after.
+  // The library computes the same values either way; only the order differs.
+  if (cinfo->out_color_space == JCS_RGB) cinfo->out_color_space = JCS_EXT_BGR;
+#endif
   jpeg_start_decompress(cinfo);
 
   check = CheckDimensions(cinfo->output_width, cinfo->output_height);
@@ -116,6 +122,12 @@ LoadResult DecodeRows(JpegSession& s, DecodedImage& image) {
   s.scanline = static_cast<std::uint8_t*>(std::malloc(columns * static_cast<std::size_t>(components) + 1));
   if (s.scanline == nullptr) return LoadResult::OutOfMemory;
   const bool grey = components == 1;
+#ifdef JCS_EXTENSIONS
+  const bool bgr = components == 3 && cinfo->out_color_space == JCS_EXT_BGR;
+#else
+  const bool bgr = false;
+#endif
+  const bool direct = grey || bgr;  // rows land in the picture as decoded
   const bool rgb = components == 3 && cinfo->out_color_space == JCS_RGB;
   const bool cmyk = components == 4 && cinfo->out_color_space == JCS_CMYK;
   if (cmyk) {
@@ -123,22 +135,22 @@ LoadResult DecodeRows(JpegSession& s, DecodedImage& image) {
     if (s.converted == nullptr) return LoadResult::OutOfMemory;
   }
 
-  if (grey || rgb || cmyk) {
+  if (direct || rgb || cmyk) {
     std::uint8_t* const scanline = s.scanline;
     std::uint8_t* const converted = s.converted;
     std::uint8_t* const pixels = grey ? image.indexed.data() : image.colour.data();
     const std::size_t stride = columns * (grey ? 1 : 3);
     JSAMPROW row = scanline;
     while (cinfo->output_scanline < cinfo->output_height) {
-      // The stdio source never suspends, but a call that yields no row must
-      // not spin: leaving the loop lets the finish call report the shortfall.
-      if (jpeg_read_scanlines(cinfo, &row, 1) != 1) break;
-      const JDIMENSION y = cinfo->output_scanline - 1;
+      const JDIMENSION y = cinfo->output_scanline;
       if (y >= static_cast<JDIMENSION>(height)) break;
       std::uint8_t* __restrict out = pixels + static_cast<std::size_t>(y) * stride;
-      if (grey) {
-        std::memcpy(out, scanline, stride);
-      } else if (rgb) {
+      // The stdio source never suspends, but a call that yields no row must
+      // not spin: leaving the loop lets the finish call report the shortfall.
+      JSAMPROW target = direct ? out : row;
+      if (jpeg_read_scanlines(cinfo, &target, 1) != 1) break;
+      if (direct) continue;
+      if (rgb) {
         // Red, green, blue becomes blue, green, red, copied in the same pass.
         const std::uint8_t* __restrict in = scanline;
         for (std::size_t x = 0; x < columns; ++x, in += 3, out += 3) {
