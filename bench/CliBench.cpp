@@ -1,0 +1,275 @@
+// The console program end to end on generated folders. Every figure a target
+// is judged by is a ratio measured within one run of one benchmark, because
+// the machine is shared and absolute times drift.
+//   BM_ColdSearch   1,000 photo-like JPEGs of 1 to 2 megapixels, no cache:
+//                   a plain single-threaded loop that decodes each file and
+//                   hashes its pixels (libjpeg + one-stream MD5), then
+//                   norvane-cli --jobs 1 and --jobs 2 on the same folder.
+//                   Counters: the three times (and decoding alone), jobs1/decode+md5, the speed-up
+//                   of --jobs 2 over --jobs 1, and the peak resident memory
+//                   of each program run.
+//   BM_WarmSearch   10,000 small JPEGs in 10 folders with every signature in
+//                   the caches: norvane-cli --subfolders, nothing decoded.
+// The folders are generated once, outside the timed parts.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <jpeglib.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "cache/CacheFile.h"
+#include "image/DecodedImage.h"
+#include "signature/PixelDigest.h"
+
+extern char** environ;
+
+namespace norvane {
+namespace {
+
+// Writes an RGB picture as a JPEG of quality 90.
+bool WriteJpeg(const std::string& path, int width, int height, const std::vector<JSAMPLE>& rgb) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) return false;
+  jpeg_compress_struct cinfo{};
+  jpeg_error_mgr jerr{};
+  cinfo.err = jpeg_std_error(&jerr);
+  jpeg_create_compress(&cinfo);
+  jpeg_stdio_dest(&cinfo, file);
+  cinfo.image_width = static_cast<JDIMENSION>(width);
+  cinfo.image_height = static_cast<JDIMENSION>(height);
+  cinfo.input_components = 3;
+  cinfo.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&cinfo);
+  jpeg_set_quality(&cinfo, 90, TRUE);
+  jpeg_start_compress(&cinfo, TRUE);
+  while (cinfo.next_scanline < cinfo.image_height) {
+    JSAMPROW row = const_cast<JSAMPLE*>(&rgb[static_cast<std::size_t>(cinfo.next_scanline) * width * 3]);
+    jpeg_write_scanlines(&cinfo, &row, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+  return std::fclose(file) == 0;
+}
+
+// A photo-like picture: smooth gradients with grain, different per seed.
+std::vector<JSAMPLE> PhotoPixels(int width, int height, int seed) {
+  std::mt19937 local(static_cast<unsigned>(seed));
+  const int r0 = static_cast<int>(local() % 200), g0 = static_cast<int>(local() % 200),
+            b0 = static_cast<int>(local() % 200);
+  const int fx = 1 + static_cast<int>(local() % 7), fy = 1 + static_cast<int>(local() % 7);
+  std::vector<JSAMPLE> rgb(static_cast<std::size_t>(width) * height * 3);
+  std::size_t k = 0;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      const int t = ((x * fx + y * fy) >> 4) & 63;
+      const int grain = static_cast<int>((x * 7919u ^ y * 104729u ^ static_cast<unsigned>(seed)) & 15u);
+      rgb[k++] = static_cast<JSAMPLE>(r0 + t / 2 + grain);
+      rgb[k++] = static_cast<JSAMPLE>(g0 + (y * 50) / height + grain);
+      rgb[k++] = static_cast<JSAMPLE>(b0 + (x * 50) / width + grain / 2);
+    }
+  }
+  return rgb;
+}
+
+// A temporary folder tree removed with the object.
+class GeneratedTree {
+ public:
+  GeneratedTree() {
+    char pattern[] = "/tmp/norvane-bench-XXXXXX";
+    if (mkdtemp(pattern) != nullptr) root_ = pattern;
+  }
+  ~GeneratedTree() {
+    std::error_code ec;
+    if (!root_.empty()) std::filesystem::remove_all(root_, ec);
+  }
+  GeneratedTree(const GeneratedTree&) = delete;
+  GeneratedTree& operator=(const GeneratedTree&) = delete;
+
+  const std::string& root() const { return root_; }
+  std::vector<std::string> files;
+  bool ok = true;
+
+  // Deletes every cache file of the tree.
+  void DropCaches() const {
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root_, ec)) {
+      if (entry.path().filename() == kCacheFileName) std::filesystem::remove(entry.path(), ec);
+    }
+  }
+
+ private:
+  std::string root_;
+};
+
+// 1,000 JPEGs from 1 to 2 megapixels; every tenth repeats the one before.
+GeneratedTree& PhotoFolder() {
+  static GeneratedTree tree;
+  static bool made = false;
+  if (made || tree.root().empty()) return tree;
+  made = true;
+  const std::pair<int, int> sizes[] = {{1152, 864}, {1280, 960}, {1440, 1080}, {1632, 1224}};
+  for (int i = 0; i < 1000; ++i) {
+    const int seed = (i % 10 == 9) ? i - 1 : i;
+    const auto [w, h] = sizes[static_cast<std::size_t>(seed % 4)];
+    char name[32];
+    std::snprintf(name, sizeof name, "/photo%04d.jpg", i);
+    tree.files.push_back(tree.root() + name);
+    tree.ok = WriteJpeg(tree.files.back(), w, h, PhotoPixels(w, h, seed)) && tree.ok;
+  }
+  return tree;
+}
+
+// 10,000 JPEGs of 64 x 48 in ten folders of 1,000.
+GeneratedTree& ManySmallFiles() {
+  static GeneratedTree tree;
+  static bool made = false;
+  if (made || tree.root().empty()) return tree;
+  made = true;
+  for (int f = 0; f < 10; ++f) {
+    const std::string folder = tree.root() + "/folder" + std::to_string(f);
+    std::error_code ec;
+    std::filesystem::create_directory(folder, ec);
+    for (int i = 0; i < 1000; ++i) {
+      const std::string path = folder + "/small" + std::to_string(i) + ".jpg";
+      tree.files.push_back(path);
+      tree.ok = WriteJpeg(path, 64, 48, PhotoPixels(64, 48, f * 1000 + i)) && tree.ok;
+    }
+  }
+  return tree;
+}
+
+// norvane-cli beside this program.
+std::string CliPath() {
+  std::error_code ec;
+  const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return (self.parent_path() / "norvane-cli").string();
+}
+
+double Seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6; }
+
+// CPU time of this thread so far.
+double ThreadCpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+struct CliRun {
+  bool ok = false;
+  double seconds = 0;    // wall time
+  double cpuSeconds = 0; // user and system time of the program
+  double peakMib = 0;    // peak resident memory of the program
+};
+
+// Runs norvane-cli with its output thrown away.
+CliRun RunCli(std::vector<std::string> args) {
+  const std::string cli = CliPath();
+  args.insert(args.begin(), cli);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  CliRun run;
+  const auto start = std::chrono::steady_clock::now();
+  pid_t pid = 0;
+  const int spawned = posix_spawn(&pid, cli.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) return run;
+  int status = 0;
+  rusage usage{};
+  if (wait4(pid, &status, 0, &usage) != pid) return run;
+  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  run.peakMib = static_cast<double>(usage.ru_maxrss) / 1024.0;
+  run.cpuSeconds = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
+  run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  return run;
+}
+
+// Decodes every file and hashes its pixels, one file after another on this
+// thread: what a search would cost with nothing but libjpeg and one-stream MD5.
+// Returns wall seconds; `cpu` gets the thread's CPU seconds.
+double DecodeAndHashSeconds(const std::vector<std::string>& files, bool hash, double& cpu) {
+  const auto start = std::chrono::steady_clock::now();
+  const double cpuStart = ThreadCpuSeconds();
+  PixelDigester digester;
+  for (const std::string& path : files) {
+    DecodedImage image;
+    if (image.LoadImageFile(path) != LoadResult::LoadOk) return -1;
+    if (!hash) continue;
+    char text[kDigestTextLength + 1];
+    digester.HexDigest(image.Pixels(), image.PixelBytes(), text);
+    benchmark::DoNotOptimize(text);
+  }
+  cpu = ThreadCpuSeconds() - cpuStart;
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+void BM_ColdSearch(benchmark::State& state) {
+  GeneratedTree& tree = PhotoFolder();
+  if (!tree.ok || tree.root().empty()) {
+    state.SkipWithError("could not generate the JPEG folder");
+    return;
+  }
+  for (auto _ : state) {
+    double decodeCpu = 0, baseCpu = 0;
+    const double decode = DecodeAndHashSeconds(tree.files, false, decodeCpu);
+    const double base = DecodeAndHashSeconds(tree.files, true, baseCpu);
+    tree.DropCaches();
+    const CliRun one = RunCli({"--jobs", "1", tree.root()});
+    tree.DropCaches();
+    const CliRun two = RunCli({"--jobs", "2", tree.root()});
+    if (base < 0 || !one.ok || !two.ok) {
+      state.SkipWithError("decoding or norvane-cli failed");
+      return;
+    }
+    state.SetIterationTime(one.seconds);
+    state.counters["decode_s"] = decode;
+    state.counters["decode_md5_s"] = base;
+    state.counters["jobs1_s"] = one.seconds;
+    state.counters["jobs2_s"] = two.seconds;
+    state.counters["jobs1_vs_decode_md5"] = one.seconds / base;
+    state.counters["jobs2_speedup"] = one.seconds / two.seconds;
+    // CPU time is steadier on a busy machine; it cannot show the threads' gain.
+    state.counters["decode_cpu_s"] = decodeCpu;
+    state.counters["decode_md5_cpu_s"] = baseCpu;
+    state.counters["jobs1_cpu_s"] = one.cpuSeconds;
+    state.counters["jobs1_vs_decode_md5_cpu"] = one.cpuSeconds / baseCpu;
+    state.counters["jobs1_peak_MiB"] = one.peakMib;
+    state.counters["jobs2_peak_MiB"] = two.peakMib;
+  }
+}
+BENCHMARK(BM_ColdSearch)->Unit(benchmark::kSecond)->Iterations(1)->UseManualTime();
+
+void BM_WarmSearch(benchmark::State& state) {
+  GeneratedTree& tree = ManySmallFiles();
+  if (!tree.ok || tree.root().empty() || !RunCli({"--subfolders", tree.root()}).ok) {
+    state.SkipWithError("could not generate the folders or fill their caches");
+    return;
+  }
+  for (auto _ : state) {
+    const CliRun run = RunCli({"--subfolders", tree.root()});
+    if (!run.ok) {
+      state.SkipWithError("norvane-cli failed");
+      return;
+    }
+    state.SetIterationTime(run.seconds);
+    state.counters["peak_MiB"] = run.peakMib;
+  }
+}
+BENCHMARK(BM_WarmSearch)->Unit(benchmark::kMillisecond)->Iterations(3)->UseManualTime();
+
+}  // namespace
+}  // namespace norvane
