@@ -162,51 +162,40 @@ TEST_F(PluginReaderTest, FailureFromThePluginIsReadErrorAndReleasesTheLibrary) {
   ExpectReleased();
 }
 
-TEST_F(PluginReaderTest, IndexedResultsTakeTheirColoursFromTheTable) {
-  // 8 bits, 5 wide: stored rows of 8 bytes, the padding holds an index
-  // whose colour must not appear.
-  Fake().script.info = Info(5, 2, 8, Table(8, {{3, PaletteEntry{0, 0, 255, 0}}, {9, PaletteEntry{10, 20, 30, 0}}}));
-  Fake().script.bits = Bytes{3, 3, 3, 3, 3, 200, 200, 200,  // bottom row
-                             3, 9, 3, 3, 3, 200, 200, 200};  // top row
-  DecodedImage image;
-  ASSERT_EQ(LoadResult::LoadOk, ReadGif(image));
-  ASSERT_EQ(5, image.width);
-  ASSERT_EQ(2, image.height);
-  const Bytes red = {0, 0, 255};
-  EXPECT_EQ((Bytes{0, 0, 255, 10, 20, 30, 0, 0, 255, 0, 0, 255, 0, 0, 255}), PixelRow(image, 0));
-  for (int x = 0; x < 5; ++x) {
-    EXPECT_EQ(red, Bytes(image.colour.data() + 15 + 3 * x, image.colour.data() + 18 + 3 * x)) << x;
+TEST_F(PluginReaderTest, EveryDepthBecomesBgrTopRowFirst) {
+  Bytes blackWhite;
+  for (int bit : {1, 0, 1, 1, 0, 0, 0, 0, 0, 1}) test::PutBytes(blackWhite, Bytes(3, bit ? 255 : 0));
+  const struct {
+    const char* what;
+    Bytes info;
+    Bytes bits;  // stored rows, bottom row first
+    Bytes expected;
+  } cases[] = {
+      // 3 pixels wide: 9 bytes of pixels and 3 of padding per stored row.
+      {"24 bits", Info(3, 2, 24),
+       {1, 2, 3, 4, 5, 6, 7, 8, 9, 0xEE, 0xEE, 0xEE, 11, 12, 13, 14, 15, 16, 17, 18, 19, 0xEE, 0xEE, 0xEE},
+       {11, 12, 13, 14, 15, 16, 17, 18, 19, 1, 2, 3, 4, 5, 6, 7, 8, 9}},
+      // 5 wide: stored rows of 8 bytes; the padding holds an index whose
+      // colour must not appear.
+      {"8 bits", Info(5, 2, 8, Table(8, {{3, PaletteEntry{0, 0, 255, 0}}, {9, PaletteEntry{10, 20, 30, 0}}})),
+       {3, 3, 3, 3, 3, 200, 200, 200, 3, 9, 3, 3, 3, 200, 200, 200},
+       {0, 0, 255, 10, 20, 30, 0, 0, 255, 0, 0, 255, 0, 0, 255, 0, 0, 255, 0, 0, 255, 0, 0, 255, 0, 0, 255, 0, 0, 255}},
+      // The even pixel is the high nibble.
+      {"4 bits", Info(3, 1, 4, Table(4, {{1, {1, 1, 1, 0}}, {2, {2, 2, 2, 0}}, {3, {3, 3, 3, 0}}})),
+       {0x12, 0x3F, 0xFF, 0xFF}, {1, 1, 1, 2, 2, 2, 3, 3, 3}},
+      // High bits first; entry 1 is white, entry 0 black.
+      {"1 bit", Info(10, 1, 1, Bytes{0, 0, 0, 0, 255, 255, 255, 0}), {0b10110000, 0b01000000, 0xFF, 0xFF}, blackWhite},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Fake().script.info = c.info;
+    Fake().script.bits = c.bits;
+    DecodedImage image;
+    ASSERT_EQ(LoadResult::LoadOk, ReadGif(image));
+    ASSERT_EQ(PixelKind::Bgr24, image.pixelKind);
+    EXPECT_EQ(c.expected, Bytes(image.colour.data(), image.colour.data() + image.colour.size()));
   }
   ExpectReleased();
-}
-
-TEST_F(PluginReaderTest, SubBytePixelsAreReadFromTheHighBitsFirst) {
-  // 1 bit, 10 wide: one 4-byte stored row; entry 1 is white, entry 0 black.
-  Fake().script.info = Info(10, 1, 1, Bytes{0, 0, 0, 0, 255, 255, 255, 0});
-  Fake().script.bits = Bytes{0b10110000, 0b01000000, 0xFF, 0xFF};
-  DecodedImage image;
-  ASSERT_EQ(LoadResult::LoadOk, ReadGif(image));
-  const int expected1[] = {1, 0, 1, 1, 0, 0, 0, 0, 0, 1};
-  for (int x = 0; x < 10; ++x) EXPECT_EQ(expected1[x] * 255, image.colour.data()[3 * x]) << "1-bit pixel " << x;
-
-  // 4 bits, 3 wide: the even pixel is the high nibble.
-  Fake().script.info = Info(3, 1, 4, Table(4, {{1, {1, 1, 1, 0}}, {2, {2, 2, 2, 0}}, {3, {3, 3, 3, 0}}}));
-  Fake().script.bits = Bytes{0x12, 0x3F, 0xFF, 0xFF};
-  DecodedImage image4;
-  ASSERT_EQ(LoadResult::LoadOk, ReadGif(image4));
-  EXPECT_EQ((Bytes{1, 1, 1, 2, 2, 2, 3, 3, 3}), PixelRow(image4, 0));
-}
-
-TEST_F(PluginReaderTest, TwentyFourBitRowsArePaddedAndStoredBottomUp) {
-  // 3 pixels wide: 9 bytes of pixels and 3 of padding per stored row.
-  Fake().script.info = Info(3, 2, 24);
-  Fake().script.bits = Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9, 0xEE, 0xEE, 0xEE,            // stored first: bottom
-                             11, 12, 13, 14, 15, 16, 17, 18, 19, 0xEE, 0xEE, 0xEE};  // stored last: top
-  DecodedImage image;
-  ASSERT_EQ(LoadResult::LoadOk, ReadGif(image));
-  EXPECT_EQ((Bytes{11, 12, 13, 14, 15, 16, 17, 18, 19}), PixelRow(image, 0));
-  EXPECT_EQ((Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9}), PixelRow(image, 1));
-  EXPECT_EQ(18u, image.PixelBytes());
 }
 
 TEST_F(PluginReaderTest, ResultsThatBreakTheirOwnHeaderAreRefusedAndReleased) {

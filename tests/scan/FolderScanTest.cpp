@@ -6,9 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <map>
-#include <optional>
 #include <set>
 
 #include "scan/FolderScan.h"
@@ -38,25 +36,6 @@ void SetMtime(const std::string& path, std::int64_t seconds, int flags = 0) {
   const timespec times[2] = {{static_cast<time_t>(seconds), 0}, {static_cast<time_t>(seconds), 0}};
   ASSERT_EQ(0, utimensat(AT_FDCWD, path.c_str(), times, flags)) << path;
 }
-
-// Sets TZ for the life of the object and puts the previous value back.
-class ZoneGuard {
- public:
-  explicit ZoneGuard(const char* zone) {
-    if (const char* old = std::getenv("TZ")) saved_ = old;
-    setenv("TZ", zone, 1);
-    tzset();
-  }
-  ~ZoneGuard() {
-    if (saved_) setenv("TZ", saved_->c_str(), 1); else unsetenv("TZ");
-    tzset();
-  }
-  ZoneGuard(const ZoneGuard&) = delete;
-  ZoneGuard& operator=(const ZoneGuard&) = delete;
-
- private:
-  std::optional<std::string> saved_;
-};
 
 // The real listing, reordered so that the named entries come first in the
 // given order, and refusing the folders in `failing`.
@@ -142,7 +121,7 @@ TEST_F(ScanTree, SizeKeepsTheLowThirtyTwoBitsAsSigned) {
 TEST_F(ScanTree, DateUsesTheZoneOffsetInForceWhenScanning) {
   SetMtime(Put("a.jpg"), 1700000000);  // 2023-11-14 22:13:20 UTC
   auto dateIn = [&](const char* zone) {
-    ZoneGuard guard(zone);
+    test::ScopedEnv guard("TZ", zone);
     FileList list;
     EXPECT_TRUE(ScanFolder(dir_.path(), list, false, false, false));
     return list.empty() ? std::string() : list[0].date;
@@ -174,7 +153,7 @@ TEST_F(ScanTree, FolderWithImageNameIsARecordOnlyWithoutRecursion) {
   Put("e.jpg/in.jpg");
   Put("top.jpg");
   {
-    ZoneGuard utc("UTC0");
+    test::ScopedEnv utc("TZ", "UTC0");
     FileList list;
     ASSERT_TRUE(ScanFolder(dir_.path(), list, false, false, false));
     ASSERT_EQ((Texts{"d.bmp", "e.jpg", "top.jpg"}), NamesOf(list));

@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -34,21 +32,6 @@ std::vector<std::string> FolderNames(const std::string& folder) {
   return names;
 }
 
-// Sets HOME for one test and puts the old value back.
-class HomeGuard {
- public:
-  explicit HomeGuard(const char* value) {
-    if (const char* old = std::getenv("HOME")) old_ = old;
-    if (value) ::setenv("HOME", value, 1); else ::unsetenv("HOME");
-  }
-  ~HomeGuard() {
-    if (old_) ::setenv("HOME", old_->c_str(), 1); else ::unsetenv("HOME");
-  }
-
- private:
-  std::optional<std::string> old_;
-};
-
 class SettingsFileTest : public ::testing::Test {
  protected:
   Settings Load(const std::string& text, SettingsResult expected = SettingsResult::Ok) {
@@ -68,28 +51,18 @@ class SettingsFileTest : public ::testing::Test {
     return ReadText(path_);
   }
 
-  HomeGuard home_{"/home/tester"};
+  test::ScopedEnv home_{"HOME", "/home/tester"};
   test::TempDir dir_;
   std::string path_ = dir_.File("Norvane.ini");
 };
 
 TEST_F(SettingsFileTest, MissingFileGivesEveryDefault) {
   const Settings s = LoadFile();
-  EXPECT_EQ("/home/tester", s.SearchFolder);
-  EXPECT_EQ("/home/tester", s.MoveFolder);
-  EXPECT_EQ(100, s.ThresHold);
-  EXPECT_TRUE(s.EnableCache);
-  EXPECT_EQ(0, s.InitialSort);
-  EXPECT_TRUE(s.EnableSubFolder);
-  EXPECT_TRUE(s.EnableConfirm);
-  EXPECT_FALSE(s.GotoTrashBox);
-  EXPECT_EQ(75, s.ImgHeightRatio);
-  EXPECT_EQ(100, s.Left);
-  EXPECT_EQ(100, s.Top);
+  EXPECT_EQ(std::tie(s.SearchFolder, s.MoveFolder, s.ThresHold, s.EnableCache, s.InitialSort, s.EnableSubFolder,
+                     s.EnableConfirm, s.GotoTrashBox, s.ImgHeightRatio, s.Left, s.Top, s.WeightV, s.WeightA),
+            std::make_tuple("/home/tester", "/home/tester", 100, true, 0, true, true, false, 75, 100, 100, 1.0, 1.0));
   EXPECT_EQ(800, s.Right - s.Left);
   EXPECT_EQ(700, s.Bottom - s.Top);
-  EXPECT_EQ(1.0, s.WeightV);
-  EXPECT_EQ(1.0, s.WeightA);
   EXPECT_EQ(path_, s.SettingsFile);
 
   // Stale values in the record do not survive a load, and a file without
@@ -104,7 +77,7 @@ TEST_F(SettingsFileTest, MissingFileGivesEveryDefault) {
 }
 
 TEST_F(SettingsFileTest, HomeFallsBackToThePasswordEntry) {
-  HomeGuard noHome(nullptr);
+  test::ScopedEnv noHome("HOME", nullptr);
   const std::string home = HomeDirectory();
   EXPECT_FALSE(home.empty());
   EXPECT_EQ('/', home.front());

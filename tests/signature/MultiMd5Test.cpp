@@ -57,6 +57,19 @@ void ExpectBatchMatches(const std::vector<Md5Message>& messages, Md5Backend back
   }
 }
 
+// Every message delivered once, under its own ticket, with OpenSSL's digest.
+void ExpectDelivered(const std::vector<MultiMd5Hasher::Finished>& done, const std::vector<Md5Message>& messages) {
+  ASSERT_EQ(done.size(), messages.size());
+  std::vector<bool> seen(messages.size(), false);
+  for (const MultiMd5Hasher::Finished& finished : done) {
+    ASSERT_LT(finished.ticket, messages.size());
+    EXPECT_FALSE(seen[finished.ticket]) << "ticket " << finished.ticket << " delivered twice";
+    seen[finished.ticket] = true;
+    const Md5Message& message = messages[finished.ticket];
+    EXPECT_EQ(Text(finished.digest), Reference(message.data, message.length)) << "length " << message.length;
+  }
+}
+
 class MultiMd5Backends : public ::testing::TestWithParam<Md5Backend> {
  protected:
   void SetUp() override {
@@ -174,15 +187,7 @@ TEST_P(MultiMd5Backends, RunWaitsForFullLanesAndResumesWhereItStopped) {
     EXPECT_LT(done.size(), messages.size());
   }
   hasher.Flush(done);
-  ASSERT_EQ(done.size(), messages.size());
-  std::vector<bool> seen(messages.size(), false);
-  for (const MultiMd5Hasher::Finished& finished : done) {
-    ASSERT_LT(finished.ticket, messages.size());
-    EXPECT_FALSE(seen[finished.ticket]);
-    seen[finished.ticket] = true;
-    const Md5Message& message = messages[finished.ticket];
-    EXPECT_EQ(Text(finished.digest), Reference(message.data, message.length));
-  }
+  ExpectDelivered(done, messages);
   // A hasher is reusable after a flush.
   hasher.Submit(Slice(0, 100));
   done.clear();
@@ -203,13 +208,8 @@ TEST_P(MultiMd5Backends, FewBusyLanesCarryTheirProgressAcrossKernels) {
     for (const Md5Message& message : messages) hasher.Submit(message);
     std::vector<MultiMd5Hasher::Finished> done;
     hasher.Flush(done);
-    ASSERT_EQ(done.size(), messages.size());
-    for (const MultiMd5Hasher::Finished& finished : done) {
-      ASSERT_LT(finished.ticket, messages.size());
-      const Md5Message& message = messages[finished.ticket];
-      EXPECT_EQ(Text(finished.digest), Reference(message.data, message.length))
-          << busy << " busy lanes, length " << message.length;
-    }
+    SCOPED_TRACE(std::to_string(busy) + " busy lanes");
+    ExpectDelivered(done, messages);
   }
 }
 

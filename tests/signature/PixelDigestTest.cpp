@@ -1,22 +1,17 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "image/DecodedImage.h"
 #include "signature/PixelDigest.h"
+#include "support/TestPictures.h"
 
 namespace norvane {
 namespace {
 
-DecodedImage MakeImage(int width, int height, PixelKind kind, const std::vector<std::uint8_t>& bytes) {
-  DecodedImage image;
-  EXPECT_EQ(image.AllocatePixels(width, height, kind), LoadResult::LoadOk);
-  EXPECT_EQ(bytes.size(), image.PixelBytes());
-  if (!bytes.empty()) std::memcpy(const_cast<std::uint8_t*>(image.Pixels()), bytes.data(), bytes.size());
-  return image;
-}
+using test::MakeImage;
 
 std::string Hex(const std::string& text) {
   char out[kDigestTextLength + 1];
@@ -45,12 +40,12 @@ TEST(ComputePixelDigest, CoversExactlyTheBufferOfTheKind) {
   std::vector<std::uint8_t> twelve(12);
   for (std::size_t i = 0; i < twelve.size(); ++i) twelve[i] = static_cast<std::uint8_t>(i * 37);
   const std::string all(twelve.begin(), twelve.end());
-  EXPECT_EQ(ComputePixelDigest(c, MakeImage(2, 2, PixelKind::Bgr24, twelve)), 0);
-  EXPECT_EQ(c.digest, Hex(all));
-  EXPECT_EQ(ComputePixelDigest(c, MakeImage(3, 2, PixelKind::Gray16, twelve)), 0);
-  EXPECT_EQ(c.digest, Hex(all));
-  EXPECT_EQ(ComputePixelDigest(c, MakeImage(3, 1, PixelKind::Quad32, twelve)), 0);
-  EXPECT_EQ(c.digest, Hex(all));
+  for (const auto& [w, h, kind] : {std::tuple{2, 2, PixelKind::Bgr24}, std::tuple{3, 2, PixelKind::Gray16},
+                                  std::tuple{3, 1, PixelKind::Quad32}}) {
+    c.digest.clear();
+    EXPECT_EQ(ComputePixelDigest(c, MakeImage(w, h, kind, twelve)), 0);
+    EXPECT_EQ(c.digest, Hex(all));
+  }
 }
 
 TEST(ComputePixelDigest, AnyChangedByteChangesTheDigest) {

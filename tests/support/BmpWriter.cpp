@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace norvane::test {
 
 Bytes MakeBmp(const BmpFields& fields) {
@@ -39,22 +41,7 @@ std::size_t BmpRowLength(int width, int bitsPerPixel) {
 
 Bytes BmpColourTable(const std::vector<std::array<std::uint8_t, 3>>& bgr) {
   Bytes out;
-  for (const auto& e : bgr) {
-    PutU8(out, e[0]);
-    PutU8(out, e[1]);
-    PutU8(out, e[2]);
-    PutU8(out, 0);
-  }
-  return out;
-}
-
-Bytes BmpRows(const std::vector<Bytes>& rowsInFileOrder, std::size_t rowLength) {
-  Bytes out;
-  for (const Bytes& row : rowsInFileOrder) {
-    Bytes padded = row;
-    padded.resize(rowLength, 0);
-    PutBytes(out, padded);
-  }
+  for (const auto& e : bgr) PutBytes(out, {e[0], e[1], e[2], 0});
   return out;
 }
 
@@ -66,18 +53,16 @@ Bytes MakeBmp24(int width, int height, const std::vector<std::uint8_t>& bgrTopDo
     return {};
   }
   const std::size_t rowBytes = static_cast<std::size_t>(width) * 3;
-  std::vector<Bytes> rows;
-  for (int y = height - 1; y >= 0; --y) {
-    const std::size_t start = static_cast<std::size_t>(y) * rowBytes;
-    rows.emplace_back(bgrTopDown.begin() + static_cast<std::ptrdiff_t>(start),
-                      bgrTopDown.begin() + static_cast<std::ptrdiff_t>(start + rowBytes));
-  }
+  const std::size_t rowLength = BmpRowLength(width, 24);
   BmpFields fields;
   fields.width = width;
   fields.height = height;
-  fields.bitsPerPixel = 24;
-  fields.imageSize = static_cast<std::uint32_t>(BmpRowLength(width, 24) * static_cast<std::size_t>(height));
-  fields.pixels = BmpRows(rows, BmpRowLength(width, 24));
+  fields.imageSize = static_cast<std::uint32_t>(rowLength * static_cast<std::size_t>(height));
+  fields.pixels.assign(rowLength * static_cast<std::size_t>(height), 0);
+  for (int y = 0; y < height; ++y) {  // stored bottom row first
+    std::copy_n(bgrTopDown.begin() + static_cast<std::ptrdiff_t>(static_cast<std::size_t>(y) * rowBytes), rowBytes,
+                fields.pixels.begin() + static_cast<std::ptrdiff_t>(static_cast<std::size_t>(height - 1 - y) * rowLength));
+  }
   return MakeBmp(fields);
 }
 

@@ -41,10 +41,6 @@ std::size_t BmpRowLength(int width, int bitsPerPixel);
 // A colour table: one entry per (blue, green, red), reserved byte 0.
 Bytes BmpColourTable(const std::vector<std::array<std::uint8_t, 3>>& bgr);
 
-// Concatenates rows given in file order (bottom row first), each padded with
-// zero bytes (or cut) to `rowLength`.
-Bytes BmpRows(const std::vector<Bytes>& rowsInFileOrder, std::size_t rowLength);
-
 // A plain valid 24-bit bottom-up BMP with a 40-byte information header.
 // `bgrTopDown` holds width * height pixels of blue, green, red, top row first;
 // a wrong size or negative dimensions fail the current test.

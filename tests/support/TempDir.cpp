@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 
@@ -56,7 +57,18 @@ void MakeDir(const std::string& path) {
   if (ec) ADD_FAILURE() << "cannot create " << path << ": " << ec.message();
 }
 
-void PutU8(Bytes& out, std::uint8_t v) { out.push_back(v); }
+ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(name) {
+  if (const char* old = std::getenv(name)) old_ = old;
+  Apply(value);
+}
+
+ScopedEnv::~ScopedEnv() { Apply(old_ ? old_->c_str() : nullptr); }
+
+void ScopedEnv::Apply(const char* value) {
+  if (value) ::setenv(name_.c_str(), value, 1); else ::unsetenv(name_.c_str());
+  ::tzset();
+}
+
 void PutU16(Bytes& out, std::uint16_t v) {
   out.push_back(static_cast<std::uint8_t>(v));
   out.push_back(static_cast<std::uint8_t>(v >> 8));

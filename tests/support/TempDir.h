@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,8 +35,22 @@ Bytes ReadFile(const std::string& path);
 // Creates a folder (and its parents).
 void MakeDir(const std::string& path);
 
+// Sets (or, given null, removes) an environment variable and puts the old
+// value back when it goes away; TZ changes also reach the time functions.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  void Apply(const char* value);
+  std::string name_;
+  std::optional<std::string> old_;
+};
+
 // Little-endian appenders for building binary headers by hand.
-void PutU8(Bytes& out, std::uint8_t v);
 void PutU16(Bytes& out, std::uint16_t v);
 void PutU32(Bytes& out, std::uint32_t v);
 void PutI32(Bytes& out, std::int32_t v);

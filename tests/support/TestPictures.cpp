@@ -1,5 +1,10 @@
 #include "support/TestPictures.h"
 
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+
 namespace norvane::test {
 
 std::vector<std::uint8_t> Pattern(int width, int height, int seed) {
@@ -12,6 +17,23 @@ std::vector<std::uint8_t> Pattern(int width, int height, int seed) {
     }
   }
   return bgr;
+}
+
+std::vector<std::uint8_t> RandomBytes(std::size_t count, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::vector<std::uint8_t> bytes(count);
+  for (auto& b : bytes) b = static_cast<std::uint8_t>(rng());
+  return bytes;
+}
+
+DecodedImage MakeImage(int width, int height, PixelKind kind, const std::vector<std::uint8_t>& bytes) {
+  DecodedImage image;
+  EXPECT_EQ(image.AllocatePixels(width, height, kind), LoadResult::LoadOk);
+  EXPECT_EQ(bytes.size(), image.PixelBytes());
+  if (!bytes.empty() && bytes.size() == image.PixelBytes()) {
+    std::memcpy(const_cast<std::uint8_t*>(image.Pixels()), bytes.data(), bytes.size());
+  }
+  return image;
 }
 
 }  // namespace norvane::test

@@ -1,13 +1,23 @@
 // Synthetic pictures for tests.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
+
+#include "image/DecodedImage.h"
 
 namespace norvane::test {
 
 // A busy BGR pattern of width x height pixels, top row first: different
 // seeds give unrelated pictures.
 std::vector<std::uint8_t> Pattern(int width, int height, int seed);
+
+// `count` bytes of a fixed pseudo-random sequence chosen by `seed`.
+std::vector<std::uint8_t> RandomBytes(std::size_t count, unsigned seed);
+
+// A decoded picture of `kind` whose pixel buffer holds exactly `bytes`;
+// fails the current test when they do not fit.
+DecodedImage MakeImage(int width, int height, PixelKind kind, const std::vector<std::uint8_t>& bytes);
 
 }  // namespace norvane::test

@@ -55,19 +55,13 @@ TiffBuilder& TiffBuilder::MoveToFront(std::uint16_t tag) {
   return *this;
 }
 
-std::uint32_t TiffBuilder::DirectoryOffset() const {
-  // Directories start on a word boundary.
-  return static_cast<std::uint32_t>(kHeaderBytes + data_.size() + data_.size() % 2);
-}
-
 Bytes TiffBuilder::Build() const {
-  Bytes out;
-  PutU8(out, order[0]);
-  PutU8(out, order[1]);
+  Bytes out = {order[0], order[1]};
   PutU16(out, version);
-  PutU32(out, DirectoryOffset());
+  // The directory starts on a word boundary.
+  PutU32(out, static_cast<std::uint32_t>(kHeaderBytes + data_.size() + data_.size() % 2));
   PutBytes(out, data_);
-  if (data_.size() % 2 != 0) PutU8(out, 0);
+  if (data_.size() % 2 != 0) out.push_back(0);
   PutU16(out, static_cast<std::uint16_t>(entries_.size()));
   for (const TiffEntry& e : entries_) {
     PutU16(out, e.tag);

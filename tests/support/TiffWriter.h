@@ -49,8 +49,6 @@ class TiffBuilder {
   std::uint32_t nextDirectory = 0;
 
   Bytes Build() const;
-  // Offset the directory will have in the built file.
-  std::uint32_t DirectoryOffset() const;
 
  private:
   Bytes data_;

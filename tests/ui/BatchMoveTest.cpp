@@ -15,10 +15,9 @@
 namespace norvane::ui {
 namespace {
 
+using test::Exists;
 using test::MoveFixture;
 using test::Pair;
-
-bool Exists(const std::string& path) { return QFile::exists(QString::fromStdString(path)); }
 
 // A dialog over the fixture's list that really moves files into its folder.
 struct Batch {

@@ -16,6 +16,7 @@
 #include "ui/AboutBox.h"
 #include "ui/MainWindow.h"
 #include "ui/PreviewPane.h"
+#include "ui/MoveFixture.h"
 #include "ui/ResultList.h"
 
 namespace norvane::ui {
@@ -40,28 +41,18 @@ struct ImageFolder {
   std::string path() const { return dir.path().toStdString(); }
 };
 
-// A window whose settings file sits in its own temporary folder and whose
-// message boxes are answered by the test.
-struct Harness {
-  QTemporaryDir work;
-  std::string ini = work.filePath("Norvane.ini").toStdString();
-  std::unique_ptr<MainWindow> window;
-  std::vector<std::string> questions;
-  std::vector<std::string> messages;
-  bool answer = false;
-
-  Harness() { Open(); }
-  void Open() {
-    window = std::make_unique<MainWindow>(ini);
-    window->SetAskHook([this](std::string_view text, std::string_view caption) {
-      questions.push_back(std::string(text) + "|" + std::string(caption));
-      return answer;
-    });
-    window->SetInformHook([this](std::string_view text, std::string_view caption) {
-      messages.push_back(std::string(text) + "|" + std::string(caption));
-    });
+// A window whose message boxes answer "no" unless told otherwise.
+struct Harness : test::AnsweredWindow {
+  Harness() { answer = false; }
+  bool Shown() {
+    w().show();
+    return QTest::qWaitForWindowExposed(window.get());
   }
-  MainWindow& w() { return *window; }
+  void ClickHeader(int column) {
+    QHeaderView* header = w().list().header();
+    const QPoint at(header->sectionViewportPosition(column) + 5, header->height() / 2);
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
+  }
   void Search(const std::string& folder) {
     w().searchEdit().setText(QString::fromStdString(folder));
     w().startButton().click();  // returns when the search has ended
@@ -105,43 +96,15 @@ class MainWindowTest : public QObject {
     QVERIFY(h.messages.empty());
   }
 
-  void FirstDifferenceHeaderClickSortsDescending() {
+  void HeaderClicksSortOnlyOnceTheSearchHasEnded() {
     ImageFolder folder(4);
     Harness h;
-    h.w().show();
-    QVERIFY(QTest::qWaitForWindowExposed(&h.w()));
-    h.Search(folder.path());
-    QCOMPARE(h.w().list().SortDirection(kColumnDifference), +1);
-    QCOMPARE(h.w().list().SortDirection(kColumnName), -1);
-
-    QHeaderView* header = h.w().list().header();
-    auto click = [&](int column) {
-      const QPoint at(header->sectionViewportPosition(column) + 5, header->height() / 2);
-      QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
-    };
-    click(kColumnDifference);
-    QCOMPARE(h.w().list().SortDirection(kColumnDifference), -1);
-    // Rows without a partner first, the identical pair last.
-    QCOMPARE(h.w().ListGetText(h.w().ListRowCount() - 1, kColumnDifference), std::string("0"));
-    QCOMPARE(h.w().ListGetText(0, kColumnDifference), std::string());
-    click(kColumnDifference);
-    QCOMPARE(h.w().ListGetText(0, kColumnDifference), std::string("0"));
-    click(kColumnName);  // ascending on the first click
-    QCOMPARE(h.w().ListGetText(0, kColumnName), std::string("a.bmp"));
-  }
-
-  void HeaderClickDuringASearchDoesNotReorderRows() {
-    ImageFolder folder(4);
-    Harness h;
-    h.w().show();
-    QVERIFY(QTest::qWaitForWindowExposed(&h.w()));
+    QVERIFY(h.Shown());
     std::vector<std::string> before, after;
     QTimer::singleShot(0, &h.w(), [&] {
       for (int r = 0; r < h.w().ListRowCount(); ++r) before.push_back(h.w().ListGetText(r, 0));
-      QHeaderView* header = h.w().list().header();
-      const QPoint at(header->sectionViewportPosition(kColumnName) + 5, header->height() / 2);
-      QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
-      QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
+      h.ClickHeader(kColumnName);
+      h.ClickHeader(kColumnName);
       for (int r = 0; r < h.w().ListRowCount(); ++r) after.push_back(h.w().ListGetText(r, 0));
     });
     h.Search(folder.path());
@@ -153,18 +116,26 @@ class MainWindowTest : public QObject {
       const std::string partner = h.w().ListGetText(r, kColumnPartner);
       QCOMPARE(partner, record.partner < 0 ? std::string() : DecimalText(record.partner));
     }
-    // Afterwards the header sorts again.
-    QHeaderView* header = h.w().list().header();
-    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
-                      QPoint(header->sectionViewportPosition(kColumnName) + 5, header->height() / 2));
+    QCOMPARE(h.w().list().SortDirection(kColumnDifference), +1);
+    QCOMPARE(h.w().list().SortDirection(kColumnName), -1);
+
+    // The first click on the difference header sorts descending: rows
+    // without a partner first, the identical pair last.
+    h.ClickHeader(kColumnDifference);
+    QCOMPARE(h.w().list().SortDirection(kColumnDifference), -1);
+    QCOMPARE(h.w().ListGetText(h.w().ListRowCount() - 1, kColumnDifference), std::string("0"));
+    QCOMPARE(h.w().ListGetText(0, kColumnDifference), std::string());
+    h.ClickHeader(kColumnDifference);
+    QCOMPARE(h.w().ListGetText(0, kColumnDifference), std::string("0"));
+    h.ClickHeader(kColumnName);  // ascending on the first click
     QCOMPARE(h.w().list().SortDirection(kColumnName), +1);
+    QCOMPARE(h.w().ListGetText(0, kColumnName), std::string("a.bmp"));
   }
 
-  void ClickOnARowShowsItsPair() {
+  void ClickAndDownArrowShowThePair() {
     ImageFolder folder(3);
     Harness h;
-    h.w().show();
-    QVERIFY(QTest::qWaitForWindowExposed(&h.w()));
+    QVERIFY(h.Shown());
     h.Search(folder.path());
     ResultList& list = h.w().list();
     const QRect row2 = list.visualRect(list.rows().index(2, kColumnName));
@@ -175,20 +146,14 @@ class MainWindowTest : public QObject {
     const QRect row1 = list.visualRect(list.rows().index(1, kColumnName));
     QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::ControlModifier, row1.center());
     QCOMPARE(h.w().InfoTextOf(kLeftSide), InfoText(&h.RecordOf(1)));
-  }
 
-  void DownArrowShowsTheNextPair() {
-    ImageFolder folder(3);
-    Harness h;
-    h.w().show();
-    QVERIFY(QTest::qWaitForWindowExposed(&h.w()));
-    h.Search(folder.path());
-    ResultList& list = h.w().list();
+    // The down arrow shows the next pair; row 1 has no partner, so the
+    // right side is emptied.
+    list.SelectRow(0);
     list.setFocus();
     QTest::keyClick(&list, Qt::Key_Down);
     QCOMPARE(list.FirstSelectedRow(), 1);
     QCOMPARE(h.w().InfoTextOf(kLeftSide), InfoText(&h.RecordOf(1)));
-    // Row 1 has no partner: the right side is emptied.
     if (h.RecordOf(1).partner < 0) {
       QCOMPARE(h.w().InfoTextOf(kRightSide), std::string());
       QVERIFY(h.w().imageSlots().Get(kRightSide) == nullptr);
@@ -199,31 +164,23 @@ class MainWindowTest : public QObject {
     QCOMPARE(h.w().InfoTextOf(kLeftSide), InfoText(&h.RecordOf(2)));
   }
 
-  void StopQuestionAnsweredNoKeepsTheRun() {
-    ImageFolder folder(4);
-    Harness h;
-    h.answer = false;
-    // The second press arrives while the search pumps events.
-    QTimer::singleShot(0, &h.w(), [&] { h.w().startButton().click(); });
-    h.Search(folder.path());
-    QCOMPARE(h.questions, (std::vector<std::string>{"処理を中止します。|確認"}));
-    QCOMPARE(h.w().ListRowCount(), 4);
-    QVERIFY(!h.w().session().stopRequested());
-  }
-
-  void StopQuestionAnsweredYesStopsAtTheNextFile() {
-    ImageFolder folder(4);
-    Harness h;
-    h.answer = true;
-    QTimer::singleShot(0, &h.w(), [&] { h.w().startButton().click(); });
-    h.Search(folder.path());
-    QCOMPARE(h.questions.size(), std::size_t{1});
-    // The press was handled after the first file: only it remains.
-    QCOMPARE(h.w().ListRowCount(), 1);
-    QCOMPARE(h.w().session().records().size(), std::size_t{1});
-    QCOMPARE(h.w().ListGetText(0, kColumnName), std::string("a.bmp"));
-    QCOMPARE(h.w().startButton().text(), QString::fromUtf8("開始"));
-    QVERIFY(h.w().startButton().isEnabled());
+  void StopQuestionDecidesWhetherTheRunGoesOn() {
+    for (const bool stop : {false, true}) {
+      ImageFolder folder(4);
+      Harness h;
+      h.answer = stop;
+      // The second press arrives while the search pumps events.
+      QTimer::singleShot(0, &h.w(), [&] { h.w().startButton().click(); });
+      h.Search(folder.path());
+      QCOMPARE(h.questions, (std::vector<std::string>{"処理を中止します。|確認"}));
+      QVERIFY(!h.w().session().stopRequested() || stop);
+      // "Yes" was handled after the first file: only it remains.
+      QCOMPARE(h.w().ListRowCount(), stop ? 1 : 4);
+      QCOMPARE(h.w().session().records().size(), std::size_t(stop ? 1 : 4));
+      if (stop) QCOMPARE(h.w().ListGetText(0, kColumnName), std::string("a.bmp"));
+      QCOMPARE(h.w().startButton().text(), QString::fromUtf8("開始"));
+      QVERIFY(h.w().startButton().isEnabled());
+    }
   }
 
   void EmptyFolderIsReported() {
@@ -254,8 +211,7 @@ class MainWindowTest : public QObject {
     QVERIFY(!h.w().moveEdit().isEnabled());
     QCOMPARE(h.w().findChild<QLabel*>("1024")->text(), QString::fromUtf8("ごみ箱に移動"));
 
-    h.w().show();
-    QVERIFY(QTest::qWaitForWindowExposed(&h.w()));
+    QVERIFY(h.Shown());
     // The layout follows the loaded ratio.
     const QWidget* client = h.w().centralWidget();
     QCOMPARE(h.w().list().height(), ListHeight(client->height(), 85));
@@ -281,8 +237,7 @@ class MainWindowTest : public QObject {
 
   void EveryResizeLaysTheControlsOut() {
     Harness h;
-    h.w().show();
-    QVERIFY(QTest::qWaitForWindowExposed(&h.w()));
+    QVERIFY(h.Shown());
     for (const QSize size : {QSize(900, 760), QSize(641, 500), QSize(1200, 900)}) {
       h.w().resize(size);
       QApplication::processEvents();
@@ -305,8 +260,7 @@ class MainWindowTest : public QObject {
   void CloseDuringASearchStopsThenCloses() {
     ImageFolder folder(4);
     Harness h;
-    h.w().show();
-    QVERIFY(QTest::qWaitForWindowExposed(&h.w()));
+    QVERIFY(h.Shown());
     QTimer::singleShot(0, &h.w(), [&] {
       h.w().close();
       // The window stays open until the run has ended.
@@ -324,8 +278,7 @@ class MainWindowTest : public QObject {
 
   void EnterAndEscapeDoNotClose() {
     Harness h;
-    h.w().show();
-    QVERIFY(QTest::qWaitForWindowExposed(&h.w()));
+    QVERIFY(h.Shown());
     QWidget* targets[] = {&h.w(), &h.w().list(), &h.w().searchEdit(), &h.w().startButton()};
     for (QWidget* target : targets) {
       target->setFocus();

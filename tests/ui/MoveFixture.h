@@ -1,12 +1,14 @@
-// A main window whose list and records are laid out by the test: one file
-// per record in a temporary folder, rows with chosen partners and
-// differences, message boxes answered and recorded.
+// Main windows driven by the tests: message boxes answered and recorded, and
+// lists and records laid out by the test, one file per record in a
+// temporary folder, rows with chosen partners and differences.
 #pragma once
 
+#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,23 +20,26 @@
 
 namespace norvane::test {
 
+inline bool Exists(const std::string& path) { return QFile::exists(QString::fromStdString(path)); }
+
 struct Pair {
   int partner;     // record position, -1 for none
   int difference;  // shown when partner >= 0
 };
 
-struct MoveFixture {
+// A main window with its own settings file whose message boxes are
+// answered by the test and recorded as "text|caption".
+struct AnsweredWindow {
   QTemporaryDir work;
-  QTemporaryDir images;
-  QTemporaryDir moved;
+  std::string ini = work.filePath("Norvane.ini").toStdString();
   std::unique_ptr<ui::MainWindow> window;
   std::vector<std::string> questions;
   std::vector<std::string> messages;
   bool answer = true;
 
-  // Row j shows record j and pairs[j].
-  explicit MoveFixture(const std::vector<Pair>& pairs) {
-    window = std::make_unique<ui::MainWindow>(work.filePath("Norvane.ini").toStdString());
+  AnsweredWindow() { Open(); }
+  void Open() {
+    window = std::make_unique<ui::MainWindow>(ini);
     window->SetAskHook([this](std::string_view text, std::string_view caption) {
       questions.push_back(std::string(text) + "|" + std::string(caption));
       return answer;
@@ -42,6 +47,16 @@ struct MoveFixture {
     window->SetInformHook([this](std::string_view text, std::string_view caption) {
       messages.push_back(std::string(text) + "|" + std::string(caption));
     });
+  }
+  ui::MainWindow& w() { return *window; }
+};
+
+struct MoveFixture : AnsweredWindow {
+  QTemporaryDir images;
+  QTemporaryDir moved;
+
+  // Row j shows record j and pairs[j].
+  explicit MoveFixture(const std::vector<Pair>& pairs) {
     Settings& s = window->settings();
     s.EnableConfirm = false;
     s.GotoTrashBox = false;
@@ -70,7 +85,6 @@ struct MoveFixture {
     }
   }
 
-  ui::MainWindow& w() { return *window; }
   ui::ResultList& list() { return window->list(); }
   std::string ImagePath(int record) const {
     return images.filePath(QString("f%1.bmp").arg(record)).toStdString();
@@ -88,10 +102,8 @@ struct MoveFixture {
   }
   int RowOf(int record) {
     const std::vector<int> p = Positions();
-    for (std::size_t r = 0; r < p.size(); ++r) {
-      if (p[r] == record) return static_cast<int>(r);
-    }
-    return -1;
+    const auto at = std::find(p.begin(), p.end(), record);
+    return at == p.end() ? -1 : static_cast<int>(at - p.begin());
   }
   // Partner column of the row showing `record` ("" when none).
   std::string PartnerCell(int record) { return window->ListGetText(RowOf(record), kColumnPartner); }

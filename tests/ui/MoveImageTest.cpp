@@ -18,10 +18,9 @@
 namespace norvane::ui {
 namespace {
 
+using test::Exists;
 using test::MoveFixture;
 using test::Pair;
-
-bool Exists(const std::string& path) { return QFile::exists(QString::fromStdString(path)); }
 
 // Twelve rows; rows 2 and 5 both name record 9 as their partner.
 std::vector<Pair> TwelveRows() {

@@ -52,17 +52,15 @@ class PaneDrawingTest : public QObject {
 
  private slots:
   void FittedSizeTruncatesAndEnlarges() {
-    QCOMPARE(FittedSize(400, 300, 200, 200), QSize(200, 150));
-    QCOMPARE(FittedSize(100, 50, 200, 200), QSize(200, 100));
-    QCOMPARE(FittedSize(300, 400, 200, 200), QSize(150, 200));
-    // Each side is truncated, never rounded up: 200 / 3 = 66.67 gives 66.
-    QCOMPARE(FittedSize(300, 200, 100, 100), QSize(100, 66));
-    QCOMPARE(FittedSize(7, 3, 100, 100), QSize(100, 42));
-    QCOMPARE(FittedSize(3, 7, 50, 100), QSize(42, 100));
-    // Nothing to fit, or nowhere to fit it.
-    QCOMPARE(FittedSize(0, 10, 200, 200), QSize(0, 0));
-    QCOMPARE(FittedSize(10, 10, 0, 200), QSize(0, 0));
-    QCOMPARE(FittedSize(10, 10, -5, 200), QSize(0, 0));
+    // Each side is truncated, never rounded up: 200 / 3 = 66.67 gives 66;
+    // nothing to fit, or nowhere to fit it, gives nothing.
+    const struct {
+      int w, h, paneW, paneH;
+      QSize expected;
+    } cases[] = {{400, 300, 200, 200, {200, 150}}, {100, 50, 200, 200, {200, 100}}, {300, 400, 200, 200, {150, 200}},
+                 {300, 200, 100, 100, {100, 66}},  {7, 3, 100, 100, {100, 42}},     {3, 7, 50, 100, {42, 100}},
+                 {0, 10, 200, 200, {0, 0}},        {10, 10, 0, 200, {0, 0}},        {10, 10, -5, 200, {0, 0}}};
+    for (const auto& c : cases) QCOMPARE(FittedSize(c.w, c.h, c.paneW, c.paneH), c.expected);
   }
 
   void PaddedRowsOfNarrowPictures() {

@@ -37,34 +37,41 @@ class ResultListTest : public QObject {
   Q_OBJECT
 
  private slots:
-  void TextColumnsIgnoreAsciiCaseAndPutEmptyLast() {
-    QCOMPARE(CompareCells("a.jpg", "B.jpg", kColumnName, +1), -1);
-    QCOMPARE(CompareCells("A.JPG", "a.jpg", kColumnName, +1), 0);
-    QCOMPARE(CompareCells("b", "a", kColumnPartnerName, -1), -1);
-    // Empty counts as greater than anything, in either direction's terms.
-    QCOMPARE(CompareCells("", "zzz", kColumnPartnerName, +1), +1);
-    QCOMPARE(CompareCells("zzz", "", kColumnPartnerName, +1), -1);
-    QCOMPARE(CompareCells("", "zzz", kColumnPartnerName, -1), -1);
-    QCOMPARE(CompareCells("", "", kColumnName, +1), 0);
-    // Bytes compare unsigned: a multi-byte UTF-8 name sorts after ASCII, and
-    // non-ASCII letters are not folded.
-    QCOMPARE(CompareCells("\xE7\x94\xBB.jpg", "z.jpg", kColumnName, +1), +1);
-    QCOMPARE(CompareCells("\xC3\x89", "\xC3\xA9", kColumnName, +1), -1);
-    // A prefix sorts first.
-    QCOMPARE(CompareCells("abc", "abcd", kColumnName, +1), -1);
-  }
-
-  void NumberColumnsReadLeadingDecimals() {
-    QCOMPARE(CompareCells("9", "10", kColumnSize, +1), -1);
-    QCOMPARE(CompareCells("-3", "2", kColumnWidth, +1), -1);
-    QCOMPARE(CompareCells("12abc", "12", kColumnSize, +1), 0);
-    QCOMPARE(CompareCells("abc", "0", kColumnSize, +1), 0);  // no number reads as 0
-    // Empty stands for 999999 in the difference column, -999999 elsewhere.
-    QCOMPARE(CompareCells("", "999998", kColumnDifference, +1), +1);
-    QCOMPARE(CompareCells("", "999999", kColumnDifference, +1), 0);
-    QCOMPARE(CompareCells("", "-999998", kColumnSize, +1), -1);
-    QCOMPARE(CompareCells("", "-999999", kColumnPartner, +1), 0);
-    QCOMPARE(CompareCells("5", "7", kColumnDifference, -1), +1);
+  void CellsCompareByColumnKind() {
+    const struct {
+      const char* a;
+      const char* b;
+      int column, direction, expected;
+    } cases[] = {
+        // Text columns ignore ASCII case; empty counts as greater than
+        // anything, in either direction's terms.
+        {"a.jpg", "B.jpg", kColumnName, +1, -1},
+        {"A.JPG", "a.jpg", kColumnName, +1, 0},
+        {"b", "a", kColumnPartnerName, -1, -1},
+        {"", "zzz", kColumnPartnerName, +1, +1},
+        {"zzz", "", kColumnPartnerName, +1, -1},
+        {"", "zzz", kColumnPartnerName, -1, -1},
+        {"", "", kColumnName, +1, 0},
+        // Bytes compare unsigned: UTF-8 sorts after ASCII, non-ASCII is not folded.
+        {"\xE7\x94\xBB.jpg", "z.jpg", kColumnName, +1, +1},
+        {"\xC3\x89", "\xC3\xA9", kColumnName, +1, -1},
+        {"abc", "abcd", kColumnName, +1, -1},
+        // Number columns read leading decimals; no number reads as 0.
+        {"9", "10", kColumnSize, +1, -1},
+        {"-3", "2", kColumnWidth, +1, -1},
+        {"12abc", "12", kColumnSize, +1, 0},
+        {"abc", "0", kColumnSize, +1, 0},
+        {"5", "7", kColumnDifference, -1, +1},
+        // Empty stands for 999999 in the difference column, -999999 elsewhere.
+        {"", "999998", kColumnDifference, +1, +1},
+        {"", "999999", kColumnDifference, +1, 0},
+        {"", "-999998", kColumnSize, +1, -1},
+        {"", "-999999", kColumnPartner, +1, 0},
+    };
+    for (const auto& c : cases) {
+      QVERIFY2(CompareCells(c.a, c.b, c.column, c.direction) == c.expected,
+               qPrintable(QString("'%1' vs '%2' in column %3").arg(c.a, c.b).arg(c.column)));
+    }
   }
 
   void DifferenceSortPutsRowsWithoutPartnerLast() {
@@ -181,40 +188,31 @@ class ResultListTest : public QObject {
     QSignalSpy pair(&list, &ResultList::pairRequested);
     QSignalSpy open(&list, &ResultList::openRequested);
     QSignalSpy move(&list, &ResultList::moveRequested);
-
-    QKeyEvent press(QEvent::KeyPress, Qt::Key_Q, Qt::NoModifier, "q");
-    QApplication::sendEvent(&list, &press);
-    QCOMPARE(move.count(), 0);
+    auto send = [&](QEvent::Type type, int key, Qt::KeyboardModifiers mods = Qt::NoModifier,
+                    const QString& text = {}, bool autoRepeat = false) {
+      QKeyEvent event(type, key, mods, text, autoRepeat);
+      QApplication::sendEvent(&list, &event);
+    };
+    send(QEvent::KeyPress, Qt::Key_Q, Qt::NoModifier, "q");
     // Auto-repeat releases are ignored: holding Q must not act again and again.
-    QKeyEvent repeat(QEvent::KeyRelease, Qt::Key_Q, Qt::NoModifier, "q", true);
-    QApplication::sendEvent(&list, &repeat);
+    send(QEvent::KeyRelease, Qt::Key_Q, Qt::NoModifier, "q", true);
     QCOMPARE(move.count(), 0);
-    QKeyEvent release(QEvent::KeyRelease, Qt::Key_Q, Qt::NoModifier, "q");
-    QApplication::sendEvent(&list, &release);
+    send(QEvent::KeyRelease, Qt::Key_Q, Qt::NoModifier, "q");
     QCOMPARE(move.count(), 1);
     QCOMPARE(move.at(0).at(0).toInt(), kLeftSide);
-
     // Shift makes no difference to the letters.
-    QKeyEvent w(QEvent::KeyRelease, Qt::Key_W, Qt::ShiftModifier, "W");
-    QApplication::sendEvent(&list, &w);
+    send(QEvent::KeyRelease, Qt::Key_W, Qt::ShiftModifier, "W");
     QCOMPARE(move.at(1).at(0).toInt(), kRightSide);
-    QKeyEvent a(QEvent::KeyRelease, Qt::Key_A, Qt::NoModifier, "a");
-    QKeyEvent s(QEvent::KeyRelease, Qt::Key_S, Qt::NoModifier, "s");
-    QApplication::sendEvent(&list, &a);
-    QApplication::sendEvent(&list, &s);
+    send(QEvent::KeyRelease, Qt::Key_A, Qt::NoModifier, "a");
+    send(QEvent::KeyRelease, Qt::Key_S, Qt::NoModifier, "s");
     QCOMPARE(open.count(), 2);
     QCOMPARE(open.at(0).at(0).toInt(), kLeftSide);
     QCOMPARE(open.at(1).at(0).toInt(), kRightSide);
-
-    for (Qt::Key key : {Qt::Key_Up, Qt::Key_Down, Qt::Key_PageUp, Qt::Key_PageDown}) {
-      QKeyEvent up(QEvent::KeyRelease, key, Qt::NoModifier);
-      QApplication::sendEvent(&list, &up);
-    }
+    for (Qt::Key key : {Qt::Key_Up, Qt::Key_Down, Qt::Key_PageUp, Qt::Key_PageDown}) send(QEvent::KeyRelease, key);
     QCOMPARE(pair.count(), 4);
     // Home, End and the side arrows move but do not refresh the pair.
     for (Qt::Key key : {Qt::Key_Home, Qt::Key_End, Qt::Key_Left, Qt::Key_Right, Qt::Key_X}) {
-      QKeyEvent other(QEvent::KeyRelease, key, Qt::NoModifier);
-      QApplication::sendEvent(&list, &other);
+      send(QEvent::KeyRelease, key);
     }
     QCOMPARE(pair.count(), 4);
   }
