@@ -217,7 +217,7 @@ void RunPairwise(benchmark::State& state, FileList (*make)(int)) {
 }
 
 void BM_FindPartners(benchmark::State& state) { RunFindPartners(state, SyntheticRecords); }
-// A million records take about a minute of processor time on two cores.
+// A million records take somewhat over a minute of processor time.
 BENCHMARK(BM_FindPartners)
     ->Arg(10000)
     ->Arg(50000)
@@ -232,7 +232,6 @@ void BM_FindPartnersPairwise(benchmark::State& state) { RunPairwise(state, Synth
 BENCHMARK(BM_FindPartnersPairwise)
     ->Arg(10000)
     ->Arg(50000)
-    ->Arg(100000)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1)
     ->UseRealTime();

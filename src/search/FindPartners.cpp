@@ -33,7 +33,12 @@ std::int64_t AspectValue(const FileRecord& record) {
 
 double SquaredDistance(const FileRecord& p, const FileRecord& q, const DifferenceParams& params,
                        double limit) {
-  const double aspect = static_cast<double>(AspectValue(p) - AspectValue(q));
+  return SquaredDistance(p, q, AspectValue(p), AspectValue(q), params, limit);
+}
+
+double SquaredDistance(const FileRecord& p, const FileRecord& q, std::int64_t aspectP,
+                       std::int64_t aspectQ, const DifferenceParams& params, double limit) {
+  const double aspect = static_cast<double>(aspectP - aspectQ);
   double sum = aspect * params.weightA * aspect;
   for (int c = 0; c < kGridCells; ++c) {
     const SignatureCell& a = p.grid[static_cast<std::size_t>(c)];

@@ -36,6 +36,9 @@ std::int64_t AspectValue(const FileRecord& record);
 // the value returned is then only known to be above the limit.
 double SquaredDistance(const FileRecord& p, const FileRecord& q, const DifferenceParams& params,
                        double limit);
+// The same with the aspect values of p and q already formed.
+double SquaredDistance(const FileRecord& p, const FileRecord& q, std::int64_t aspectP,
+                       std::int64_t aspectQ, const DifferenceParams& params, double limit);
 
 // Similar when D² <= L; a D² that is not a number is never similar.
 inline bool IsSimilar(double squaredDistance, double limit) { return squaredDistance <= limit; }

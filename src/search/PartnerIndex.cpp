@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
-#include <limits>
+#include <cstdint>
 #include <string_view>
+#include <utility>
 #include <unordered_map>
 
 namespace norvane {
@@ -14,13 +15,11 @@ namespace {
 // Margins that widen every bound past what rounding can take away. A sum of
 // at most 16 doubles is within 16 x 2^-53 of its terms' magnitude, far inside
 // kScaleMargin; D² itself is at most about 100 roundings away from the exact
-// sum of its terms, far inside kRelativeMargin.
+// sum of its terms, far inside kRelativeMargin and kBoundMargin.
 constexpr double kRelativeMargin = 1e-9;
 constexpr double kScaleMargin = 1e-12;
 constexpr double kTiny = 1e-300;  // covers rounding among subnormal numbers
-constexpr double kFloatLimit = 1e30;  // luma means beyond this skip the float test
-// A float difference shrunk by this can only be below the exact one.
-constexpr float kFloatShrink = 1.0f - 1.0f / 4194304.0f;  // 1 - 2^-22
+constexpr double kBoundMargin = 1e-6;
 
 // Positions per block. A record looks only at later blocks and at the later
 // part of its own, so about half the candidates of the key window are skipped
@@ -28,20 +27,17 @@ constexpr float kFloatShrink = 1.0f - 1.0f / 4194304.0f;  // 1 - 2^-22
 constexpr int kMinBlockSize = 2048;
 constexpr int kMaxBlocks = 128;
 
-bool MeansFinite(const SignatureGrid& grid) {
+// Candidates handed to the code filter at a time.
+constexpr std::size_t kFilterChunk = 256;
+
+bool GridFinite(const SignatureGrid& grid) {
   for (const SignatureCell& c : grid) {
-    if (!std::isfinite(c.meanY) || !std::isfinite(c.meanCb) || !std::isfinite(c.meanCr)) {
+    if (!std::isfinite(c.meanY) || !std::isfinite(c.meanCb) || !std::isfinite(c.meanCr) ||
+        !std::isfinite(c.sdevY) || !std::isfinite(c.sdevCb) || !std::isfinite(c.sdevCr)) {
       return false;
     }
   }
   return true;
-}
-
-// |x| - margin, or 0 when the margin covers it: never more than the exact
-// projection difference the rounded x stands for.
-double Shrunk(double x, double margin) {
-  const double s = std::fabs(x) - margin;
-  return s > 0 ? s : 0.0;
 }
 
 }  // namespace
@@ -79,114 +75,101 @@ void PartnerIndex::Build() {
   const bool weightsSound = std::isfinite(params_.weightA) && params_.weightA >= 0 &&
                             std::isfinite(params_.weightV) && params_.weightV >= 0;
   if (!weightsSound) return;
+  // The luma deviations are coded when their weight makes each of their
+  // terms at least the squared difference itself.
+  const bool deviationsCoded = params_.weightV >= 1.0;
 
   slot_.assign(static_cast<std::size_t>(n), -1);
-  entries_.clear();
   blockBegin_.assign(static_cast<std::size_t>(blocks) + 1, 0);
+  keys_.reserve(static_cast<std::size_t>(n));
+  positions_.reserve(static_cast<std::size_t>(n));
+  aspects_.reserve(static_cast<std::size_t>(n));
+  codes_.reserve(static_cast<std::size_t>(n));
 
+  double maxScale = 0;  // largest sum of the magnitudes of a record's luma means
+  std::vector<std::pair<double, std::int32_t>> order;
   for (int b = 0; b < blocks; ++b) {
-    const std::size_t first = entries_.size();
-    blockBegin_[static_cast<std::size_t>(b)] = first;
+    blockBegin_[static_cast<std::size_t>(b)] = keys_.size();
+    order.clear();
     const int end = std::min(n, (b + 1) * blockSize_);
     for (int p = b * blockSize_; p < end; ++p) {
       const FileRecord& r = records_[static_cast<std::size_t>(p)];
-      // A mean that is infinite or not a number makes its term of D² with
-      // any other record infinite or not a number: never similar.
-      if (r.width <= 0 || !MeansFinite(r.grid)) continue;
-      Entry e{};
-      double sumY = 0, sumCb = 0, sumCr = 0, scale = 0, maxLuma = 0;
-      for (int c = 0; c < kGridCells; ++c) {
-        const SignatureCell& cell = r.grid[static_cast<std::size_t>(c)];
+      // A value that is infinite or not a number makes its term of D² with
+      // any other record infinite or not a number, whatever the weights:
+      // never similar.
+      if (r.width <= 0 || !GridFinite(r.grid)) continue;
+      double sumY = 0, scale = 0;
+      for (const SignatureCell& cell : r.grid) {
         sumY += cell.meanY;
-        sumCb += cell.meanCb;
-        sumCr += cell.meanCr;
-        maxLuma = std::max(maxLuma, std::fabs(cell.meanY));
-        scale += std::fabs(cell.meanY) + std::fabs(cell.meanCb) + std::fabs(cell.meanCr);
+        scale += std::fabs(cell.meanY);
       }
-      // Finite means whose sums overflow: the bounds would be meaningless.
-      if (!std::isfinite(scale)) {
-        entries_.clear();
-        return;
-      }
-      // A float holds a luma mean within 2^-24 of its magnitude; the error
-      // bound is rounded well up. Beyond float range the test is switched off.
-      if (maxLuma < kFloatLimit) {
-        for (int c = 0; c < kGridCells; ++c) {
-          e.luma[c] = static_cast<float>(r.grid[static_cast<std::size_t>(c)].meanY);
-        }
-        e.lumaError = static_cast<float>(maxLuma * 2.5e-7) + 1e-44f;
-      } else {
-        e.lumaError = std::numeric_limits<float>::infinity();
-      }
-      e.key = sumY * 0.25;
-      e.cb = sumCb * 0.25;
-      e.cr = sumCr * 0.25;
-      e.scale = scale;
-      e.aspect = AspectValue(r);
-      e.position = p;
-      maxScale_ = std::max(maxScale_, scale);
-      entries_.push_back(e);
+      // Finite means whose sums overflow: the key would be meaningless.
+      if (!std::isfinite(scale)) return;
+      maxScale = std::max(maxScale, scale);
+      order.emplace_back(sumY * 0.25, p);
     }
-    std::sort(entries_.begin() + static_cast<std::ptrdiff_t>(first), entries_.end(),
-              [](const Entry& x, const Entry& y) { return x.key < y.key; });
+    std::sort(order.begin(), order.end());
+    for (const auto& [key, p] : order) {
+      const FileRecord& r = records_[static_cast<std::size_t>(p)];
+      slot_[static_cast<std::size_t>(p)] = static_cast<std::int32_t>(keys_.size());
+      keys_.push_back(key);
+      positions_.push_back(p);
+      aspects_.push_back(AspectValue(r));
+      codes_.push_back(partner::EncodeMeans(r.grid, deviationsCoded));
+    }
   }
-  blockBegin_[static_cast<std::size_t>(blocks)] = entries_.size();
-  for (std::size_t k = 0; k < entries_.size(); ++k) {
-    slot_[static_cast<std::size_t>(entries_[k].position)] = static_cast<std::int32_t>(k);
-  }
-  window_ = std::sqrt(limit_ * (1 + kRelativeMargin)) * (1 + kRelativeMargin);
+  blockBegin_[static_cast<std::size_t>(blocks)] = keys_.size();
+
+  // The key is the projection of the luma means on a unit vector: two
+  // records further apart than sqrt(L) in it are not similar. Both keys may
+  // be off by the rounding of their sums.
+  reach_ = std::sqrt(limit_ * (1 + kRelativeMargin)) * (1 + kRelativeMargin) +
+           2 * kScaleMargin * maxScale + kTiny;
+  bound_ = limit_ * (1 + kBoundMargin) + 1;
+  // SAD - n < sum |differences| <= sqrt(n D²) for a similar pair.
+  const int coded = deviationsCoded ? partner::kCodeBytes : partner::kCodedMeans;
+  const double sad = coded + 1 + std::sqrt(coded * limit_) * (1 + kBoundMargin);
+  sadLimit_ = sad >= 32767.0 ? 32767 : static_cast<int>(sad);
+  squaredLimit_ = bound_ >= 2147483647.0 ? INT32_MAX : static_cast<std::int32_t>(bound_);
   indexed_ = true;
 }
 
-void PartnerIndex::Scan(const Entry& row, std::size_t begin, std::size_t end, int j,
+void PartnerIndex::Scan(std::size_t row, std::size_t begin, std::size_t end, int j,
                         PartnerChoice& best) const {
-  const double reach = window_ + kScaleMargin * (row.scale + maxScale_) + kTiny;
-  const double low = row.key - reach;
-  const double high = row.key + reach;
-  const double bound = limit_ * (1 + kRelativeMargin);
-  // A float sum of 16 squares is within 2e-6 of its exact value.
-  const float floatBound = static_cast<float>(limit_ * (1 + 1e-5));
+  const double key = keys_[row];
+  const auto first = keys_.begin() + static_cast<std::ptrdiff_t>(begin);
+  const auto last = keys_.begin() + static_cast<std::ptrdiff_t>(end);
+  const auto low = std::lower_bound(first, last, key - reach_);
+  const auto high = std::upper_bound(low, last, key + reach_);
+  const std::size_t from = static_cast<std::size_t>(low - keys_.begin());
+  const std::size_t to = static_cast<std::size_t>(high - keys_.begin());
+  const partner::MeanCode& code = codes_[row];
   const FileRecord& p = records_[static_cast<std::size_t>(j)];
-  auto it = std::lower_bound(entries_.begin() + static_cast<std::ptrdiff_t>(begin),
-                             entries_.begin() + static_cast<std::ptrdiff_t>(end), low,
-                             [](const Entry& e, double key) { return e.key < key; });
-  const auto stop = entries_.begin() + static_cast<std::ptrdiff_t>(end);
-  for (; it != stop && it->key <= high; ++it) {
-    const Entry& c = *it;
-    if (c.position <= j) continue;
-    // The aspect term exactly as D² starts.
-    const double da = static_cast<double>(row.aspect - c.aspect);
-    double lower = da * params_.weightA * da;
-    if (!(lower <= bound)) continue;
-    // The luma terms in float, each difference shrunk by what the rounding
-    // to float can have added; a difference that is not a number counts 0.
-    const float error = row.lumaError + c.lumaError;
-    float parts[kGridCells];
-    for (int m = 0; m < kGridCells; ++m) {
-      const float d = std::fabs(row.luma[m] - c.luma[m]) * kFloatShrink - error;
-      parts[m] = d > 0 ? d * d : 0.0f;
-    }
-    for (int m = 0; m < 8; ++m) parts[m] += parts[m + 8];
-    for (int m = 0; m < 4; ++m) parts[m] += parts[m + 4];
-    const float luma = (parts[0] + parts[1]) + (parts[2] + parts[3]);
-    if (luma > floatBound) continue;
-    // The colour sums are projections, shrunk by what rounding of the two
-    // records' sums can add.
-    const double margin = kScaleMargin * (row.scale + c.scale) + kTiny;
-    double s = Shrunk(row.cb - c.cb, margin);
-    lower += s * s;
-    s = Shrunk(row.cr - c.cr, margin);
-    lower += s * s;
-    if (!(lower <= bound)) continue;
+  const std::int64_t aspect = aspects_[row];
+  partner::PassedCode passed[kFilterChunk];
+  for (std::size_t chunk = from; chunk < to; chunk += kFilterChunk) {
+    const std::size_t count = std::min(kFilterChunk, to - chunk);
+    const std::size_t found =
+        partner::FilterCodes(code, &codes_[chunk], count, sadLimit_, squaredLimit_, passed);
+    for (std::size_t s = 0; s < found; ++s) {
+      const std::size_t k = chunk + passed[s].offset;
+      const std::int32_t position = positions_[k];
+      if (position <= j) continue;
+      // The aspect term exactly as D² starts, then the squared code bound
+      // of the other terms.
+      const double da = static_cast<double>(aspect - aspects_[k]);
+      const double lower = da * params_.weightA * da + static_cast<double>(passed[s].squared);
+      if (!(lower <= bound_)) continue;
 
-    const double d2 = SquaredDistance(p, records_[static_cast<std::size_t>(c.position)], params_,
-                                      limit_);
-    if (!IsSimilar(d2, limit_)) continue;
-    const std::int32_t stored = StoredDifference(UnroundedDifference(d2));
-    if (best.partner < 0 || stored < best.difference ||
-        (stored == best.difference && c.position < best.partner)) {
-      best.partner = c.position;
-      best.difference = stored;
+      const double d2 = SquaredDistance(p, records_[static_cast<std::size_t>(position)], aspect,
+                                        aspects_[k], params_, limit_);
+      if (!IsSimilar(d2, limit_)) continue;
+      const std::int32_t stored = StoredDifference(UnroundedDifference(d2));
+      if (best.partner < 0 || stored < best.difference ||
+          (stored == best.difference && position < best.partner)) {
+        best.partner = position;
+        best.difference = stored;
+      }
     }
   }
 }
@@ -203,11 +186,10 @@ PartnerChoice PartnerIndex::Choose(int j) const {
   PartnerChoice best;
   const std::int32_t slot = slot_[static_cast<std::size_t>(j)];
   if (slot < 0) return best;
-  const Entry& entry = entries_[static_cast<std::size_t>(slot)];
   const std::size_t blocks = blockBegin_.size() - 1;
   // No later record has an equal digest, so every candidate is judged by D².
   for (std::size_t b = static_cast<std::size_t>(j / blockSize_); b < blocks; ++b) {
-    Scan(entry, blockBegin_[b], blockBegin_[b + 1], j, best);
+    Scan(static_cast<std::size_t>(slot), blockBegin_[b], blockBegin_[b + 1], j, best);
   }
   return best;
 }
@@ -235,14 +217,16 @@ void PartnerIndex::ChooseBlock(int b, std::vector<PartnerChoice>& choices) const
   std::vector<PartnerChoice> best(last - first);
   for (std::size_t other = static_cast<std::size_t>(b); other < blocks; ++other) {
     for (std::size_t k = first; k < last; ++k) {
-      const Entry& entry = entries_[k];
-      if (nextIdentical_[static_cast<std::size_t>(entry.position)] >= 0) continue;
-      Scan(entry, blockBegin_[other], blockBegin_[other + 1], entry.position, best[k - first]);
+      const std::int32_t j = positions_[k];
+      if (nextIdentical_[static_cast<std::size_t>(j)] >= 0) continue;
+      Scan(k, blockBegin_[other], blockBegin_[other + 1], j, best[k - first]);
     }
   }
   for (std::size_t k = first; k < last; ++k) {
-    const int j = entries_[k].position;
-    if (nextIdentical_[static_cast<std::size_t>(j)] < 0) choices[static_cast<std::size_t>(j)] = best[k - first];
+    const std::int32_t j = positions_[k];
+    if (nextIdentical_[static_cast<std::size_t>(j)] < 0) {
+      choices[static_cast<std::size_t>(j)] = best[k - first];
+    }
   }
 }
 

@@ -6,18 +6,23 @@
 // projections of the means therefore has a squared distance of at most D²
 // (Bessel's inequality), and the aspect term is at most D² by itself. The
 // index keeps, per record, the sum of the 16 luma means / 4 (sorted, so the
-// candidates of a record form a window of width 2 √L), the 16 luma means as
-// floats and the sums of both colour means / 4, close together for a quick
-// lower bound. A candidate that
-// passes these necessary conditions, widened for rounding, still goes through
-// the exact SquaredDistance; the bounds only skip pairs that cannot be similar.
+// candidates of a record form a window of width 2 sqrt(L)), the aspect value
+// and a 64-byte code of the 48 means (search/PartnerKernel.h) in contiguous
+// arrays. A candidate in the window must pass, in turn, a bound on the sum of
+// absolute code differences (several candidates per instruction sequence),
+// then the aspect term plus a squared bound from the codes; all are widened
+// for rounding. A candidate that passes these necessary conditions still goes
+// through the exact SquaredDistance; the bounds only skip pairs that cannot
+// be similar.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
 #include "scan/FileRecord.h"
 #include "search/FindPartners.h"
+#include "search/PartnerKernel.h"
 
 namespace norvane {
 
@@ -43,33 +48,29 @@ class PartnerIndex {
   bool indexed() const { return indexed_; }
 
  private:
-  struct Entry {
-    double key;  // sum of the 16 luma means / 4
-    std::int64_t aspect;
-    std::int32_t position;
-    float lumaError;  // how far a luma value below may be from the mean, +inf: unknown
-    double cb;        // sum of the 16 Cb means / 4
-    double cr;        // sum of the 16 Cr means / 4
-    double scale;     // sum of the magnitudes of all 48 means, for rounding margins
-    float luma[kGridCells];  // the luma means rounded to float, a compact first test
-  };
-
   void Build();
-  void Scan(const Entry& row, std::size_t begin, std::size_t end, int j,
-            PartnerChoice& best) const;
+  // Judges the entries [begin, end) whose key lies in the window of entry
+  // `row` (record j) and keeps the best in `best`.
+  void Scan(std::size_t row, std::size_t begin, std::size_t end, int j, PartnerChoice& best) const;
 
   const FileList& records_;
   DifferenceParams params_;
   double limit_ = 0;
-  double window_ = 0;    // half-width of the key window, before the scale margin
-  double maxScale_ = 0;  // largest scale of any entry
+  double reach_ = 0;  // half-width of the key window with every margin
+  double bound_ = 0;  // L widened for rounding, for the lower bounds of D²
+  int sadLimit_ = 0;  // largest code SAD a similar pair can have
+  std::int32_t squaredLimit_ = 0;  // largest squared code bound, the same
   bool indexed_ = false;
   int blockSize_ = 1;
   int blocks_ = 0;
   std::vector<std::int32_t> nextIdentical_;  // next later record with an equal digest, or -1
   std::vector<std::int32_t> slot_;           // entry of a record, -1 when never similar
-  std::vector<Entry> entries_;               // per block of positions, sorted by key
-  std::vector<std::size_t> blockBegin_;      // entries of block b: [blockBegin_[b], blockBegin_[b + 1])
+  // The entries, per block of positions, sorted by key.
+  std::vector<double> keys_;  // sum of the 16 luma means / 4
+  std::vector<std::int32_t> positions_;
+  std::vector<std::int64_t> aspects_;
+  std::vector<partner::MeanCode> codes_;
+  std::vector<std::size_t> blockBegin_;  // entries of block b: [blockBegin_[b], blockBegin_[b + 1])
 };
 
 }  // namespace norvane

@@ -2,6 +2,7 @@
 // every record must get exactly the same partner and difference.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -12,6 +13,7 @@
 
 #include "search/FindPartners.h"
 #include "search/PartnerIndex.h"
+#include "search/PartnerKernel.h"
 #include "search/RecordingView.h"
 
 namespace norvane {
@@ -27,6 +29,10 @@ struct Shape {
   int nanPercent = 1;        // a grid value that is not a number
   double noise = 2.0;        // spread of the near-duplicates
   bool lattice = false;      // small whole-number means: many exact ties and D² == L
+  int shiftPercent = 0;      // copies with every cell moved by `shift`
+  SignatureCell shift{};     // (only the means and the luma deviation)
+  int wildPercent = 0;       // means far outside 0..255 / -128..127 (beyond the byte codes)
+  int brokenDeviationPercent = 0;  // a deviation that is infinite or not a number
 };
 
 FileList MakeRecords(int n, std::uint64_t seed, const Shape& shape) {
@@ -66,6 +72,15 @@ FileList MakeRecords(int n, std::uint64_t seed, const Shape& shape) {
       }
       r.width = source.width;
       r.height = source.height;
+      if (percent(rng) < shape.shiftPercent) {
+        for (SignatureCell& c : r.grid) {
+          c.meanY += shape.shift.meanY;
+          c.meanCb += shape.shift.meanCb;
+          c.meanCr += shape.shift.meanCr;
+          c.sdevY += shape.shift.sdevY;
+        }
+        continue;
+      }
       for (SignatureCell& c : r.grid) {
         if (shape.lattice) {
           c.meanY += small(rng) == 0 ? 1 : 0;
@@ -89,6 +104,21 @@ FileList MakeRecords(int n, std::uint64_t seed, const Shape& shape) {
         c = SignatureCell{base + noise(rng) * 10, chroma(rng), chroma(rng),
                           spread(rng),        spread(rng) / 4, spread(rng) / 4};
       }
+    }
+    if (percent(rng) < shape.wildPercent) {
+      // Far outside the byte range, or just across a whole number.
+      const double wild[] = {-300.5, 700.25, -129.0, 128.0, 255.999999, 256.0, -0.000001, 1e6};
+      SignatureCell& c = r.grid[static_cast<std::size_t>(percent(rng) % kGridCells)];
+      c.meanY = wild[percent(rng) % 8];
+      c.meanCb = wild[percent(rng) % 8];
+      c.sdevY = wild[percent(rng) % 8];
+    }
+    if (percent(rng) < shape.brokenDeviationPercent) {
+      const double broken[] = {std::numeric_limits<double>::quiet_NaN(),
+                               std::numeric_limits<double>::infinity(),
+                               -std::numeric_limits<double>::infinity()};
+      SignatureCell& c = r.grid[static_cast<std::size_t>(percent(rng) % kGridCells)];
+      (percent(rng) < 50 ? c.sdevY : c.sdevCr) = broken[percent(rng) % 3];
     }
     if (percent(rng) < shape.undecodedPercent) r.width = 0;
     if (percent(rng) < shape.nanPercent) {
@@ -125,10 +155,15 @@ void ExpectSameChoices(const FileList& records, const DifferenceParams& params, 
 }
 
 TEST(FastPartnersTest, SameChoicesForThresholdsAndWeights) {
-  const FileList records = MakeRecords(1200, 1, Shape{});
-  for (std::int32_t t : {0, 1, 12, 100, -100, 250, 46341}) {
+  // Weights below, at and above 1 switch the deviations in and out of the
+  // codes; thresholds from 0 (only equal signatures) to beyond any distance.
+  Shape wild;
+  wild.wildPercent = 5;
+  wild.brokenDeviationPercent = 3;
+  const FileList records = MakeRecords(1200, 1, wild);
+  for (std::int32_t t : {0, 1, 12, 100, -100, 250, 46341, INT32_MAX}) {
     for (double wa : {0.0, 0.001, 7.5}) {
-      for (double wv : {0.0, 3.25}) {
+      for (double wv : {0.0, 0.999, 1.0, 3.25}) {
         ExpectSameChoices(records, DifferenceParams{t, wv, wa},
                           1, "T " + std::to_string(t) + " WA " + std::to_string(wa) + " WV " +
                                  std::to_string(wv));
@@ -151,6 +186,40 @@ TEST(FastPartnersTest, SameChoicesWhereDifferencesTieAndHitTheLimitExactly) {
                           "lattice seed " + std::to_string(seed) + " T " + std::to_string(t));
       }
     }
+  }
+  // Whole cells moved by the same amounts put pairs exactly on the edges the
+  // index must keep: luma means moved by T / 4 give D² = L with the luma sums
+  // exactly T apart (the edge of the candidate window); every mean and luma
+  // deviation moved by T / 8 give D² = L where the sum of absolute
+  // differences is the largest a similar pair can have; luma deviations
+  // moved by 32 are similar only while their weight is small. One unit of
+  // threshold more or less takes them in or leaves them out.
+  struct Case {
+    SignatureCell shift;
+    double weightV;
+    bool similar;  // the moved copies are similar at T = 100
+  };
+  for (const Case& c :
+       {Case{{25, 0, 0, 0, 0, 0}, 1.0, true}, Case{{25, 0, 0, 0, 0, 0}, 0.0, true},
+        Case{{12.5, 12.5, 12.5, 12.5, 0, 0}, 1.0, true},
+        Case{{12.5, 12.5, 12.5, 12.5, 0, 0}, 2.0, false}, Case{{0, 0, 0, 32, 0, 0}, 0.6, true},
+        Case{{0, 0, 0, 32, 0, 0}, 0.999, false}}) {
+    Shape shifted = lattice;
+    shifted.shiftPercent = 60;
+    shifted.shift = c.shift;
+    const FileList records = MakeRecords(1500, 8, shifted);
+    const std::string what = "shift " + std::to_string(c.shift.meanY) + "/" +
+                             std::to_string(c.shift.sdevY) + " WV " + std::to_string(c.weightV);
+    for (std::int32_t t : {99, 100, 101, -100}) {
+      ExpectSameChoices(records, DifferenceParams{t, c.weightV, 1.0}, 1,
+                        what + " T " + std::to_string(t));
+    }
+    const std::vector<PartnerChoice> choices =
+        ChoosePartners(records, DifferenceParams{100, c.weightV, 1.0}, 1, nullptr);
+    EXPECT_EQ(std::count_if(choices.begin(), choices.end(),
+                            [](const PartnerChoice& p) { return p.difference > 90; }) > 0,
+              c.similar)
+        << what;
   }
 }
 
@@ -209,6 +278,89 @@ TEST(FastPartnersTest, SameChoicesOnSeveralThreads) {
     for (std::int32_t t : {60, 100}) {
       ExpectSameChoices(records, DifferenceParams{t, 1.0, 1.0}, workers,
                         std::to_string(workers) + " workers T " + std::to_string(t));
+    }
+  }
+}
+
+// The byte codes of the means: every code distance bounds the true one from
+// below, and the vector filter passes exactly the codes the plain one does.
+TEST(FastPartnersTest, CodeBoundsHoldAndFilterVariantsAgree) {
+  std::mt19937_64 rng(9);
+  std::uniform_int_distribution<int> percent(0, 99);
+  std::uniform_real_distribution<double> anywhere(-400.0, 700.0);
+  std::uniform_real_distribution<double> usual(0.0, 255.0);
+  std::uniform_int_distribution<int> whole(-3, 3);
+  // Values well inside the ranges, far outside them, and whole numbers with
+  // their neighbours just below (where floor changes).
+  const auto value = [&](double base) {
+    const int kind = percent(rng);
+    if (kind < 20) return anywhere(rng);
+    if (kind < 40) return std::floor(base) + whole(rng) - (percent(rng) < 50 ? 1e-9 : 0.0);
+    return base + usual(rng) / 16;
+  };
+  std::vector<SignatureGrid> grids(300);
+  for (SignatureGrid& grid : grids) {
+    const double level = usual(rng);
+    for (SignatureCell& c : grid) {
+      c = SignatureCell{value(level), value(level - 128), value(-level / 2),
+                        value(level / 4), 0, 0};
+    }
+  }
+  for (int k = 1; k < 100; k += 3) grids[static_cast<std::size_t>(k)] = grids[k - 1];  // equal
+  for (bool deviations : {false, true}) {
+    std::vector<partner::MeanCode> codes;
+    for (const SignatureGrid& grid : grids) codes.push_back(partner::EncodeMeans(grid, deviations));
+    for (std::size_t a = 0; a < grids.size(); a += 7) {
+      for (std::size_t b = 0; b < grids.size(); ++b) {
+        double squares = 0, absolute = 0;
+        for (int c = 0; c < kGridCells; ++c) {
+          const SignatureCell& x = grids[a][static_cast<std::size_t>(c)];
+          const SignatureCell& y = grids[b][static_cast<std::size_t>(c)];
+          for (double d : {x.meanY - y.meanY, x.meanCb - y.meanCb, x.meanCr - y.meanCr,
+                           deviations ? x.sdevY - y.sdevY : 0.0}) {
+            squares += d * d;
+            absolute += std::fabs(d);
+          }
+        }
+        const int n = deviations ? partner::kCodeBytes : partner::kCodedMeans;
+        ASSERT_LE(partner::CodeSquaredLowerBound(codes[a], codes[b]), squares) << a << " " << b;
+        ASSERT_LT(partner::CodeSad(codes[a], codes[b]) - n, absolute + 1e-6) << a << " " << b;
+      }
+    }
+    // Every count around the groups of four, limits at and around the
+    // values that occur, and limits that pass everything.
+    std::vector<partner::PassedCode> portable(codes.size()), vector(codes.size());
+    for (std::size_t q = 0; q < 40; q += 3) {
+      const int sad = partner::CodeSad(codes[q], codes[q + 5]);
+      const std::int32_t squared = partner::CodeSquaredLowerBound(codes[q], codes[q + 5]);
+      for (std::size_t count : {std::size_t{0}, std::size_t{1}, std::size_t{3}, std::size_t{4},
+                                std::size_t{7}, std::size_t{9}, codes.size() - q}) {
+        for (int sadLimit : {0, sad - 1, sad, 32767}) {
+          for (std::int32_t squaredLimit : {0, squared, squared + 1, INT32_MAX}) {
+            const std::size_t expected = partner::FilterCodesPortable(
+                codes[q], &codes[q], count, sadLimit, squaredLimit, portable.data());
+            std::size_t plain = 0;
+            for (std::size_t k = 0; k < count; ++k) {
+              if (partner::CodeSad(codes[q], codes[q + k]) <= sadLimit &&
+                  partner::CodeSquaredLowerBound(codes[q], codes[q + k]) <= squaredLimit) {
+                ASSERT_LT(plain, expected);
+                EXPECT_EQ(portable[plain].offset, k);
+                ++plain;
+              }
+            }
+            ASSERT_EQ(plain, expected);
+            if (!partner::Avx2Available()) continue;
+            const std::size_t found = partner::FilterCodesAvx2(codes[q], &codes[q], count,
+                                                               sadLimit, squaredLimit,
+                                                               vector.data());
+            ASSERT_EQ(found, expected) << q << " " << count << " " << sadLimit;
+            for (std::size_t k = 0; k < found; ++k) {
+              EXPECT_EQ(vector[k].offset, portable[k].offset);
+              EXPECT_EQ(vector[k].squared, portable[k].squared);
+            }
+          }
+        }
+      }
     }
   }
 }

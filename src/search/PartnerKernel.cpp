@@ -1,0 +1,186 @@
+#include "search/PartnerKernel.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define NORVANE_PARTNER_AVX2 1
+#include <immintrin.h>
+#endif
+
+namespace norvane::partner {
+
+namespace {
+
+// floor(x) held within [low, low + 255], shifted to 0..255. floor and the
+// comparisons are exact in doubles, so no rounding enters the code; a value
+// that is not a number gives 0.
+std::uint8_t Code(double x, double low) {
+  double f = std::floor(x);
+  if (!(f >= low)) f = low;
+  if (f > low + 255.0) f = low + 255.0;
+  return static_cast<std::uint8_t>(static_cast<int>(f - low));
+}
+
+// The L2 term of one coded value.
+int SquaredTerm(std::uint8_t a, std::uint8_t b) {
+  const int d = std::min(std::max(std::abs(int{a} - int{b}) - 1, 0), 127);
+  return d * d;
+}
+
+}  // namespace
+
+MeanCode EncodeMeans(const SignatureGrid& grid, bool withLumaDeviations) {
+  MeanCode code;
+  for (int c = 0; c < kGridCells; ++c) {
+    const SignatureCell& cell = grid[static_cast<std::size_t>(c)];
+    code.bytes[c] = Code(cell.meanY, 0.0);
+    code.bytes[kGridCells + c] = Code(cell.meanCb, -128.0);
+    code.bytes[2 * kGridCells + c] = Code(cell.meanCr, -128.0);
+    if (withLumaDeviations) code.bytes[3 * kGridCells + c] = Code(cell.sdevY, 0.0);
+  }
+  return code;
+}
+
+int CodeSad(const MeanCode& a, const MeanCode& b) {
+  int sum = 0;
+  for (int k = 0; k < kCodeBytes; ++k) sum += std::abs(int{a.bytes[k]} - int{b.bytes[k]});
+  return sum;
+}
+
+std::int32_t CodeSquaredLowerBound(const MeanCode& a, const MeanCode& b) {
+  std::int32_t sum = 0;
+  for (int k = 0; k < kCodeBytes; ++k) sum += SquaredTerm(a.bytes[k], b.bytes[k]);
+  return sum;
+}
+
+std::size_t FilterCodesPortable(const MeanCode& query, const MeanCode* codes, std::size_t count,
+                                int sadLimit, std::int32_t squaredLimit, PassedCode* out) {
+  std::size_t found = 0;
+  for (std::size_t k = 0; k < count; ++k) {
+    if (CodeSad(query, codes[k]) > sadLimit) continue;
+    const std::int32_t squared = CodeSquaredLowerBound(query, codes[k]);
+    if (squared > squaredLimit) continue;
+    out[found++] = PassedCode{static_cast<std::uint32_t>(k), squared};
+  }
+  return found;
+}
+
+#if NORVANE_PARTNER_AVX2
+
+namespace {
+
+// The four partial sums (one per 64-bit lane) of the SAD of one code.
+__attribute__((target("avx2"), always_inline)) inline __m256i LaneSad(const MeanCode& code,
+                                                                       __m256i q0, __m256i q1) {
+  const __m256i* c = reinterpret_cast<const __m256i*>(code.bytes);
+  return _mm256_add_epi64(_mm256_sad_epu8(_mm256_load_si256(c), q0),
+                          _mm256_sad_epu8(_mm256_load_si256(c + 1), q1));
+}
+
+// Pairwise sums of the squared terms of 32 bytes, as 16-bit numbers.
+__attribute__((target("avx2"), always_inline)) inline __m256i PairSquares(__m256i a, __m256i q) {
+  const __m256i distance = _mm256_sub_epi8(_mm256_max_epu8(a, q), _mm256_min_epu8(a, q));
+  const __m256i term = _mm256_min_epu8(_mm256_subs_epu8(distance, _mm256_set1_epi8(1)),
+                                       _mm256_set1_epi8(127));
+  // Both factors at most 127, so the unsigned-by-signed products are the
+  // squares, and two of them (at most 32258) fit a 16-bit number.
+  return _mm256_maddubs_epi16(term, term);
+}
+
+// The squared terms of one code, summed into eight 32-bit lanes.
+__attribute__((target("avx2"), always_inline)) inline __m256i SquaredLanes(const MeanCode& code,
+                                                                            __m256i q0,
+                                                                            __m256i q1) {
+  const __m256i* c = reinterpret_cast<const __m256i*>(code.bytes);
+  const __m256i ones = _mm256_set1_epi16(1);
+  return _mm256_add_epi32(_mm256_madd_epi16(PairSquares(_mm256_load_si256(c), q0), ones),
+                          _mm256_madd_epi16(PairSquares(_mm256_load_si256(c + 1), q1), ones));
+}
+
+__attribute__((target("avx2"), always_inline)) inline std::int32_t SquaredBound(
+    const MeanCode& code, __m256i q0, __m256i q1) {
+  const __m256i sums = SquaredLanes(code, q0, q1);
+  __m128i t = _mm_add_epi32(_mm256_castsi256_si128(sums), _mm256_extracti128_si256(sums, 1));
+  t = _mm_add_epi32(t, _mm_unpackhi_epi64(t, t));
+  t = _mm_add_epi32(t, _mm_shuffle_epi32(t, 1));
+  return _mm_cvtsi128_si32(t);
+}
+
+}  // namespace
+
+__attribute__((target("avx2"))) std::size_t FilterCodesAvx2(const MeanCode& query,
+                                                            const MeanCode* codes,
+                                                            std::size_t count, int sadLimit,
+                                                            std::int32_t squaredLimit,
+                                                            PassedCode* out) {
+  const __m256i* q = reinterpret_cast<const __m256i*>(query.bytes);
+  const __m256i q0 = _mm256_load_si256(q);
+  const __m256i q1 = _mm256_load_si256(q + 1);
+  // A SAD is at most 64 x 255 < 2^15, so four of them share one 64-bit lane
+  // as 16-bit fields without carries, and compare as signed 16-bit numbers.
+  const __m128i bound = _mm_set1_epi16(static_cast<short>(sadLimit < 32767 ? sadLimit : 32767));
+  const __m128i squaredBound = _mm_set1_epi32(squaredLimit);
+  std::size_t found = 0;
+  std::size_t k = 0;
+  for (; k + 4 <= count; k += 4) {
+    __m256i packed = LaneSad(codes[k], q0, q1);
+    packed = _mm256_or_si256(packed, _mm256_slli_epi64(LaneSad(codes[k + 1], q0, q1), 16));
+    packed = _mm256_or_si256(packed, _mm256_slli_epi64(LaneSad(codes[k + 2], q0, q1), 32));
+    packed = _mm256_or_si256(packed, _mm256_slli_epi64(LaneSad(codes[k + 3], q0, q1), 48));
+    __m128i sums = _mm_add_epi64(_mm256_castsi256_si128(packed),
+                                 _mm256_extracti128_si256(packed, 1));
+    sums = _mm_add_epi64(sums, _mm_unpackhi_epi64(sums, sums));
+    // Two mask bits per 16-bit field; set where the SAD is above the limit.
+    const int above = _mm_movemask_epi8(_mm_cmpgt_epi16(sums, bound)) & 0xFF;
+    if (above == 0xFF) continue;
+    // The squared bounds of all four (at most 64 x 127² each), summed
+    // across lanes side by side: [b0, b1, b2, b3].
+    const __m256i pairs01 = _mm256_hadd_epi32(SquaredLanes(codes[k], q0, q1),
+                                              SquaredLanes(codes[k + 1], q0, q1));
+    const __m256i pairs23 = _mm256_hadd_epi32(SquaredLanes(codes[k + 2], q0, q1),
+                                              SquaredLanes(codes[k + 3], q0, q1));
+    const __m256i halves = _mm256_hadd_epi32(pairs01, pairs23);
+    const __m128i squared = _mm_add_epi32(_mm256_castsi256_si128(halves),
+                                          _mm256_extracti128_si256(halves, 1));
+    const int over = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpgt_epi32(squared, squaredBound)));
+    alignas(16) std::int32_t values[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(values), squared);
+    for (std::size_t i = 0; i < 4; ++i) {
+      if (((above >> (2 * i)) & 1) != 0 || ((over >> i) & 1) != 0) continue;
+      out[found++] = PassedCode{static_cast<std::uint32_t>(k + i), values[i]};
+    }
+  }
+  for (; k < count; ++k) {
+    if (CodeSad(query, codes[k]) > sadLimit) continue;
+    const std::int32_t squared = SquaredBound(codes[k], q0, q1);
+    out[found] = PassedCode{static_cast<std::uint32_t>(k), squared};
+    found += squared <= squaredLimit ? 1 : 0;
+  }
+  return found;
+}
+
+bool Avx2Available() {
+  static const bool available = __builtin_cpu_supports("avx2");
+  return available;
+}
+
+#else
+
+std::size_t FilterCodesAvx2(const MeanCode& query, const MeanCode* codes, std::size_t count,
+                            int sadLimit, std::int32_t squaredLimit, PassedCode* out) {
+  return FilterCodesPortable(query, codes, count, sadLimit, squaredLimit, out);
+}
+
+bool Avx2Available() { return false; }
+
+#endif
+
+std::size_t FilterCodes(const MeanCode& query, const MeanCode* codes, std::size_t count,
+                        int sadLimit, std::int32_t squaredLimit, PassedCode* out) {
+  if (Avx2Available()) return FilterCodesAvx2(query, codes, count, sadLimit, squaredLimit, out);
+  return FilterCodesPortable(query, codes, count, sadLimit, squaredLimit, out);
+}
+
+}  // namespace norvane::partner

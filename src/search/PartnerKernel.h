@@ -1,0 +1,66 @@
+// The inner loop of the partner index: one-byte codes of the 48 means (and
+// the 16 luma deviations) of a record, and lower bounds of the distance of two
+// records computed from their codes, many codes per instruction sequence.
+// Exposed so that tests can hold every variant against a plain reference.
+// Not for use outside the search code.
+//
+// Every mean m is held as a byte q = clamp(floor(m + offset)) (offset 0 for
+// luma, 128 for the colour differences, clamped to 0..255), and so is the
+// luma deviation of every cell when its weight is at least 1 (else those
+// bytes are 0). Floor and clamp never move two values further apart than one
+// unit beyond their distance, so |q_p - q_q| - 1 < |x_p - x_q| for every coded
+// value x. Over the n coded values these give lower bounds of the part of D²
+// they stand for, S (at most D² when the weights are sound):
+//   L1:  SAD - n < sum |x_p - x_q| <= sqrt(n x S)
+//   L2:  sum min(max(|q_p - q_q| - 1, 0), 127)² <= S
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "signature/Signature.h"
+
+namespace norvane::partner {
+
+inline constexpr int kCodedMeans = 3 * kGridCells;  // 48
+inline constexpr int kCodeBytes = 64;               // the means, then the luma deviations
+
+// The code of one record: 16 luma means, 16 Cb means, 16 Cr means, 16 luma
+// deviations or zeros.
+struct alignas(64) MeanCode {
+  std::uint8_t bytes[kCodeBytes] = {};
+};
+
+// The code of a grid whose means are finite; the luma deviations are coded
+// when `withLumaDeviations` (a deviation that is not a number as 0: only the
+// pairs it makes never similar can lose from that).
+MeanCode EncodeMeans(const SignatureGrid& grid, bool withLumaDeviations);
+
+// Sum of the absolute differences of all bytes of two codes (at most 64 x 255).
+int CodeSad(const MeanCode& a, const MeanCode& b);
+
+// The L2 bound above over all bytes of two codes (at most 64 x 127²).
+std::int32_t CodeSquaredLowerBound(const MeanCode& a, const MeanCode& b);
+
+// A code that passed FilterCodes: its offset and its CodeSquaredLowerBound.
+struct PassedCode {
+  std::uint32_t offset;
+  std::int32_t squared;
+};
+
+// Writes into `out`, in increasing order of k, the codes[k], 0 <= k < count,
+// with CodeSad(query, codes[k]) <= sadLimit and CodeSquaredLowerBound(query,
+// codes[k]) <= squaredLimit, and returns how many; `out` must have room for
+// `count` entries.
+std::size_t FilterCodesPortable(const MeanCode& query, const MeanCode* codes, std::size_t count,
+                                int sadLimit, std::int32_t squaredLimit, PassedCode* out);
+// The same with AVX2 instructions; only when Avx2Available().
+std::size_t FilterCodesAvx2(const MeanCode& query, const MeanCode* codes, std::size_t count,
+                            int sadLimit, std::int32_t squaredLimit, PassedCode* out);
+bool Avx2Available();
+
+// The fastest variant this processor runs.
+std::size_t FilterCodes(const MeanCode& query, const MeanCode* codes, std::size_t count,
+                        int sadLimit, std::int32_t squaredLimit, PassedCode* out);
+
+}  // namespace norvane::partner
