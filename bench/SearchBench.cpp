@@ -55,24 +55,24 @@ class SilentView : public SearchView {
   void PumpMessages() override {}
 };
 
-// Records like a real collection: most images unrelated, one in five a
-// slightly changed copy (re-encoded, resized) of an earlier one, one in fifty
-// a byte-identical copy; landscape, portrait and square shapes.
-FileList SyntheticRecords(int n) {
-  std::mt19937_64 rng(12345);
-  std::uniform_real_distribution<double> mean(16.0, 240.0);
-  std::uniform_real_distribution<double> chroma(-40.0, 40.0);
-  std::uniform_real_distribution<double> sdev(2.0, 70.0);
+const std::pair<int, int> kShapes[] = {{4000, 3000}, {3000, 4000}, {1920, 1080}, {1080, 1920},
+                                       {1600, 1200}, {1024, 1024}, {6000, 4000}};
+
+// A collection of n records: one in five a slightly changed copy (re-encoded,
+// resized) of one of the 2,000 records before it, one in fifty of those a
+// byte-identical copy; every other record an unrelated image of a photo
+// shape whose cells `fillCells` makes up.
+template <typename FillCells>
+FileList Collection(int n, std::uint64_t seed, const char* stem, FillCells fillCells) {
+  std::mt19937_64 rng(seed);
   std::normal_distribution<double> noise(0.0, 1.5);
   std::uniform_int_distribution<int> pick(0, 99);
-  const std::pair<int, int> shapes[] = {{4000, 3000}, {3000, 4000}, {1920, 1080}, {1080, 1920},
-                                        {1600, 1200}, {1024, 1024}, {6000, 4000}};
   std::uniform_int_distribution<int> shape(0, 6);
 
   FileList records(static_cast<std::size_t>(n));
   for (int i = 0; i < n; ++i) {
     FileRecord& r = records[static_cast<std::size_t>(i)];
-    r.name = "img" + std::to_string(i) + ".jpg";
+    r.name = stem + std::to_string(i) + ".jpg";
     r.index = i;
     char digest[33];
     std::snprintf(digest, sizeof digest, "%032x", i);
@@ -96,11 +96,24 @@ FileList SyntheticRecords(int n) {
       }
       continue;
     }
-    const auto [w, h] = shapes[shape(rng)];
+    const auto [w, h] = kShapes[shape(rng)];
     r.width = w;
     r.height = h;
+    fillCells(r.grid, rng);
+  }
+  return records;
+}
+
+// Cells independent of each other around one brightness per image, colour
+// means and deviations uniform.
+FileList SyntheticRecords(int n) {
+  return Collection(n, 12345, "img", [](SignatureGrid& grid, std::mt19937_64& rng) {
+    std::uniform_real_distribution<double> mean(16.0, 240.0);
+    std::uniform_real_distribution<double> chroma(-40.0, 40.0);
+    std::uniform_real_distribution<double> sdev(2.0, 70.0);
+    std::normal_distribution<double> noise(0.0, 1.5);
     const double base = mean(rng);
-    for (SignatureCell& c : r.grid) {
+    for (SignatureCell& c : grid) {
       c.meanY = base + noise(rng) * 20.0;
       c.meanCb = chroma(rng);
       c.meanCr = chroma(rng);
@@ -108,62 +121,24 @@ FileList SyntheticRecords(int n) {
       c.sdevCb = sdev(rng) / 4.0;
       c.sdevCr = sdev(rng) / 4.0;
     }
-  }
-  return records;
+  });
 }
 
-// Records whose cells hang together as in photographs: a brightness around
-// mid-grey with a top-to-bottom and a left-to-right gradient, a colour cast
-// shared by all cells, one texture level per image, small independent
-// variations per cell. Unrelated images are much closer to each other than
-// with independent cells, so more of them fall inside the window of a
-// record and more pairs are truly similar. Near-duplicates and identical
-// copies as in SyntheticRecords.
+// Cells that hang together as in photographs: a brightness around mid-grey
+// with a top-to-bottom and a left-to-right gradient, a colour cast shared by
+// all cells, one texture level per image, small independent variations per
+// cell. Unrelated images are much closer to each other than with independent
+// cells, so more of them fall inside the window of a record and more pairs
+// are truly similar.
 FileList PhotoLikeRecords(int n) {
-  std::mt19937_64 rng(67890);
-  std::normal_distribution<double> base(120.0, 40.0);
-  std::normal_distribution<double> vertical(0.0, 25.0);
-  std::normal_distribution<double> horizontal(0.0, 10.0);
-  std::normal_distribution<double> cast(0.0, 10.0);
-  std::normal_distribution<double> cellLuma(0.0, 8.0);
-  std::normal_distribution<double> cellChroma(0.0, 4.0);
-  std::uniform_real_distribution<double> texture(10.0, 60.0);
-  std::normal_distribution<double> noise(0.0, 1.5);
-  std::uniform_int_distribution<int> pick(0, 99);
-  const std::pair<int, int> shapes[] = {{4000, 3000}, {3000, 4000}, {1920, 1080}, {1080, 1920},
-                                        {1600, 1200}, {1024, 1024}, {6000, 4000}};
-  std::uniform_int_distribution<int> shape(0, 6);
-
-  FileList records(static_cast<std::size_t>(n));
-  for (int i = 0; i < n; ++i) {
-    FileRecord& r = records[static_cast<std::size_t>(i)];
-    r.name = "photo" + std::to_string(i) + ".jpg";
-    r.index = i;
-    char digest[33];
-    std::snprintf(digest, sizeof digest, "%032x", i);
-    r.digest = digest;
-    const int kind = pick(rng);
-    if (i > 0 && kind < 22) {
-      std::uniform_int_distribution<int> earlier(std::max(0, i - 2000), i - 1);
-      const FileRecord& source = records[static_cast<std::size_t>(earlier(rng))];
-      r.width = source.width;
-      r.height = source.height;
-      r.grid = source.grid;
-      if (kind < 2) {
-        r.digest = source.digest;
-      } else {
-        for (SignatureCell& c : r.grid) {
-          c.meanY += noise(rng);
-          c.meanCb += noise(rng);
-          c.meanCr += noise(rng);
-          c.sdevY += noise(rng);
-        }
-      }
-      continue;
-    }
-    const auto [w, h] = shapes[shape(rng)];
-    r.width = w;
-    r.height = h;
+  return Collection(n, 67890, "photo", [](SignatureGrid& grid, std::mt19937_64& rng) {
+    std::normal_distribution<double> base(120.0, 40.0);
+    std::normal_distribution<double> vertical(0.0, 25.0);
+    std::normal_distribution<double> horizontal(0.0, 10.0);
+    std::normal_distribution<double> cast(0.0, 10.0);
+    std::normal_distribution<double> cellLuma(0.0, 8.0);
+    std::normal_distribution<double> cellChroma(0.0, 4.0);
+    std::uniform_real_distribution<double> texture(10.0, 60.0);
     const double level = std::clamp(base(rng), 10.0, 245.0);
     const double down = vertical(rng);
     const double across = horizontal(rng);
@@ -171,7 +146,7 @@ FileList PhotoLikeRecords(int n) {
     const double cr = cast(rng);
     const double detail = texture(rng);
     for (int cell = 0; cell < kGridCells; ++cell) {
-      SignatureCell& c = r.grid[static_cast<std::size_t>(cell)];
+      SignatureCell& c = grid[static_cast<std::size_t>(cell)];
       const double row = (1.5 - cell / 4) / 1.5;
       const double column = (cell % 4 - 1.5) / 1.5;
       c.meanY = std::clamp(level + down * row + across * column + cellLuma(rng), 0.0, 255.0);
@@ -181,8 +156,7 @@ FileList PhotoLikeRecords(int n) {
       c.sdevCb = std::max(0.0, detail / 4.0 + cellChroma(rng));
       c.sdevCr = std::max(0.0, detail / 4.0 + cellChroma(rng));
     }
-  }
-  return records;
+  });
 }
 
 // The indexed comparison of a whole search on the records `make` gives.
