@@ -38,7 +38,7 @@ struct GatherOptions {
   // hasher's lanes plus two per worker.
   std::size_t lookAheadFiles = 0;
   // Pixel bytes held at once; a file is always decoded when nothing is held.
-  std::int64_t lookAheadBytes = std::int64_t{96} << 20;
+  std::int64_t lookAheadBytes = std::int64_t{64} << 20;
   Md5Backend backend = ChosenBackend();
 };
 
