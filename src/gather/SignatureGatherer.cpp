@@ -60,8 +60,10 @@ bool SignatureGatherer::CanClaim() const {
 }
 
 // One piece of work, chosen under the lock: hashing while the lanes can all
-// be kept busy, else decoding the next file, else hashing what is left
-// because no more files can come in now. False when there is nothing to do.
+// be kept busy, else decoding the next file, else hashing what is queued
+// because no more files can come in now, only until a digest is done, so
+// that results flow on and room for the next files comes free early. False
+// when there is nothing to do.
 bool SignatureGatherer::Work(std::unique_lock<std::mutex>& lock) {
   if (stopping_) return false;
   const std::size_t queued = waiting_.size() + inHasher_;
@@ -112,8 +114,8 @@ void SignatureGatherer::Decode(std::unique_lock<std::mutex>& lock) {
 }
 
 // Queues the waiting digests into the hasher and runs it, outside the lock:
-// until a lane would idle, or with `flush` until every queued digest is done.
-void SignatureGatherer::Hash(std::unique_lock<std::mutex>& lock, bool flush) {
+// until a lane would idle, or with `drain` until a digest is done.
+void SignatureGatherer::Hash(std::unique_lock<std::mutex>& lock, bool drain) {
   hashing_ = true;
   std::vector<std::size_t> submit;
   submit.swap(waiting_);
@@ -133,8 +135,8 @@ void SignatureGatherer::Hash(std::unique_lock<std::mutex>& lock, bool flush) {
     ticketFile_.push_back(submit[k]);
   }
   finished_.clear();
-  if (flush) {
-    hasher_.Flush(finished_);
+  if (drain) {
+    hasher_.RunUntilAnyDone(finished_);
   } else {
     hasher_.Run(finished_);
   }

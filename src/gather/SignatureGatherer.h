@@ -78,7 +78,7 @@ class SignatureGatherer {
   bool CanClaim() const;
   bool Work(std::unique_lock<std::mutex>& lock);
   void Decode(std::unique_lock<std::mutex>& lock);
-  void Hash(std::unique_lock<std::mutex>& lock, bool flush);
+  void Hash(std::unique_lock<std::mutex>& lock, bool drain);
   void WorkerLoop();
 
   const std::vector<std::string> paths_;

@@ -222,9 +222,11 @@ std::uint64_t MultiMd5Hasher::Submit(Md5Message message) {
   return nextTicket_++;
 }
 
-void MultiMd5Hasher::Run(std::vector<Finished>& done) { Hash(false, done); }
+void MultiMd5Hasher::Run(std::vector<Finished>& done) { Hash(Mode::WhileFull, done); }
 
-void MultiMd5Hasher::Flush(std::vector<Finished>& done) { Hash(true, done); }
+void MultiMd5Hasher::RunUntilAnyDone(std::vector<Finished>& done) { Hash(Mode::UntilAnyDone, done); }
+
+void MultiMd5Hasher::Flush(std::vector<Finished>& done) { Hash(Mode::All, done); }
 
 void MultiMd5Hasher::Start(int index, const Queued& queued) {
   Lane& lane = lanes_[index];
@@ -270,10 +272,11 @@ void MultiMd5Hasher::Advance(int index, std::size_t blocks, std::vector<Finished
   --busyLanes_;
 }
 
-void MultiMd5Hasher::Hash(bool flush, std::vector<Finished>& done) {
+void MultiMd5Hasher::Hash(Mode mode, std::vector<Finished>& done) {
+  const std::size_t doneBefore = done.size();
   if (backend_ == Md5Backend::Scalar) {
     // One lane: every queued message runs to its end in turn.
-    while (!queue_.empty()) {
+    while (!queue_.empty() && !(mode == Mode::UntilAnyDone && done.size() > doneBefore)) {
       Finished finished;
       finished.ticket = queue_.front().ticket;
       SingleStreamMd5(queue_.front().message, finished.digest);
@@ -288,7 +291,10 @@ void MultiMd5Hasher::Hash(bool flush, std::vector<Finished>& done) {
       Start(l, queue_.front());
       queue_.pop_front();
     }
-    if (busyLanes_ == 0 || (!flush && busyLanes_ < laneCount_)) return;
+    if (busyLanes_ == 0 || (mode == Mode::WhileFull && busyLanes_ < laneCount_) ||
+        (mode == Mode::UntilAnyDone && done.size() > doneBefore)) {
+      return;
+    }
     // Every busy lane can take this many blocks before one of them needs
     // attention (a new part, or a digest to hand out).
     std::size_t blocks = SIZE_MAX;

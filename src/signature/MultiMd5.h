@@ -81,6 +81,11 @@ class MultiMd5Hasher {
   // messages in flight keep their progress for the next call.
   void Run(std::vector<Finished>& done);
 
+  // Hashes with whatever lanes are busy until at least one message ends (or
+  // none is left), so that a caller waiting for results never waits for a
+  // whole batch.
+  void RunUntilAnyDone(std::vector<Finished>& done);
+
   // Hashes every submitted message to its end.
   void Flush(std::vector<Finished>& done);
 
@@ -102,7 +107,8 @@ class MultiMd5Hasher {
     alignas(64) std::uint8_t tail[2 * md5detail::kBlockBytes] = {};
   };
 
-  void Hash(bool flush, std::vector<Finished>& done);
+  enum class Mode { WhileFull, UntilAnyDone, All };
+  void Hash(Mode mode, std::vector<Finished>& done);
   void Start(int lane, const Queued& queued);
   void StartTail(Lane& lane, const std::uint8_t* rest, std::size_t restLength, std::uint64_t totalLength);
   void LaneDigest(int lane, Md5Digest& out) const;
