@@ -20,6 +20,10 @@ std::size_t RingSize(const GatherOptions& options, int lanes) {
 void ReusePictureMemory() {
   mallopt(M_MMAP_THRESHOLD, 32 << 20);
   mallopt(M_TRIM_THRESHOLD, 128 << 20);
+  // Pictures are allocated by the workers and freed by the thread that shows
+  // them; with an arena per thread every arena would keep spare memory of its
+  // own. Large blocks are few, so sharing one arena costs no waiting.
+  mallopt(M_ARENA_MAX, 1);
 }
 
 SignatureGatherer::SignatureGatherer(std::vector<std::string> paths, const GatherOptions& options)

@@ -45,8 +45,9 @@ struct GatherOptions {
 // Has the process's allocator keep the memory of pictures it frees for the
 // next ones, up to a bound, instead of handing every picture's pages back to
 // the system and faulting them in again for the next file (a search decodes
-// thousands of pictures of a few megabytes each). Pictures above 32 MB still
-// get memory of their own. For a program's main, before any thread starts.
+// thousands of pictures of a few megabytes each), all threads drawing on one
+// pool. Pictures above 32 MB still get memory of their own. For a program's
+// main, before any thread starts.
 void ReusePictureMemory();
 
 class SignatureGatherer {
