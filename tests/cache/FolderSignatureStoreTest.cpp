@@ -8,10 +8,12 @@
 #include "cache/FolderSignatureStore.h"
 #include "signature/PixelDigest.h"
 #include "support/TempDir.h"
+#include "support/TestPictures.h"
 
 namespace norvane {
 namespace {
 
+using test::NamesOf;
 using test::TempDir;
 
 struct FileState {
@@ -101,12 +103,6 @@ FileList CacheOf(const TempDir& dir) {
   return entries;
 }
 
-std::vector<std::string> Names(const FileList& list) {
-  std::vector<std::string> names;
-  for (const FileRecord& r : list) names.push_back(r.name);
-  return names;
-}
-
 void ExpectComputed(const FileRecord& r) {
   EXPECT_GT(r.width, 0) << r.name;
   EXPECT_EQ(r.digest, SignatureDigest(r)) << r.name;
@@ -121,17 +117,17 @@ TEST(FolderSignatureStore, FirstSearchComputesAllAndSecondReusesAll) {
   FakeStep first;
   FileList group = Group(dir.path(), files);
   EXPECT_EQ(StoreFor(first).Update(group, true), 0);
-  EXPECT_EQ(first.decoded, Names(group));
+  EXPECT_EQ(first.decoded, NamesOf(group));
   for (const FileRecord& r : group) ExpectComputed(r);
   const FileList cached = CacheOf(dir);
-  EXPECT_EQ(Names(cached), Names(group));
+  EXPECT_EQ(NamesOf(cached), NamesOf(group));
   const auto bytes = test::ReadFile(dir.File("_cache.nrv"));
 
   FakeStep second;
   FileList again = Group(dir.path(), files);
   StoreFor(second).Update(again, true);
   EXPECT_TRUE(second.decoded.empty());
-  EXPECT_EQ(second.confirmed, Names(again));
+  EXPECT_EQ(second.confirmed, NamesOf(again));
   for (std::size_t i = 0; i < again.size(); ++i) {
     ExpectComputed(again[i]);
     EXPECT_EQ(again[i].height, 30);
@@ -146,47 +142,28 @@ TEST(FolderSignatureStore, ChangedDeletedAndAddedFiles) {
   FileList group = Group(dir.path(), {{"a.jpg"}, {"b.jpg"}, {"c.jpg"}, {"d.jpg"}, {"e.jpg"}});
   StoreFor(first).Update(group, true);
 
-  // b grew, the date text of c changed, d is gone, bb and f are new.
+  // b grew, the date text of c changed, d is gone, bb and f are new, and
+  // A differs from a only in letter case: another file.
   FakeStep second;
-  FileList now = Group(dir.path(), {{"a.jpg"},
+  FileList now = Group(dir.path(), {{"A.jpg"},
+                                    {"a.jpg"},
                                     {"b.jpg", 101},
                                     {"bb.jpg"},
                                     {"c.jpg", 100, "2023/05/01 13:00:00"},
                                     {"e.jpg"},
                                     {"f.jpg"}});
   StoreFor(second).Update(now, true);
-  EXPECT_EQ(second.decoded, (Strings{"b.jpg", "bb.jpg", "c.jpg", "f.jpg"}));
+  EXPECT_EQ(second.decoded, (Strings{"A.jpg", "b.jpg", "bb.jpg", "c.jpg", "f.jpg"}));
   EXPECT_EQ(second.plannedTaken, second.planned.size());
   EXPECT_EQ(second.confirmed, (Strings{"a.jpg", "e.jpg"}));
   for (const FileRecord& r : now) ExpectComputed(r);
   const FileList cached = CacheOf(dir);
-  EXPECT_EQ(Names(cached), Names(now));
+  EXPECT_EQ(NamesOf(cached), NamesOf(now));
   for (std::size_t i = 0; i < now.size(); ++i) {
     EXPECT_EQ(cached[i].size, now[i].size);
     EXPECT_EQ(cached[i].date, now[i].date);
     EXPECT_EQ(cached[i].digest, now[i].digest);
   }
-}
-
-TEST(FolderSignatureStore, MergeDropsEntriesOfOtherFiles) {
-  TempDir dir;
-  FakeStep seed;
-  FileList old = Group(dir.path(), {{"b.jpg"}, {"c.jpg"}, {"e.jpg"}});
-  StoreFor(seed).Update(old, true);
-
-  FakeStep fake;
-  FileList group = Group(dir.path(), {{"a.jpg"}, {"c.jpg"}, {"d.jpg"}});
-  StoreFor(fake).Update(group, true);
-  EXPECT_EQ(fake.decoded, (Strings{"a.jpg", "d.jpg"}));
-  EXPECT_EQ(fake.confirmed, (Strings{"c.jpg"}));
-  EXPECT_EQ(Names(CacheOf(dir)), (Strings{"a.jpg", "c.jpg", "d.jpg"}));
-
-  // A new name that differs only in letter case is another file.
-  FakeStep renamed;
-  FileList upper = Group(dir.path(), {{"A.jpg"}, {"c.jpg"}, {"d.jpg"}});
-  StoreFor(renamed).Update(upper, true);
-  EXPECT_EQ(renamed.decoded, (Strings{"A.jpg"}));
-  EXPECT_EQ(Names(CacheOf(dir)), (Strings{"A.jpg", "c.jpg", "d.jpg"}));
 }
 
 TEST(FolderSignatureStore, CacheDisabledComputesAllAndStillWrites) {
@@ -200,7 +177,7 @@ TEST(FolderSignatureStore, CacheDisabledComputesAllAndStillWrites) {
   off.undecodable = {"a.jpg"};
   FileList again = Group(dir.path(), files);
   StoreFor(off).Update(again, false);
-  EXPECT_EQ(off.decoded, Names(again));
+  EXPECT_EQ(off.decoded, NamesOf(again));
   // The rewritten file holds the fresh results, the failed decode included.
   FileList cached = CacheOf(dir);
   ASSERT_EQ(cached.size(), 2u);
@@ -251,7 +228,7 @@ TEST(FolderSignatureStore, OutOfOrderEntriesAreNeverReusedForAnotherName) {
   EXPECT_EQ(fake.decoded, (Strings{"a.jpg", "b.jpg"}));
   EXPECT_EQ(fake.confirmed, (Strings{"c.jpg", "d.jpg"}));
   for (const FileRecord& r : group) EXPECT_EQ(r.digest, SignatureDigest(r)) << r.name;
-  EXPECT_EQ(Names(CacheOf(dir)), Names(group));
+  EXPECT_EQ(NamesOf(CacheOf(dir)), NamesOf(group));
 }
 
 TEST(FolderSignatureStore, StopKeepsWhatIsValid) {
@@ -275,7 +252,7 @@ TEST(FolderSignatureStore, StopKeepsWhatIsValid) {
   EXPECT_EQ(fake.confirmed, (Strings{"a.jpg"}));
 
   const FileList cached = CacheOf(dir);
-  ASSERT_EQ(Names(cached), (Strings{"a.jpg", "b.jpg", "c.jpg", "d.jpg", "x.jpg"}));
+  ASSERT_EQ(NamesOf(cached), (Strings{"a.jpg", "b.jpg", "c.jpg", "d.jpg", "x.jpg"}));
   EXPECT_EQ(cached[0].digest, seed[0].digest);
   EXPECT_EQ(cached[1].size, 100);  // brought up to date
   EXPECT_EQ(cached[1].digest, group[1].digest);
@@ -289,47 +266,6 @@ TEST(FolderSignatureStore, StopKeepsWhatIsValid) {
   StoreFor(next).Update(again, true);
   EXPECT_EQ(next.decoded, (Strings{"c.jpg", "e.jpg"}));
   for (const FileRecord& r : again) EXPECT_EQ(r.digest, SignatureDigest(r)) << r.name;
-}
-
-TEST(FolderSignatureStore, StopWithoutACacheFileListsEveryFile) {
-  TempDir dir;
-  FakeStep fake;
-  fake.stopAfterSteps = 2;
-  FileList group = Group(dir.path(), {{"a.jpg"}, {"b.jpg"}, {"c.jpg"}, {"d.jpg"}});
-  StoreFor(fake).Update(group, true);
-  EXPECT_EQ(fake.decoded, (Strings{"a.jpg", "b.jpg"}));
-  const FileList cached = CacheOf(dir);
-  ASSERT_EQ(Names(cached), Names(group));
-  EXPECT_GT(cached[0].width, 0);
-  EXPECT_GT(cached[1].width, 0);
-  EXPECT_EQ(cached[2].width, 0);
-  EXPECT_EQ(cached[3].width, 0);
-
-  // A stop already pending before the first file: nothing computed, the
-  // valid entries survive.
-  FakeStep stopped;
-  stopped.stopRequested = true;
-  FileList again = Group(dir.path(), {{"a.jpg"}, {"b.jpg"}, {"c.jpg"}, {"d.jpg"}});
-  StoreFor(stopped).Update(again, true);
-  EXPECT_TRUE(stopped.decoded.empty());
-  const FileList after = CacheOf(dir);
-  ASSERT_EQ(after.size(), 4u);
-  EXPECT_EQ(after[0].digest, cached[0].digest);
-  EXPECT_EQ(after[1].digest, cached[1].digest);
-}
-
-TEST(FolderSignatureStore, OneStoreServesFolderAfterFolder) {
-  TempDir one, two;
-  FakeStep fake;
-  FolderSignatureStore store = StoreFor(fake);
-  FileList first = Group(one.path(), {{"a.jpg"}, {"b.jpg"}});
-  FileList second = Group(two.path(), {{"c.jpg"}});
-  store.Update(first, true);
-  store.Update(second, true);
-  EXPECT_EQ(store.cachePath(), two.path() + "/_cache.nrv");
-  EXPECT_EQ(Names(CacheOf(one)), (Strings{"a.jpg", "b.jpg"}));
-  EXPECT_EQ(Names(CacheOf(two)), (Strings{"c.jpg"}));
-  EXPECT_EQ(Names(store.entries()), (Strings{"c.jpg"}));
 }
 
 }  // namespace

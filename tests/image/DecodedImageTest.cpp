@@ -64,27 +64,6 @@ TEST(CheckDimensions, SeparatesMalformedFromTooLarge) {
   EXPECT_EQ(LoadResult::LoadOk, CheckDimensions(kMaxPixels, 1));
 }
 
-TEST(ExpandPalette, LooksEveryPixelUpInThePalette) {
-  DecodedImage image;
-  ASSERT_EQ(LoadResult::LoadOk, image.AllocatePixels(3, 2, PixelKind::Indexed8));
-  image.palette[7] = PaletteEntry{10, 20, 30, 0};
-  image.palette[200] = PaletteEntry{1, 2, 3, 9};
-  const std::uint8_t pixels[6] = {7, 0, 200, 7, 7, 255};
-  std::copy(pixels, pixels + 6, image.indexed.data());
-
-  ASSERT_EQ(LoadResult::LoadOk, image.ExpandPalette());
-  EXPECT_EQ(PixelKind::Bgr24, image.pixelKind);
-  EXPECT_FALSE(image.indexed);
-  ASSERT_EQ(18u, image.colour.size());
-  const std::vector<std::uint8_t> expected = {10, 20, 30, 0, 0, 0, 1, 2, 3, 10, 20, 30, 10, 20, 30, 255, 255, 255};
-  EXPECT_EQ(expected, std::vector<std::uint8_t>(image.colour.data(), image.colour.data() + 18));
-
-  // A colour image is left alone.
-  image.colour.data()[0] = 99;
-  ASSERT_EQ(LoadResult::LoadOk, image.ExpandPalette());
-  EXPECT_EQ(99, image.colour.data()[0]);
-}
-
 TEST(LoadImageFile, UnknownKeysAreUnsupportedAndFailuresReleaseThePicture) {
   DecodedImage image;
   for (const char* path : {"photo.jpeg", "a.tiff", "jp", "", "\"", "\"x\"", "noext"}) {

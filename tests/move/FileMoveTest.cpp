@@ -23,12 +23,6 @@ bool Exists(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0;
 }
 
-int EntryCount(const std::string& folder) {
-  int n = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder)) ++n;
-  return n;
-}
-
 // A temporary folder on another file system than the usual temporary
 // directory, or none when there is no such file system here.
 class ForeignDir {
@@ -59,8 +53,6 @@ TEST(NumberedNameTest, NumberGoesBeforeTheLastExtension) {
   EXPECT_EQ(NumberedName("noext", 4), "noext (4)");
   EXPECT_EQ(NumberedName(".bmp", 2), ".bmp (2)");
   EXPECT_EQ(NumberedName("写真.jpg", 12), "写真 (12).jpg");
-  EXPECT_EQ(FileNameOf("/x/y/z.jpg"), "z.jpg");
-  EXPECT_EQ(FileNameOf("z.jpg"), "z.jpg");
 }
 
 TEST(FileMoveTest, MoveWithinOneFileSystemKeepsTheContent) {
@@ -91,7 +83,7 @@ TEST(FileMoveTest, NameClashTakesTheFirstFreeNumberAndKeepsEveryFile) {
   EXPECT_EQ(test::ReadFile(to.File("a.jpg")), test::Bytes({'o', 'l', 'd', ' ', '1'}));
   EXPECT_EQ(test::ReadFile(to.File("a (2).jpg")), test::Bytes({'o', 'l', 'd', ' ', '2'}));
   EXPECT_EQ(test::ReadFile(to.File("a (3).jpg")), test::Bytes({'n', 'e', 'w'}));
-  EXPECT_EQ(EntryCount(to.path()), 4);
+  EXPECT_EQ(test::FolderEntries(to.path()).size(), 4u);
 }
 
 TEST(FileMoveTest, RefusalsLeaveTheSourceWhereItIs) {
@@ -117,14 +109,14 @@ TEST(FileMoveTest, RefusalsLeaveTheSourceWhereItIs) {
     EXPECT_TRUE(result.destination.empty());
     EXPECT_TRUE(Exists(source));
   }
-  EXPECT_EQ(EntryCount(from.path()), 1);  // no "a (2).jpg" beside the file
-  EXPECT_EQ(EntryCount(to.path()), 1);
+  EXPECT_EQ(test::FolderEntries(from.path()).size(), 1u);  // no "a (2).jpg" beside the file
+  EXPECT_EQ(test::FolderEntries(to.path()).size(), 1u);
 
   // A file that is gone reports the system's reason and creates nothing.
   const MoveResult missing = MoveFileToFolder(from.File("gone.jpg"), to.path());
   EXPECT_EQ(missing.error, ENOENT);
   EXPECT_EQ(ErrorText(missing.error), std::string(std::strerror(ENOENT)));
-  EXPECT_EQ(EntryCount(to.path()), 1);
+  EXPECT_EQ(test::FolderEntries(to.path()).size(), 1u);
 }
 
 TEST(FileMoveTest, MoveAcrossFileSystemsCopiesThenDeletes) {
@@ -165,13 +157,13 @@ TEST(FileMoveTest, FailedCopyAcrossFileSystemsLeavesNoTrace) {
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   EXPECT_EQ(MoveFileToFolder(fifo, to.path()).error, EINVAL);
   EXPECT_TRUE(Exists(fifo));
-  EXPECT_EQ(EntryCount(to.path()), 0);
+  EXPECT_EQ(test::FolderEntries(to.path()).size(), 0u);
 
   // A sub-folder that happens to carry an image name is no image either.
   test::MakeDir(from.File("folder.jpg"));
   EXPECT_NE(MoveFileToFolder(from.File("folder.jpg"), to.path()).error, 0);
   EXPECT_TRUE(Exists(from.File("folder.jpg")));
-  EXPECT_EQ(EntryCount(to.path()), 0);
+  EXPECT_EQ(test::FolderEntries(to.path()).size(), 0u);
 }
 
 }  // namespace

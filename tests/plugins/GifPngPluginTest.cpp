@@ -9,7 +9,6 @@
 
 #include "image/DecodedImage.h"
 #include "image/PluginReader.h"
-#include "scan/FolderScan.h"
 #include "support/GifWriter.h"
 #include "support/PngWriter.h"
 #include "support/TempDir.h"
@@ -50,26 +49,13 @@ Bytes Bgr(std::initializer_list<GifColour> colours) {
   return out;
 }
 
-const GifColour kRed{255, 0, 0}, kGreen{0, 255, 0}, kBlue{0, 0, 255}, kWhite{255, 255, 255}, kBlack{0, 0, 0},
-    kOlive{128, 128, 0};
+const GifColour kRed{255, 0, 0}, kGreen{0, 255, 0}, kBlue{0, 0, 255}, kWhite{255, 255, 255}, kBlack{0, 0, 0};
 
 class GifPngPluginTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(DetectPlugins().gifAvailable) << "the shipped plug-ins were not found"; }
   test::TempDir dir_;
 };
-
-TEST_F(GifPngPluginTest, GifPixelsComeFromTheGlobalMap) {
-  // 5 wide: the stored rows are padded to 8 bytes.
-  const std::vector<GifColour> colours = {kBlack, kRed, kGreen, kBlue, kOlive};
-  const Decoded d = DecodeFile(dir_, test::MakeGif(5, 2, colours, {1, 2, 3, 4, 0,  //
-                                                                  4, 4, 0, 1, 1}),
-                               "gif");
-  ASSERT_EQ(LoadResult::LoadOk, d.result);
-  EXPECT_EQ(5, d.width);
-  EXPECT_EQ(2, d.height);
-  EXPECT_EQ(Bgr({kRed, kGreen, kBlue, kOlive, kBlack, kOlive, kOlive, kBlack, kRed, kRed}), d.bgr);
-}
 
 TEST_F(GifPngPluginTest, GifDeliversItsFirstFrameAtItsOwnSizeWithItsLocalMap) {
   test::GifPicture picture;
@@ -178,18 +164,14 @@ TEST_F(GifPngPluginTest, EveryPngColourTypeBecomesBgrOverWhite) {
   cases.push_back({"rgb 8, odd width", Picture(3, 2, PngColour::Rgb, 8, {1, 2, 3, 4, 5, 6, 7, 8, 9,  //
                                                                       11, 12, 13, 14, 15, 16, 17, 18, 19}),
                    {3, 2, 1, 6, 5, 4, 9, 8, 7, 13, 12, 11, 16, 15, 14, 19, 18, 17}});
-  cases.push_back({"rgba 8", Picture(2, 1, PngColour::Rgba, 8, {10, 20, 30, 255, 0, 0, 0, 0}),
-                   {30, 20, 10, 255, 255, 255}});
-  cases.push_back({"rgb 16 keeps the high bytes", Picture(1, 1, PngColour::Rgb, 16, {0x11, 0xFF, 0x33, 0x80, 0x55, 0x66}),
-                   {0x55, 0x33, 0x11}});
   {
     PngPicture picture = Picture(2, 1, PngColour::Rgb, 8, {1, 2, 3, 4, 5, 6});
     picture.transparentColour = std::array<std::uint16_t, 3>{1, 2, 3};
     cases.push_back({"rgb with a transparent colour", picture, {255, 255, 255, 6, 5, 4}});
   }
-  // Interlaced 9 x 9 pictures reach all seven passes.
-  for (bool alpha : {false, true}) {
-    PngPicture picture = Picture(9, 9, alpha ? PngColour::Rgba : PngColour::Rgb, 8, {});
+  // An interlaced 9 x 9 picture reaches all seven passes; every third pixel is clear.
+  {
+    PngPicture picture = Picture(9, 9, PngColour::Rgba, 8, {});
     picture.interlaced = true;
     Bytes expected;
     for (int y = 0; y < 9; ++y) {
@@ -197,12 +179,12 @@ TEST_F(GifPngPluginTest, EveryPngColourTypeBecomesBgrOverWhite) {
         const auto r = static_cast<std::uint8_t>(20 * x), g = static_cast<std::uint8_t>(20 * y),
                    b = static_cast<std::uint8_t>(x + y);
         test::PutBytes(picture.rows, {r, g, b});
-        const bool clear = alpha && (x + y) % 3 == 0;
-        if (alpha) picture.rows.push_back(clear ? 0 : 255);
+        const bool clear = (x + y) % 3 == 0;
+        picture.rows.push_back(clear ? 0 : 255);
         test::PutBytes(expected, clear ? Bytes{255, 255, 255} : Bytes{b, g, r});
       }
     }
-    cases.push_back({alpha ? "interlaced rgba" : "interlaced rgb", picture, expected});
+    cases.push_back({"interlaced rgba", picture, expected});
   }
 
   for (const PngCase& c : cases) {
@@ -238,44 +220,6 @@ TEST_F(GifPngPluginTest, BrokenPngsAreReadErrors) {
   EXPECT_EQ(LoadResult::ReadError, DecodeFile(dir_, huge, "png").result);
   EXPECT_EQ(LoadResult::ReadError,
             DecodeFile(dir_, test::MakeGif(1, 1, {kRed, kBlue}, {0}), "png").result);
-}
-
-TEST_F(GifPngPluginTest, ScanCollectsGifAndPngWhenThePluginsAreThere) {
-  const PluginFlags flags = DetectPlugins();
-  ASSERT_TRUE(flags.gifAvailable);
-  ASSERT_TRUE(flags.pngAvailable);
-  test::WriteFile(dir_.File("a.gif"), test::MakeGif(2, 1, {kRed, kBlue}, {1, 0}));
-  test::WriteFile(dir_.File("b.PNG"), test::MakePngRgb(1, 1, {9, 8, 7}));
-  FileList list;
-  ScanFolder(dir_.path(), list, false, flags.gifAvailable, flags.pngAvailable);
-  ASSERT_EQ(2u, list.size());
-  EXPECT_EQ("a.gif", list[0].name);
-  EXPECT_EQ("b.PNG", list[1].name);
-  DecodedImage image;
-  ASSERT_EQ(LoadResult::LoadOk, image.LoadImageFile(list[0].path));
-  EXPECT_EQ(Bgr({kBlue, kRed}), Bytes(image.Pixels(), image.Pixels() + image.PixelBytes()));
-  ASSERT_EQ(LoadResult::LoadOk, image.LoadImageFile(list[1].path));
-  EXPECT_EQ((Bytes{7, 8, 9}), Bytes(image.Pixels(), image.Pixels() + image.PixelBytes()));
-}
-
-TEST_F(GifPngPluginTest, WithoutPluginsNothingIsCollectedOrDecoded) {
-  test::WriteFile(dir_.File("a.gif"), test::MakeGif(2, 1, {kRed, kBlue}, {1, 0}));
-  test::WriteFile(dir_.File("b.png"), test::MakePngRgb(1, 1, {9, 8, 7}));
-  test::TempDir nowhere;
-  SetPluginSearchPath(PluginSearchPath{{nowhere.path()}, false});
-  const PluginFlags flags = DetectPlugins();
-  FileList list;
-  ScanFolder(dir_.path(), list, false, flags.gifAvailable, flags.pngAvailable);
-  DecodedImage image;
-  const LoadResult gif = image.LoadImageFile(dir_.File("a.gif"));
-  const LoadResult png = image.LoadImageFile(dir_.File("b.png"));
-  ResetPluginSearchPath();
-
-  EXPECT_FALSE(flags.gifAvailable);
-  EXPECT_FALSE(flags.pngAvailable);
-  EXPECT_TRUE(list.empty());
-  EXPECT_EQ(LoadResult::Unsupported, gif);
-  EXPECT_EQ(LoadResult::Unsupported, png);
 }
 
 }  // namespace

@@ -11,20 +11,16 @@
 
 #include "scan/FolderScan.h"
 #include "support/TempDir.h"
+#include "support/TestPictures.h"
 
 namespace norvane {
 namespace {
 
 using test::MakeDir;
+using test::NamesOf;
 using test::TempDir;
 using test::WriteFile;
 using Texts = std::vector<std::string>;
-
-Texts NamesOf(const FileList& list) {
-  Texts names;
-  for (const FileRecord& r : list) names.push_back(r.name);
-  return names;
-}
 
 Texts Paths(const FileList& list) {
   Texts paths;
@@ -205,34 +201,6 @@ TEST_F(ScanTree, SubFoldersComeFirstInListingOrderThenOwnFiles) {
     EXPECT_EQ((Texts{"kept", s1First ? b : c, s1First ? c : b, t + "/a.jpg", t + "/z.jpg"}), Paths(list));
     EXPECT_EQ(s1First ? t + "/S1" : t + "/S2", list[1].folder);
   }
-}
-
-TEST_F(ScanTree, EveryFolderIsOneSortedRunAfterItsSubFolders) {
-  for (const char* top : {"m", "b", "x"}) {
-    for (const char* sub : {"q", "c"}) {
-      for (const char* file : {"9.jpg", "1.bmp", "5.jpg"}) Put(std::string(top) + "/" + sub + "/" + file);
-    }
-    for (const char* file : {"k.jpg", "a.jpg"}) Put(std::string(top) + "/" + file);
-  }
-  Put("root.jpg");
-  FileList list;
-  ASSERT_TRUE(ScanFolder(dir_.path(), list, true, false, false));
-  ASSERT_EQ(3u * 2 * 3 + 3 * 2 + 1, list.size());
-  std::set<std::string> finished;
-  for (std::size_t i = 0; i < list.size(); ++i) {
-    const FileRecord& r = list[i];
-    EXPECT_EQ(r.folder + "/" + r.name, r.path);
-    if (i > 0 && list[i - 1].folder == r.folder) {
-      EXPECT_LT(list[i - 1].name, r.name);
-    } else {
-      EXPECT_TRUE(finished.insert(r.folder).second) << r.folder << " split in two runs";
-    }
-    // Once a folder's run starts, every folder below it is already complete.
-    for (std::size_t j = i + 1; j < list.size(); ++j) {
-      EXPECT_NE(0u, list[j].folder.rfind(r.folder + "/", 0)) << list[j].path << " after " << r.path;
-    }
-  }
-  EXPECT_EQ(dir_.File("root.jpg"), list.back().path);
 }
 
 TEST_F(ScanTree, UnlistableSubFolderIsSkippedAndTheRestCollected) {

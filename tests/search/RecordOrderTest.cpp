@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "support/TestPictures.h"
+
 namespace norvane {
 namespace {
 
@@ -19,12 +21,6 @@ FileRecord Rec(const std::string& name, std::int32_t size, const std::string& da
   r.width = width;
   r.height = height;
   return r;
-}
-
-std::vector<std::string> Names(const FileList& list) {
-  std::vector<std::string> names;
-  for (const FileRecord& r : list) names.push_back(r.name);
-  return names;
 }
 
 // A scan-ordered list: a sub-folder's files first, then the folder's own.
@@ -42,7 +38,7 @@ TEST(RecordOrderTest, ModesWithoutAnOrderKeepTheScanOrderExactly) {
   for (int mode : {0, -1, 11, 1000, INT32_MIN}) {
     FileList list = ScanOrdered();
     SortRecords(list, mode);
-    EXPECT_EQ(Names(list), Names(ScanOrdered())) << "mode " << mode;
+    EXPECT_EQ(test::NamesOf(list), test::NamesOf(ScanOrdered())) << "mode " << mode;
     EXPECT_FALSE(RecordOrder(mode)(list[0], list[1]));
     EXPECT_FALSE(RecordOrder(mode)(list[1], list[0]));
   }
@@ -70,7 +66,7 @@ TEST(RecordOrderTest, EveryModeOrdersByItsKeyAndKeepsScanOrderAmongEqualKeys) {
   for (const Case& c : cases) {
     FileList list = ScanOrdered();
     SortRecords(list, c.mode);
-    EXPECT_EQ(Names(list), c.expected) << "mode " << c.mode;
+    EXPECT_EQ(test::NamesOf(list), c.expected) << "mode " << c.mode;
   }
 }
 

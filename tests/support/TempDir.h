@@ -34,6 +34,8 @@ void WriteFile(const std::string& path, const std::string& text);
 Bytes ReadFile(const std::string& path);
 // Creates a folder (and its parents).
 void MakeDir(const std::string& path);
+// The names of a folder's entries, sorted, so that stray files show up.
+std::vector<std::string> FolderEntries(const std::string& folder);
 
 // Sets (or, given null, removes) an environment variable and puts the old
 // value back when it goes away; TZ changes also reach the time functions.

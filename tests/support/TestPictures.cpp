@@ -36,4 +36,10 @@ DecodedImage MakeImage(int width, int height, PixelKind kind, const std::vector<
   return image;
 }
 
+std::vector<std::string> NamesOf(const FileList& list) {
+  std::vector<std::string> names;
+  for (const FileRecord& r : list) names.push_back(r.name);
+  return names;
+}
+
 }  // namespace norvane::test

@@ -3,9 +3,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "image/DecodedImage.h"
+#include "scan/FileRecord.h"
 
 namespace norvane::test {
 
@@ -19,5 +21,8 @@ std::vector<std::uint8_t> RandomBytes(std::size_t count, unsigned seed);
 // A decoded picture of `kind` whose pixel buffer holds exactly `bytes`;
 // fails the current test when they do not fit.
 DecodedImage MakeImage(int width, int height, PixelKind kind, const std::vector<std::uint8_t>& bytes);
+
+// The names of the records, in list order.
+std::vector<std::string> NamesOf(const FileList& list);
 
 }  // namespace norvane::test

@@ -73,18 +73,6 @@ class BatchMoveTest : public QObject {
     QCOMPARE(b.told.back(), std::string("0 個の画像を移動しました。"));
   }
 
-  void LimitZeroAndNegativeLimits() {
-    MoveFixture f(FourDifferences());
-    Batch b(f);
-    QCOMPARE(b.Run("-1", kRightSide), 0);
-    QCOMPARE(b.told, (std::vector<std::string>{"0 個の画像を移動しました。"}));
-    QCOMPARE(f.w().ListRowCount(), 9);
-    QCOMPARE(b.Run(" 0 ", kLeftSide), 1);  // only the identical pair
-    QVERIFY(Exists(f.MovedPath(0)));
-    QCOMPARE(f.Positions(), (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8}));
-    QVERIFY(Exists(f.ImagePath(5)));
-  }
-
   void SharedPartnerMovedOnceFromTheRight() {
     MoveFixture f(SharedPartner());
     Batch b(f);
@@ -98,16 +86,6 @@ class BatchMoveTest : public QObject {
     QCOMPARE(f.w().session().records()[0].partner, -1);
     QCOMPARE(f.w().session().records()[1].partner, -1);
     QVERIFY(f.messages.empty());
-  }
-
-  void SharedPartnerStaysWhenBothLeftImagesGo() {
-    MoveFixture f(SharedPartner());
-    Batch b(f);
-    QCOMPARE(b.Run("10", kLeftSide), 2);
-    QVERIFY(Exists(f.MovedPath(0)));
-    QVERIFY(Exists(f.MovedPath(1)));
-    QVERIFY(Exists(f.ImagePath(2)));
-    QCOMPARE(f.Positions(), (std::vector<int>{2}));
   }
 
   void FilesThatCannotMoveAreSkippedSilently() {

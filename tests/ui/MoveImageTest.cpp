@@ -95,12 +95,6 @@ class MoveImageTest : public QObject {
     QCOMPARE(f.w().session().records()[0].partner, -1);
     QCOMPARE(f.list().FirstSelectedRow(), -1);
     QCOMPARE(f.w().InfoTextOf(kLeftSide), shown);  // the panes keep the former pair
-
-    f.list().SelectRow(1);
-    f.w().MoveImage(kLeftSide);
-    QCOMPARE(f.Positions(), (std::vector<int>{0, 2}));
-    QCOMPARE(f.list().FirstSelectedRow(), 1);
-    QCOMPARE(f.w().InfoTextOf(kLeftSide), InfoText(&f.w().session().records()[2]));
   }
 
   void ConfirmationNoChangesNothingAndYesMoves() {
@@ -139,16 +133,6 @@ class MoveImageTest : public QObject {
     QCOMPARE(f.messages.size(), std::size_t{1});
     QVERIFY(Exists(f.ImagePath(5)));
     QCOMPARE(f.w().ListRowCount(), 12);
-  }
-
-  void NameClashKeepsBothFiles() {
-    MoveFixture f(TwelveRows());
-    test::WriteFile(f.MovedPath(4), std::string("older"));
-    f.list().SelectRow(4);
-    f.w().MoveImage(kLeftSide);
-    QCOMPARE(test::ReadFile(f.MovedPath(4)).size(), std::size_t{5});
-    QVERIFY(Exists(f.moved.filePath("f4 (2).bmp").toStdString()));
-    QVERIFY(!Exists(f.ImagePath(4)));
   }
 
   void TrashMoveLandsInTheTrashFolder() {

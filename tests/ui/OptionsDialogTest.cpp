@@ -37,14 +37,6 @@ class OptionsDialogTest : public QObject {
     for (int i = 5; i < 11; ++i) QCOMPARE(box.itemText(i).indexOf(dash), 3);
   }
 
-  void StoredOrderingIsSelectedAndConfirmedUnchanged() {
-    OptionsDialog dialog(Values(3), {});
-    QCOMPARE(dialog.sortBox().currentText(), QString::fromUtf8("サイズ－小"));
-    dialog.accept();
-    QCOMPARE(dialog.result(), int(QDialog::Accepted));
-    QCOMPARE(dialog.values().InitialSort, 3);
-  }
-
   void OutOfRangeOrderingOpensWithoutSelectionAndStoresMinusOne() {
     for (int stored : {20, 11, -1, -7}) {
       OptionsDialog dialog(Values(stored), {});
@@ -104,6 +96,7 @@ class OptionsDialogTest : public QObject {
       auto* dialog = f.w().findChild<OptionsDialog*>();
       QVERIFY(dialog != nullptr);
       QCOMPARE(dialog->thresholdEdit().text(), QString("77"));
+      QCOMPARE(dialog->sortBox().currentText(), QString::fromUtf8("サイズ－大"));
       QVERIFY(dialog->trashBox().isChecked() && !dialog->cacheBox().isChecked());
       dialog->thresholdEdit().setText("5");
       dialog->sortBox().setCurrentIndex(9);

@@ -64,12 +64,6 @@ class PaneDrawingTest : public QObject {
   }
 
   void PaddedRowsOfNarrowPictures() {
-    QCOMPARE(PaddedStride(PixelKind::Indexed8, 3), 4);
-    QCOMPARE(PaddedStride(PixelKind::Bgr24, 3), 12);
-    QCOMPARE(PaddedStride(PixelKind::Bgr24, 4), 12);
-    QCOMPARE(PaddedStride(PixelKind::Indexed8, 8), 8);
-    QCOMPARE(PaddedStride(PixelKind::Gray16, 3), 0);
-
     DecodedImage grey;
     QCOMPARE(grey.AllocatePixels(3, 2, PixelKind::Indexed8), LoadResult::LoadOk);
     const std::uint8_t indexes[] = {0, 1, 2, 3, 4, 255};
@@ -80,14 +74,6 @@ class PaneDrawingTest : public QObject {
     QCOMPARE(g.pixelColor(1, 0), QColor(30, 20, 10));
     QCOMPARE(g.pixelColor(0, 1), QColor(3, 3, 3));  // rows stay top to bottom
     QCOMPARE(g.pixelColor(2, 1), QColor(255, 255, 255));
-
-    DecodedImage colour;
-    QCOMPARE(colour.AllocatePixels(3, 2, PixelKind::Bgr24), LoadResult::LoadOk);
-    for (int i = 0; i < 18; ++i) colour.colour.data()[i] = static_cast<std::uint8_t>(i * 10);
-    const QImage c = ToBitmap(colour);
-    QCOMPARE(c.bytesPerLine(), 12);
-    QCOMPARE(c.pixelColor(0, 0), QColor(20, 10, 0));   // bytes are blue, green, red
-    QCOMPARE(c.pixelColor(2, 1), QColor(170, 160, 150));
   }
 
   void GreyAndQuadPicturesAreNotDrawn() {
@@ -124,21 +110,6 @@ class PaneDrawingTest : public QObject {
     }
     QCOMPARE(pane.pixelColor(99, 50), QColor(Qt::black));
     QCOMPARE(pane.pixelColor(100, 50), QColor(Qt::white));
-  }
-
-  void ThreePixelPictureIsDrawnThroughItsPadding() {
-    // Three columns of one row: padding bytes must not show up as a fourth column.
-    DecodedImage image;
-    QCOMPARE(image.AllocatePixels(3, 1, PixelKind::Indexed8), LoadResult::LoadOk);
-    image.indexed.data()[0] = 0;
-    image.indexed.data()[1] = 128;
-    image.indexed.data()[2] = 255;
-    const QImage pane = Paint(image, 30, 30);
-    QCOMPARE(PictureBox(pane, 30, 30).width(), 30);
-    QCOMPARE(pane.pixelColor(5, 5), QColor(0, 0, 0));
-    QCOMPARE(pane.pixelColor(15, 5), QColor(128, 128, 128));
-    QCOMPARE(pane.pixelColor(25, 5), QColor(255, 255, 255));
-    QCOMPARE(pane.pixelColor(15, 15), kFace);
   }
 };
 
