@@ -146,6 +146,14 @@ TEST_P(MultiMd5Backends, RunWaitsForFullLanesAndResumesWhereItStopped) {
     EXPECT_TRUE(done.empty());
     EXPECT_EQ(hasher.Outstanding(), messages.size());
   }
+  // RunUntilAnyDone goes on with the busy lanes alone, but only until the
+  // shortest message is done.
+  if (lanes > 1) {
+    hasher.RunUntilAnyDone(done);
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_EQ(done[0].ticket, 0u);
+    EXPECT_EQ(hasher.Outstanding(), messages.size() - 1);
+  }
   // ...until more messages than lanes arrive; the lanes then keep running
   // until one lacks work, and a later Flush finishes what was in flight.
   for (int i = 0; i < 2 * lanes + 3; ++i) {
