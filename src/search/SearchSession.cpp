@@ -1,5 +1,6 @@
 #include "search/SearchSession.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <string>
 #include <utility>
@@ -104,8 +105,11 @@ void SearchSession::GatherSignatures() {
         return ProgressStep(record, listUpdate, display, compute);
       },
       [this](const std::vector<std::string>& paths) {
+        // A folder whose signatures all come from its cache starts no threads.
+        if (paths.empty()) return;
         GatherOptions options;
-        options.workers = jobs_ > 1 ? jobs_ : 0;
+        const int files = static_cast<int>(std::min<std::size_t>(paths.size(), static_cast<std::size_t>(jobs_)));
+        options.workers = jobs_ > 1 ? files : 0;
         gatherer_ = std::make_unique<SignatureGatherer>(paths, options);
       });
   const std::size_t n = records_.size();
