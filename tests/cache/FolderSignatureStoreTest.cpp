@@ -111,31 +111,6 @@ void ExpectComputed(const FileRecord& r) {
 
 using Strings = std::vector<std::string>;
 
-TEST(FolderSignatureStore, FirstSearchComputesAllAndSecondReusesAll) {
-  TempDir dir;
-  const std::vector<FileState> files = {{"B.jpg"}, {"a.jpg"}, {"a2.bmp"}, {"\xe7\x8c\xab.png"}};
-  FakeStep first;
-  FileList group = Group(dir.path(), files);
-  EXPECT_EQ(StoreFor(first).Update(group, true), 0);
-  EXPECT_EQ(first.decoded, NamesOf(group));
-  for (const FileRecord& r : group) ExpectComputed(r);
-  const FileList cached = CacheOf(dir);
-  EXPECT_EQ(NamesOf(cached), NamesOf(group));
-  const auto bytes = test::ReadFile(dir.File("_cache.nrv"));
-
-  FakeStep second;
-  FileList again = Group(dir.path(), files);
-  StoreFor(second).Update(again, true);
-  EXPECT_TRUE(second.decoded.empty());
-  EXPECT_EQ(second.confirmed, NamesOf(again));
-  for (std::size_t i = 0; i < again.size(); ++i) {
-    ExpectComputed(again[i]);
-    EXPECT_EQ(again[i].height, 30);
-    EXPECT_EQ(again[i].index, group[i].index);
-  }
-  EXPECT_EQ(test::ReadFile(dir.File("_cache.nrv")), bytes);
-}
-
 TEST(FolderSignatureStore, ChangedDeletedAndAddedFiles) {
   TempDir dir;
   FakeStep first;
@@ -164,52 +139,6 @@ TEST(FolderSignatureStore, ChangedDeletedAndAddedFiles) {
     EXPECT_EQ(cached[i].date, now[i].date);
     EXPECT_EQ(cached[i].digest, now[i].digest);
   }
-}
-
-TEST(FolderSignatureStore, CacheDisabledComputesAllAndStillWrites) {
-  TempDir dir;
-  const std::vector<FileState> files = {{"a.jpg"}, {"b.jpg"}};
-  FakeStep first;
-  FileList group = Group(dir.path(), files);
-  StoreFor(first).Update(group, true);
-
-  FakeStep off;
-  off.undecodable = {"a.jpg"};
-  FileList again = Group(dir.path(), files);
-  StoreFor(off).Update(again, false);
-  EXPECT_EQ(off.decoded, NamesOf(again));
-  // The rewritten file holds the fresh results, the failed decode included.
-  FileList cached = CacheOf(dir);
-  ASSERT_EQ(cached.size(), 2u);
-  EXPECT_EQ(cached[0].width, 0);
-  EXPECT_EQ(cached[1].digest, again[1].digest);
-
-  // Turned on again: the file that failed is decoded again, the other reused.
-  FakeStep on;
-  FileList third = Group(dir.path(), files);
-  StoreFor(on).Update(third, true);
-  EXPECT_EQ(on.decoded, (Strings{"a.jpg"}));
-  EXPECT_EQ(on.confirmed, (Strings{"b.jpg"}));
-}
-
-TEST(FolderSignatureStore, UntrustworthyEntriesAreRecomputed) {
-  TempDir dir;
-  const std::string path = dir.File("_cache.nrv");
-  FileList group = Group(dir.path(), {{"a.jpg"}, {"b.jpg"}, {"c.jpg"}, {"d.jpg"}});
-  // Entries matching name, date and size, but not fit for reuse.
-  FileList planted = group;
-  for (FileRecord& e : planted) {
-    e.width = 10;
-    e.digest = SignatureDigest(e);
-  }
-  planted[0].digest[3] = 'F';     // not lower-case hex
-  planted[1].height = -1;         // impossible height
-  planted[2].digest.resize(31);   // too short
-  ASSERT_EQ(WriteCacheFile(path, planted), 0);
-  FakeStep fake;
-  StoreFor(fake).Update(group, true);
-  EXPECT_EQ(fake.decoded, (Strings{"a.jpg", "b.jpg", "c.jpg"}));
-  EXPECT_EQ(fake.confirmed, (Strings{"d.jpg"}));
 }
 
 TEST(FolderSignatureStore, OutOfOrderEntriesAreNeverReusedForAnotherName) {

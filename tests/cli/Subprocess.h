@@ -4,12 +4,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,31 +37,11 @@ struct Pipe {
   }
 };
 
-// How the standard error pipe is prepared: when `freeBytes` is above 0 the
-// pipe is shrunk to one page and filled with 'x' up to `freeBytes` free
-// bytes, so that the child blocks in its first write that does not fit until
-// the parent reads. `prefilled` tells how many bytes were put in.
-struct ErrorPipe {
-  int freeBytes = 0;
-  int prefilled = 0;
-};
-
-// Starts `args` (args[0] is the program path) in `cwd`. `beforeRead` runs in
-// the parent after the start, before anything is read, with the child's pid
-// and the read end of its standard error.
-inline ProcessResult RunProcess(const std::vector<std::string>& args, const std::string& cwd,
-                                ErrorPipe* errorPipe = nullptr,
-                                const std::function<void(pid_t, int)>& beforeRead = {}) {
+// Starts `args` (args[0] is the program path) in `cwd` and waits for it.
+inline ProcessResult RunProcess(const std::vector<std::string>& args, const std::string& cwd) {
   ProcessResult result;
   Pipe out, err;
   if (out.fd[0] < 0 || err.fd[0] < 0) return result;
-  if (errorPipe != nullptr && errorPipe->freeBytes > 0) {
-    const int capacity = fcntl(err.fd[1], F_SETPIPE_SZ, 4096);
-    if (capacity < errorPipe->freeBytes) return result;
-    const std::string junk(static_cast<std::size_t>(capacity - errorPipe->freeBytes), 'x');
-    if (write(err.fd[1], junk.data(), junk.size()) != static_cast<ssize_t>(junk.size())) return result;
-    errorPipe->prefilled = static_cast<int>(junk.size());
-  }
   std::vector<char*> argv;
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
@@ -80,7 +57,6 @@ inline ProcessResult RunProcess(const std::vector<std::string>& args, const std:
   }
   out.CloseWrite();
   err.CloseWrite();
-  if (beforeRead) beforeRead(pid, err.fd[0]);
 
   pollfd fds[2] = {{out.fd[0], POLLIN, 0}, {err.fd[0], POLLIN, 0}};
   std::string* sinks[2] = {&result.out, &result.err};
@@ -104,13 +80,6 @@ inline ProcessResult RunProcess(const std::vector<std::string>& args, const std:
   if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result.exitCode = 128 + WTERMSIG(status);
   return result;
-}
-
-// Bytes waiting in a pipe.
-inline int PendingBytes(int fd) {
-  int n = 0;
-  if (ioctl(fd, FIONREAD, &n) != 0) return -1;
-  return n;
 }
 
 }  // namespace norvane::test

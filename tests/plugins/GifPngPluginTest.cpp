@@ -81,19 +81,6 @@ TEST_F(GifPngPluginTest, GifDeliversItsFirstFrameAtItsOwnSizeWithItsLocalMap) {
   EXPECT_EQ(Bgr({kGreen, kBlue, kRed, kRed, kBlue, kGreen}), d.bgr);
 }
 
-TEST_F(GifPngPluginTest, InterlacedGifRowsLandInTheirPlace) {
-  // 11 rows reach every pass; row y has colour y.
-  std::vector<GifColour> colours;
-  for (int i = 0; i < 16; ++i) colours.push_back({static_cast<std::uint8_t>(i * 16), 7, static_cast<std::uint8_t>(i)});
-  std::vector<std::uint8_t> indices;
-  for (int y = 0; y < 11; ++y) indices.insert(indices.end(), 2, static_cast<std::uint8_t>(y));
-  const Decoded d = DecodeFile(dir_, test::MakeGif(2, 11, colours, indices, true), "gif");
-  ASSERT_EQ(LoadResult::LoadOk, d.result);
-  for (int y = 0; y < 11; ++y) {
-    EXPECT_EQ(Bgr({colours[y], colours[y]}), Bytes(d.bgr.begin() + 6 * y, d.bgr.begin() + 6 * y + 6)) << "row " << y;
-  }
-}
-
 TEST_F(GifPngPluginTest, BrokenGifsAreReadErrors) {
   const Bytes good = test::MakeGif(4, 4, {kRed, kBlue}, std::vector<std::uint8_t>(16, 1));
   ASSERT_GT(good.size(), 20u);
@@ -102,15 +89,9 @@ TEST_F(GifPngPluginTest, BrokenGifsAreReadErrors) {
     EXPECT_EQ(LoadResult::ReadError, DecodeFile(dir_, Bytes(good.begin(), good.begin() + keep), "gif").result)
         << "cut to " << keep << " bytes";
   }
-  // No image at all, and an image whose indices have no colour map.
-  test::GifPicture empty;
-  empty.screenWidth = 4;
-  empty.screenHeight = 4;
-  empty.globalColours = {kRed, kBlue};
-  EXPECT_EQ(LoadResult::ReadError, DecodeFile(dir_, test::MakeGif(empty), "gif").result);
-  // giflib will not write an image without any colour map, so this one is
-  // made by hand: a 2 x 1 image of index 0, once with a two-entry global map
-  // (to show the bytes are otherwise sound) and once without.
+  // An image whose indices have no colour map. giflib will not write one, so
+  // it is made by hand: a 2 x 1 image of index 0, once with a two-entry global
+  // map (to show the bytes are otherwise sound) and once without.
   const auto handMade = [](bool globalMap) {
     Bytes gif = {'G', 'I', 'F', '8', '9', 'a', 2, 0, 1, 0, static_cast<std::uint8_t>(globalMap ? 0x80 : 0), 0, 0};
     if (globalMap) test::PutBytes(gif, {255, 0, 0, 0, 0, 255});
@@ -122,8 +103,6 @@ TEST_F(GifPngPluginTest, BrokenGifsAreReadErrors) {
   ASSERT_EQ(LoadResult::LoadOk, mapped.result);
   EXPECT_EQ(Bgr({kRed, kRed}), mapped.bgr);
   EXPECT_EQ(LoadResult::ReadError, DecodeFile(dir_, handMade(false), "gif").result);
-  // A PNG named .gif.
-  EXPECT_EQ(LoadResult::ReadError, DecodeFile(dir_, test::MakePngRgb(1, 1, {1, 2, 3}), "gif").result);
 }
 
 struct PngCase {
@@ -144,12 +123,6 @@ PngPicture Picture(int width, int height, PngColour colour, int depth, Bytes row
 
 TEST_F(GifPngPluginTest, EveryPngColourTypeBecomesBgrOverWhite) {
   std::vector<PngCase> cases;
-  cases.push_back({"grey 8", Picture(3, 1, PngColour::Gray, 8, {0, 128, 255}), {0, 0, 0, 128, 128, 128, 255, 255, 255}});
-  {
-    Bytes expected;
-    for (int bit : {1, 0, 1, 1, 0, 0, 0, 0, 0, 1}) test::PutBytes(expected, Bytes(3, bit ? 255 : 0));
-    cases.push_back({"grey 1 bit", Picture(10, 1, PngColour::Gray, 1, {0b10110000, 0b01000000}), expected});
-  }
   cases.push_back({"grey 16 keeps the high byte", Picture(2, 1, PngColour::Gray, 16, {0x12, 0xFF, 0xAB, 0x00}),
                    {0x12, 0x12, 0x12, 0xAB, 0xAB, 0xAB}});
   // Over white: alpha 255 keeps the sample, alpha 0 is white, 20 % of 200 is 244.
@@ -164,11 +137,6 @@ TEST_F(GifPngPluginTest, EveryPngColourTypeBecomesBgrOverWhite) {
   cases.push_back({"rgb 8, odd width", Picture(3, 2, PngColour::Rgb, 8, {1, 2, 3, 4, 5, 6, 7, 8, 9,  //
                                                                       11, 12, 13, 14, 15, 16, 17, 18, 19}),
                    {3, 2, 1, 6, 5, 4, 9, 8, 7, 13, 12, 11, 16, 15, 14, 19, 18, 17}});
-  {
-    PngPicture picture = Picture(2, 1, PngColour::Rgb, 8, {1, 2, 3, 4, 5, 6});
-    picture.transparentColour = std::array<std::uint16_t, 3>{1, 2, 3};
-    cases.push_back({"rgb with a transparent colour", picture, {255, 255, 255, 6, 5, 4}});
-  }
   // An interlaced 9 x 9 picture reaches all seven passes; every third pixel is clear.
   {
     PngPicture picture = Picture(9, 9, PngColour::Rgba, 8, {});
@@ -207,9 +175,6 @@ TEST_F(GifPngPluginTest, BrokenPngsAreReadErrors) {
     EXPECT_EQ(LoadResult::ReadError, DecodeFile(dir_, Bytes(good.begin(), good.begin() + keep), "png").result)
         << "cut to " << keep << " bytes";
   }
-  Bytes badCrc = good;
-  badCrc[29] ^= 0x01;  // the last byte of the header chunk's CRC
-  EXPECT_EQ(LoadResult::ReadError, DecodeFile(dir_, badCrc, "png").result);
   // A sound header promising 1,000,000 x 1,100 pixels, more than any
   // picture may have, over 8 x 8 pixels of data.
   Bytes huge = good;
@@ -218,8 +183,6 @@ TEST_F(GifPngPluginTest, BrokenPngsAreReadErrors) {
   const auto crc = static_cast<std::uint32_t>(crc32(0, huge.data() + 12, 17));  // chunk type and data
   for (int i = 0; i < 4; ++i) huge[29 + i] = static_cast<std::uint8_t>(crc >> (24 - 8 * i));
   EXPECT_EQ(LoadResult::ReadError, DecodeFile(dir_, huge, "png").result);
-  EXPECT_EQ(LoadResult::ReadError,
-            DecodeFile(dir_, test::MakeGif(1, 1, {kRed, kBlue}, {0}), "png").result);
 }
 
 }  // namespace

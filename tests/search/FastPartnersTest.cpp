@@ -8,18 +8,14 @@
 #include <limits>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "search/FindPartners.h"
 #include "search/PartnerIndex.h"
 #include "search/PartnerKernel.h"
-#include "search/RecordingView.h"
 
 namespace norvane {
 namespace {
-
-using test::RecordingView;
 
 // What the generated records look like.
 struct Shape {
@@ -160,7 +156,7 @@ TEST(FastPartnersTest, SameChoicesForThresholdsAndWeights) {
   Shape wild;
   wild.wildPercent = 5;
   wild.brokenDeviationPercent = 3;
-  const FileList records = MakeRecords(1200, 1, wild);
+  const FileList records = MakeRecords(800, 1, wild);
   for (std::int32_t t : {0, 1, 12, 100, -100, 250, 46341, INT32_MAX}) {
     for (double wa : {0.0, 0.001, 7.5}) {
       for (double wv : {0.0, 0.999, 1.0, 3.25}) {
@@ -179,7 +175,7 @@ TEST(FastPartnersTest, SameChoicesWhereDifferencesTieAndHitTheLimitExactly) {
   lattice.lattice = true;
   lattice.clusterPercent = 40;
   for (std::uint64_t seed : {2u, 3u}) {
-    const FileList records = MakeRecords(1200, seed, lattice);
+    const FileList records = MakeRecords(800, seed, lattice);
     for (std::int32_t t : {0, 1, 2, 3, 5, -4}) {
       for (double wa : {0.0, 1.0}) {
         ExpectSameChoices(records, DifferenceParams{t, 1.0, wa}, 1,
@@ -207,7 +203,7 @@ TEST(FastPartnersTest, SameChoicesWhereDifferencesTieAndHitTheLimitExactly) {
     Shape shifted = lattice;
     shifted.shiftPercent = 60;
     shifted.shift = c.shift;
-    const FileList records = MakeRecords(1500, 8, shifted);
+    const FileList records = MakeRecords(1000, 8, shifted);
     const std::string what = "shift " + std::to_string(c.shift.meanY) + "/" +
                              std::to_string(c.shift.sdevY) + " WV " + std::to_string(c.weightV);
     for (std::int32_t t : {99, 100, 101, -100}) {
@@ -228,7 +224,7 @@ TEST(FastPartnersTest, SameChoicesWithManyIdenticalUndecodedAndBrokenRecords) {
   rough.identicalPercent = 20;
   rough.undecodedPercent = 15;
   rough.nanPercent = 10;
-  FileList records = MakeRecords(1500, 4, rough);
+  FileList records = MakeRecords(1000, 4, rough);
   // Infinite means never pair by D², only by digest.
   records[7].grid[2].meanY = std::numeric_limits<double>::infinity();
   records[8].grid[2].meanY = -std::numeric_limits<double>::infinity();
@@ -362,57 +358,6 @@ TEST(FastPartnersTest, CodeBoundsHoldAndFilterVariantsAgree) {
         }
       }
     }
-  }
-}
-
-// A view that notes from which threads it is used.
-class ThreadCheckingView : public RecordingView {
- public:
-  using RecordingView::RecordingView;
-  std::thread::id owner = std::this_thread::get_id();
-  int foreignCalls = 0;
-  void SetStatusText(std::string_view text) override {
-    if (std::this_thread::get_id() != owner) ++foreignCalls;
-    RecordingView::SetStatusText(text);
-  }
-  void PumpMessages() override {
-    if (std::this_thread::get_id() != owner) ++foreignCalls;
-    RecordingView::PumpMessages();
-  }
-};
-
-TEST(FastPartnersTest, ThreadedProgressKeepsTheOrderAndTheCallingThread) {
-  Shape shape;
-  shape.undecodedPercent = 10;
-  FileList records = MakeRecords(9000, 7, shape);
-  Settings settings;
-  ThreadCheckingView view(settings);
-  for (std::size_t k = 0; k < records.size(); ++k) {
-    view.table.InsertRow(static_cast<int>(k), std::to_string(k));
-  }
-  const FileList original = records;
-  FindPartners(records, DifferenceParams{}, view);
-
-  std::vector<std::string> expected;
-  for (std::size_t j = 0; j < records.size(); j += 10) {
-    if (records[j].width > 0) expected.push_back(ComparingStatus(static_cast<int>(j) + 1, 9000));
-  }
-  EXPECT_EQ(view.statusTexts, expected);
-  EXPECT_GE(view.Calls("PumpMessages").size(), expected.size());
-  EXPECT_EQ(view.foreignCalls, 0);
-  // Every status text is followed by a pump before the next one.
-  for (std::size_t k = 0; k + 1 < view.log.size(); ++k) {
-    if (view.log[k].rfind("SetStatusText", 0) == 0) {
-      EXPECT_EQ(view.log[k + 1], "PumpMessages") << k;
-    }
-  }
-
-  // The records and the list hold what the pair-by-pair choice gives.
-  const std::vector<PartnerChoice> reference = ChoosePartnersPairwise(original, DifferenceParams{});
-  for (std::size_t j = 0; j < records.size(); ++j) {
-    ASSERT_EQ((PartnerChoice{records[j].partner, records[j].difference}), reference[j]) << j;
-    const std::string text = reference[j].partner >= 0 ? std::to_string(reference[j].partner) : "";
-    ASSERT_EQ(view.table.GetText(static_cast<int>(j), kColumnPartner), text) << j;
   }
 }
 

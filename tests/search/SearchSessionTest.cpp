@@ -197,28 +197,6 @@ TEST(SearchSessionTest, ThreadCountChangesNothingTheViewOrTheCacheSees) {
   EXPECT_TRUE((top[kColumnName] == "f10.bmp") != (top[kColumnName] == "f99.bmp"));
 }
 
-TEST(SearchSessionTest, SecondSearchReusesTheCacheAndStillCountsThroughEveryFile) {
-  TempDir dir;
-  for (int i = 0; i < 3; ++i) WriteBmp(dir.File(std::string(1, char('a' + i)) + ".bmp"), i + 1, 8);
-  Search first(dir.path());
-  first.session.OnStart();
-  ASSERT_EQ(first.view.loads, 3);
-
-  Search second(dir.path());
-  second.session.OnStart();
-  EXPECT_EQ(second.view.loads, 0);
-  EXPECT_EQ(second.view.Calls("RepaintLeftPane").size(), 0u);
-  const std::vector<std::string> searching = {"検索中\n\r1/3", "検索中\n\r2/3", "検索中\n\r3/3"};
-  std::vector<std::string> firstThree(second.view.statusTexts.begin(), second.view.statusTexts.begin() + 3);
-  EXPECT_EQ(firstThree, searching);
-  // Width and height columns are filled from the cache during the gathering.
-  EXPECT_EQ(second.view.Calls("ListSetText 2 4").front(), "ListSetText 2 4 8");
-  for (std::size_t i = 0; i < 3; ++i) {
-    EXPECT_EQ(second.session.records()[i].digest, first.session.records()[i].digest);
-    EXPECT_EQ(second.session.records()[i].width, 8);
-  }
-}
-
 TEST(SearchSessionTest, StopAfterTheThirdFileKeepsExactlyTheFirstThree) {
   TempDir dir;
   for (int i = 0; i < 5; ++i) WriteBmp(dir.File(std::string(1, char('a' + i)) + ".bmp"), i + 1);
@@ -239,26 +217,6 @@ TEST(SearchSessionTest, StopAfterTheThirdFileKeepsExactlyTheFirstThree) {
   EXPECT_EQ(run.view.log.back(), "SetStatusText ");
 }
 
-TEST(SearchSessionTest, StopBetweenFoldersDropsTheFoldersNotYetProcessed) {
-  TempDir dir;
-  test::MakeDir(dir.File("sub"));
-  WriteBmp(dir.File("sub/a.bmp"), 1);
-  WriteBmp(dir.File("sub/b.bmp"), 2);
-  WriteBmp(dir.File("c.bmp"), 3);
-  WriteBmp(dir.File("d.bmp"), 4);
-  Search run(dir.path(), true);
-  // A close request while the sub-folder's last file is on show.
-  run.AtStatus("検索中\n\r2/4", [&] { run.session.RequestStop(); });
-  run.session.OnStart();
-
-  EXPECT_TRUE(run.view.Calls("AskYesNo").empty());
-  EXPECT_EQ(run.session.stopIndex(), 2);
-  EXPECT_EQ(run.view.loads, 2);
-  EXPECT_EQ(run.RecordNames(), (std::vector<std::string>{"a.bmp", "b.bmp"}));
-  EXPECT_EQ(run.session.records()[0].folder, dir.File("sub"));
-  EXPECT_EQ(run.view.table.RowCount(), 2);
-}
-
 TEST(SearchSessionTest, APressQueuedWhenOrderingBeginsIsAskedButNoLongerStops) {
   TempDir dir;
   for (int i = 0; i < 3; ++i) WriteBmp(dir.File(std::string(1, char('a' + i)) + ".bmp"), i + 1);
@@ -277,22 +235,6 @@ TEST(SearchSessionTest, APressQueuedWhenOrderingBeginsIsAskedButNoLongerStops) {
   EXPECT_TRUE(run.session.stopRequested());
   EXPECT_EQ(run.view.table.RowCount(), 3);
   EXPECT_TRUE(run.view.Calls("ListDeleteRow").empty());
-}
-
-TEST(SearchSessionTest, NoImagesReportsAndReturnsToIdle) {
-  for (bool exists : {true, false}) {
-    TempDir dir;
-    test::WriteFile(dir.File("notes.txt"), std::string("not an image"));
-    Search run(exists ? dir.path() : dir.File("missing"));
-    run.session.OnStart();
-    const std::vector<std::string> expected = {
-        "CommitEdits", "SetStartButton 中止 on", "EnableCommands off", "ClearPanes", "ListDeleteAll",
-        "Inform 画像ファイルが見つかりません。 情報", "SelectFirstRow", "SetStartButton 開始 on",
-        "EnableCommands on", "SetStatusText "};
-    EXPECT_EQ(run.view.log, expected);
-    EXPECT_FALSE(run.session.searching());
-    EXPECT_TRUE(run.session.records().empty());
-  }
 }
 
 TEST(SearchSessionTest, UndecodableFileStaysListedWithoutSignatureOrPartner) {

@@ -7,26 +7,6 @@
 namespace norvane {
 namespace {
 
-TEST(IniFileLookup, NamesIgnoreAsciiCaseAndFirstSectionAndKeyWin) {
-  const IniFile file = IniFile::Parse(
-      "Orphan=before any section\n"
-      "[ general ]  ; trailing note\n"
-      "  thresHOLD =  7 \t\n"
-      "ThresHold=8\n"
-      "[General]\n"
-      "ThresHold=9\n"
-      "Extra=only in the second\n"
-      "[Broken\n"
-      "Key=in General still\n");
-  EXPECT_EQ("7", file.Get("General", "ThresHold"));
-  EXPECT_EQ(std::nullopt, file.Get("General", "Extra"));
-  EXPECT_EQ(std::nullopt, file.Get("General", "Orphan"));
-  // A "[" line without "]" is not a header, so its lines stay in the section before.
-  EXPECT_EQ(std::nullopt, file.Get("Broken", "Key"));
-  EXPECT_EQ(std::nullopt, file.Get("Other", "ThresHold"));
-  EXPECT_EQ("1", IniFile::Parse("\xEF\xBB\xBF[General]\nA=1\n").Get("General", "A"));
-}
-
 TEST(IniFileLookup, ValuesLoseBlanksAndOnePairOfQuotes) {
   const IniFile file = IniFile::Parse(
       "[S]\r\n"

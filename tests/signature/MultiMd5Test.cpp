@@ -175,38 +175,11 @@ TEST_P(MultiMd5Backends, RunWaitsForFullLanesAndResumesWhereItStopped) {
   EXPECT_EQ(Text(done[0].digest), Reference(Pool().data(), 100));
 }
 
-TEST_P(MultiMd5Backends, FewBusyLanesCarryTheirProgressAcrossKernels) {
-  // With only a few lanes busy the hasher runs them one at a time instead of
-  // through the vector kernel, and switches back as the count changes; a
-  // lane's running state must survive every switch. Staggered lengths make
-  // the count of busy lanes fall one by one from five.
-  for (int busy = 1; busy <= 5; ++busy) {
-    std::vector<Md5Message> messages;
-    for (int i = 0; i < busy; ++i) messages.push_back(Slice(17 * i + 3, 64 * (3000 + 1000 * i) + 7 * i));
-    MultiMd5Hasher hasher(GetParam());
-    for (const Md5Message& message : messages) hasher.Submit(message);
-    std::vector<MultiMd5Hasher::Finished> done;
-    hasher.Flush(done);
-    SCOPED_TRACE(std::to_string(busy) + " busy lanes");
-    ExpectDelivered(done, messages);
-  }
-}
-
 INSTANTIATE_TEST_SUITE_P(, MultiMd5Backends,
                          ::testing::Values(Md5Backend::Scalar, Md5Backend::Avx2, Md5Backend::Avx512),
                          [](const ::testing::TestParamInfo<Md5Backend>& info) {
                            return std::string(Md5BackendName(info.param));
                          });
-
-TEST(MultiMd5, ChosenBackendIsTheWidestAvailable) {
-  const Md5Backend chosen = ChosenBackend();
-  EXPECT_TRUE(Md5BackendAvailable(chosen));
-  for (Md5Backend wider : {Md5Backend::Avx2, Md5Backend::Avx512}) {
-    if (Md5BackendAvailable(wider)) {
-      EXPECT_GE(Md5LaneCount(chosen), Md5LaneCount(wider));
-    }
-  }
-}
 
 }  // namespace
 }  // namespace norvane

@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <random>
 #include <vector>
 
 #include "image/DecodedImage.h"
@@ -92,8 +91,7 @@ std::string WholeBufferDigest(const DecodedImage& image) {
 TEST(SignatureExtractor, ColourGridIsBitExactAgainstPlainFormula) {
   // Sizes around the multiples of 4, pictures taller than one digest chunk,
   // and a wide one whose rows exceed a chunk.
-  const int sizes[][2] = {{4, 4}, {5, 7}, {8, 8}, {13, 11}, {64, 3}, {3, 64},
-                          {101, 97}, {300, 400}, {25000, 9}};
+  const int sizes[][2] = {{4, 4}, {5, 7}, {13, 11}, {3, 64}, {300, 400}, {25000, 9}};
   unsigned seed = 1;
   for (const auto& size : sizes) {
     const int w = size[0], h = size[1];
@@ -137,42 +135,6 @@ TEST(SignatureExtractor, RowKernelsAgreeBitForBit) {
     EXPECT_EQ(fedPortable.size(), 3 * rowBytes);
     EXPECT_EQ(fedVector.size(), 3 * rowBytes);
     EXPECT_EQ(std::memcmp(&portable, &vector, sizeof portable), 0) << "cell width " << cellWidth;
-  }
-}
-
-TEST(SignatureExtractor, UniformPicturesHaveNoSpread) {
-  std::mt19937 rng(5);
-  for (int trial = 0; trial < 200; ++trial) {
-    const std::uint8_t b = rng(), g = rng(), r = rng();
-    Bytes bytes;
-    for (int i = 0; i < 37 * 23; ++i) bytes.insert(bytes.end(), {b, g, r});
-    FileRecord record;
-    ASSERT_EQ(SignatureExtractor().Extract(record, MakeImage(37, 23, PixelKind::Bgr24, bytes)), 0);
-    for (const SignatureCell& cell : record.grid) {
-      for (double d : {cell.sdevY, cell.sdevCb, cell.sdevCr}) {
-        EXPECT_GE(d, 0.0);
-        EXPECT_LT(d, 1e-4);  // the square root of a rounding error
-      }
-      EXPECT_EQ(cell.meanY, record.grid[0].meanY);
-    }
-  }
-}
-
-TEST(SignatureExtractor, GreyPictures) {
-  // Grey: Cb and Cr exactly 0, Y close to the same picture in colour.
-  const Bytes grey = RandomBytes(21 * 17, 9);
-  Bytes colour;
-  for (std::uint8_t v : grey) colour.insert(colour.end(), {v, v, v});
-  FileRecord g, c;
-  ASSERT_EQ(SignatureExtractor().Extract(g, MakeImage(21, 17, PixelKind::Indexed8, grey)), 0);
-  ASSERT_EQ(SignatureExtractor().Extract(c, MakeImage(21, 17, PixelKind::Bgr24, colour)), 0);
-  for (int i = 0; i < 16; ++i) {
-    EXPECT_EQ(g.grid[i].meanCb, 0.0);
-    EXPECT_EQ(g.grid[i].meanCr, 0.0);
-    EXPECT_EQ(g.grid[i].sdevCb, 0.0);
-    EXPECT_EQ(g.grid[i].sdevCr, 0.0);
-    EXPECT_NEAR(g.grid[i].meanY, c.grid[i].meanY, 1e-9);
-    EXPECT_NEAR(g.grid[i].sdevY, c.grid[i].sdevY, 1e-6);
   }
 }
 

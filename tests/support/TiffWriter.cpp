@@ -45,11 +45,6 @@ TiffBuilder& TiffBuilder::Set(std::uint16_t tag, std::uint16_t type, std::uint32
   return *this;
 }
 
-TiffBuilder& TiffBuilder::Remove(std::uint16_t tag) {
-  std::erase_if(entries_, [tag](const TiffEntry& e) { return e.tag == tag; });
-  return *this;
-}
-
 TiffBuilder& TiffBuilder::MoveToFront(std::uint16_t tag) {
   std::stable_partition(entries_.begin(), entries_.end(), [tag](const TiffEntry& e) { return e.tag == tag; });
   return *this;

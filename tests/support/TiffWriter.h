@@ -37,7 +37,6 @@ class TiffBuilder {
   // Replaces every entry of `tag` by the given one, keeping its place, or
   // appends it when the tag is absent.
   TiffBuilder& Set(std::uint16_t tag, std::uint16_t type, std::uint32_t count, std::uint32_t value);
-  TiffBuilder& Remove(std::uint16_t tag);
   // Moves the entry of `tag` to the front of the directory.
   TiffBuilder& MoveToFront(std::uint16_t tag);
 

@@ -1,19 +1,14 @@
-// Moving single images from the main window, and opening them in the
-// desktop's viewer, on lists and records laid out by the test.
-#include <QApplication>
+// Moving single images from the main window, on lists and records laid out by the test.
 #include <QDir>
 #include <QFile>
 #include <QTest>
 #include <QTimer>
-#include <QUrl>
 
 #include <cerrno>
 #include <cstring>
 
 #include "support/BmpWriter.h"
-#include "ui/MoveCommands.h"
 #include "ui/MoveFixture.h"
-#include "ui/PreviewPane.h"
 
 namespace norvane::ui {
 namespace {
@@ -62,41 +57,6 @@ class MoveImageTest : public QObject {
     QVERIFY(f.messages.empty());
   }
 
-  void RightMoveWhosePartnerRowLiesAbove() {
-    std::vector<Pair> pairs(8, Pair{-1, 0});
-    pairs[5] = {2, 1};
-    MoveFixture f(pairs);
-    QTest::keyClick(&f.list(), Qt::Key_W);  // nothing selected: nothing happens
-    QVERIFY(Exists(f.ImagePath(2)));
-    f.list().SelectRow(5);
-    f.list().setFocus();
-    QTest::keyClick(&f.list(), Qt::Key_W);
-    QVERIFY(Exists(f.MovedPath(2)));
-    QCOMPARE(f.Positions(), (std::vector<int>{0, 1, 3, 4, 5, 6, 7}));
-    // Row 5 moved up to 4; the one after it is selected, and only it.
-    QCOMPARE(f.list().FirstSelectedRow(), 5);
-    QCOMPARE(f.list().selectionModel()->selectedRows().size(), 1);
-    QCOMPARE(f.w().InfoTextOf(kLeftSide), InfoText(&f.w().session().records()[6]));
-  }
-
-  void LeftMoveDeletesTheRowAndLastRowLeavesNoSelection() {
-    std::vector<Pair> pairs(4, Pair{-1, 0});
-    pairs[0] = {3, 2};
-    pairs[1] = {3, 5};
-    MoveFixture f(pairs);
-    f.list().SelectRow(3);
-    f.w().ShowSelectedPair();
-    const std::string shown = f.w().InfoTextOf(kLeftSide);
-    f.w().pane(kLeftSide).clicked();
-    QVERIFY(Exists(f.MovedPath(3)));
-    QCOMPARE(f.Positions(), (std::vector<int>{0, 1, 2}));
-    QCOMPARE(f.PartnerCell(0), std::string());
-    QCOMPARE(f.PartnerCell(1), std::string());
-    QCOMPARE(f.w().session().records()[0].partner, -1);
-    QCOMPARE(f.list().FirstSelectedRow(), -1);
-    QCOMPARE(f.w().InfoTextOf(kLeftSide), shown);  // the panes keep the former pair
-  }
-
   void ConfirmationNoChangesNothingAndYesMoves() {
     MoveFixture f(TwelveRows());
     f.w().settings().EnableConfirm = true;
@@ -135,21 +95,6 @@ class MoveImageTest : public QObject {
     QCOMPARE(f.w().ListRowCount(), 12);
   }
 
-  void TrashMoveLandsInTheTrashFolder() {
-    // XDG_DATA_HOME and HOME are set before the first use of the trash (in
-    // main below), so the trash is the test's own.
-    MoveFixture f(TwelveRows());
-    f.w().settings().GotoTrashBox = true;
-    f.w().moveEdit().setText("/no/such/folder");  // not used for the trash
-    f.list().SelectRow(3);
-    f.w().MoveImage(kLeftSide);
-    QVERIFY2(f.messages.empty(), f.messages.empty() ? "" : f.messages.front().c_str());
-    QVERIFY(!Exists(f.ImagePath(3)));
-    const QString trashed = qEnvironmentVariable("XDG_DATA_HOME") + "/Trash/files/f3.bmp";
-    QVERIFY2(QFile::exists(trashed), qPrintable(trashed));
-    QCOMPARE(f.RowOf(3), -1);
-  }
-
   void CommandsDuringASearchDoNothing() {
     QTemporaryDir folder;
     for (int i = 0; i < 4; ++i) {
@@ -182,59 +127,10 @@ class MoveImageTest : public QObject {
     QCOMPARE(QDir(f.moved.path()).entryList(QDir::Files).size(), 0);
     QCOMPARE(opened, 0);
   }
-
-  void ViewerOpensTheChosenSideAndReportsFailures() {
-    std::vector<Pair> pairs(3, Pair{-1, 0});
-    pairs[0] = {2, 1};
-    MoveFixture f(pairs);
-    QList<QUrl> urls;
-    bool succeed = true;
-    f.w().SetOpenHook([&](const QUrl& url) {
-      urls.push_back(url);
-      return succeed;
-    });
-    f.w().OpenInViewer(kLeftSide);  // no selection
-    f.list().SelectRow(0);
-    f.list().setFocus();
-    QTest::keyClick(&f.list(), Qt::Key_S);
-    QTest::keyClick(&f.list(), Qt::Key_A);
-    QCOMPARE(urls, (QList<QUrl>{QUrl::fromLocalFile(QString::fromStdString(f.ImagePath(2))),
-                                QUrl::fromLocalFile(QString::fromStdString(f.ImagePath(0)))}));
-    QVERIFY(f.messages.empty());
-
-    f.list().SelectRow(1);
-    f.w().OpenInViewer(kRightSide);  // no partner: silent
-    QCOMPARE(urls.size(), 2);
-    QVERIFY(f.messages.empty());
-
-    const std::string failed = "ビュワー起動に失敗しました。|" + ApplicationName().toStdString();
-    succeed = false;
-    f.w().OpenInViewer(kLeftSide);
-    QCOMPARE(f.messages, (std::vector<std::string>{failed}));
-    succeed = true;
-    QFile::remove(QString::fromStdString(f.ImagePath(1)));
-    f.w().OpenInViewer(kLeftSide);  // a file removed behind our back
-    QCOMPARE(urls.size(), 3);
-    QCOMPARE(f.messages, (std::vector<std::string>{failed, failed}));
-    QCOMPARE(f.w().ListRowCount(), 3);
-  }
 };
 
 }  // namespace
 }  // namespace norvane::ui
 
-int main(int argc, char** argv) {
-  // The desktop's trash lives in the data home; a test must never fill the
-  // user's. HOME moves too, so the images (under the same temporary
-  // directory) count as being on the home file system.
-  QTemporaryDir home;
-  qputenv("HOME", home.path().toUtf8());
-  // The data home exists on every desktop; the trash folder inside it is
-  // the trash's own to create.
-  QDir(home.path()).mkdir("data");
-  qputenv("XDG_DATA_HOME", (home.path() + "/data").toUtf8());
-  QApplication app(argc, argv);
-  norvane::ui::MoveImageTest test;
-  return QTest::qExec(&test, argc, argv);
-}
+QTEST_MAIN(norvane::ui::MoveImageTest)
 #include "MoveImageTest.moc"

@@ -57,37 +57,9 @@ class PaneDrawingTest : public QObject {
     const struct {
       int w, h, paneW, paneH;
       QSize expected;
-    } cases[] = {{400, 300, 200, 200, {200, 150}}, {100, 50, 200, 200, {200, 100}}, {300, 400, 200, 200, {150, 200}},
-                 {300, 200, 100, 100, {100, 66}},  {7, 3, 100, 100, {100, 42}},     {3, 7, 50, 100, {42, 100}},
-                 {0, 10, 200, 200, {0, 0}},        {10, 10, 0, 200, {0, 0}},        {10, 10, -5, 200, {0, 0}}};
+    } cases[] = {{400, 300, 200, 200, {200, 150}}, {300, 200, 100, 100, {100, 66}}, {3, 7, 50, 100, {42, 100}},
+                 {0, 10, 200, 200, {0, 0}}, {10, 10, -5, 200, {0, 0}}};
     for (const auto& c : cases) QCOMPARE(FittedSize(c.w, c.h, c.paneW, c.paneH), c.expected);
-  }
-
-  void PaddedRowsOfNarrowPictures() {
-    DecodedImage grey;
-    QCOMPARE(grey.AllocatePixels(3, 2, PixelKind::Indexed8), LoadResult::LoadOk);
-    const std::uint8_t indexes[] = {0, 1, 2, 3, 4, 255};
-    std::copy(std::begin(indexes), std::end(indexes), grey.indexed.data());
-    grey.palette[1] = {10, 20, 30, 0};  // blue, green, red
-    const QImage g = ToBitmap(grey);
-    QCOMPARE(g.bytesPerLine(), 4);
-    QCOMPARE(g.pixelColor(1, 0), QColor(30, 20, 10));
-    QCOMPARE(g.pixelColor(0, 1), QColor(3, 3, 3));  // rows stay top to bottom
-    QCOMPARE(g.pixelColor(2, 1), QColor(255, 255, 255));
-  }
-
-  void GreyAndQuadPicturesAreNotDrawn() {
-    for (PixelKind kind : {PixelKind::Gray16, PixelKind::Quad32}) {
-      DecodedImage image;
-      QCOMPARE(image.AllocatePixels(4, 4, kind), LoadResult::LoadOk);
-      std::fill(image.gray16.data(), image.gray16.data() + image.gray16.size(), 0x80);
-      std::fill(image.quad.data(), image.quad.data() + image.quad.size(), 0x80);
-      QVERIFY(ToBitmap(image).isNull());
-      const QImage pane = Paint(image, 50, 40);
-      QVERIFY(PictureBox(pane, 50, 40).isNull());
-      QCOMPARE(pane.pixelColor(0, 0), kFace);
-      QCOMPARE(pane.pixelColor(49, 39), kFace);
-    }
   }
 
   void ReducedPictureSitsTopLeft() {
@@ -99,18 +71,6 @@ class PaneDrawingTest : public QObject {
     QCOMPARE(pane.pixelColor(100, 170), kFace);  // the strip below keeps the face colour
   }
 
-  void EnlargedPictureRepeatsPixels() {
-    const DecodedImage image = TwoHalves(100, 50, Qt::black, Qt::white);
-    const QImage pane = Paint(image, 200, 200);
-    QCOMPARE(PictureBox(pane, 200, 200), QRect(0, 0, 200, 100));
-    // Nearest neighbour: only the two source colours, no blended edge.
-    for (int x = 0; x < 200; ++x) {
-      const QColor c = pane.pixelColor(x, 50);
-      QVERIFY2(c == QColor(Qt::black) || c == QColor(Qt::white), qPrintable(c.name()));
-    }
-    QCOMPARE(pane.pixelColor(99, 50), QColor(Qt::black));
-    QCOMPARE(pane.pixelColor(100, 50), QColor(Qt::white));
-  }
 };
 
 }  // namespace
