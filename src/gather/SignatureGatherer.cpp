@@ -93,12 +93,8 @@ void SignatureGatherer::Decode(std::unique_lock<std::mutex>& lock) {
   lock.unlock();
 
   GatheredFile file;
-  file.image = std::make_unique<DecodedImage>();
-  if (file.image->LoadImageFile(path) == LoadResult::LoadOk) {
-    file.signature = PrepareSignature(*file.image);
-  } else {
-    file.image.reset();
-  }
+  file.image = DecodeImageFile(path);
+  if (file.image != nullptr) file.signature = PrepareSignature(*file.image);
   const bool needsDigest = file.image != nullptr && file.signature.writesDigest &&
                            file.signature.digestBytes >= 0;
   const std::int64_t bytes = file.image != nullptr ? static_cast<std::int64_t>(file.image->PixelBytes()) : 0;

@@ -100,6 +100,12 @@ LoadResult DecodedImage::ExpandPalette() {
   return LoadResult::LoadOk;
 }
 
+std::unique_ptr<DecodedImage> DecodeImageFile(const std::string& path) {
+  auto image = std::make_unique<DecodedImage>();
+  if (image->LoadImageFile(path) != LoadResult::LoadOk) image.reset();
+  return image;
+}
+
 LoadResult DecodedImage::LoadImageFile(const std::string& path) {
   std::string file = path;
   if (!file.empty() && file.front() == '"') {

@@ -127,4 +127,8 @@ class DecodedImage {
   PixelBuffer colour;   // Bgr24
 };
 
+// The file at `path` decoded into a new image (LoadImageFile), or null when
+// it cannot be decoded.
+std::unique_ptr<DecodedImage> DecodeImageFile(const std::string& path);
+
 }  // namespace norvane

@@ -10,9 +10,7 @@ bool ValidSlot(int slot) { return slot == ImageSlots::kLeft || slot == ImageSlot
 
 int ImageSlots::LoadSlotImage(int slot, const FileRecord& record) {
   if (!ValidSlot(slot)) return 0;
-  auto image = std::make_unique<DecodedImage>();
-  if (image->LoadImageFile(record.path) != LoadResult::LoadOk) image.reset();
-  slots_[slot] = std::move(image);
+  slots_[slot] = DecodeImageFile(record.path);
   return 0;
 }
 

@@ -176,8 +176,7 @@ GatheredFile SearchSession::DecodeForStep(const FileRecord& record, bool& prepar
   }
   prepared = false;
   GatheredFile file;
-  file.image = std::make_unique<DecodedImage>();
-  if (file.image->LoadImageFile(record.path) != LoadResult::LoadOk) file.image.reset();
+  file.image = DecodeImageFile(record.path);
   return file;
 }
 
