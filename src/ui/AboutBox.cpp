@@ -6,15 +6,10 @@
 #include <QPushButton>
 
 #include "ui/Layout.h"
+#include "ui/Placement.h"
 #include "ui/ProgramIcon.h"
 
 namespace norvane::ui {
-
-namespace {
-
-void Place(QWidget* widget, const Rect& r) { widget->setGeometry(r.x, r.y, r.width, r.height); }
-
-}  // namespace
 
 AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QString::fromUtf8(kAboutCaption));

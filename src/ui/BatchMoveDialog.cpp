@@ -14,18 +14,12 @@
 
 #include "search/SearchView.h"
 #include "ui/Layout.h"
+#include "ui/Placement.h"
 #include "ui/ResultList.h"
 
 namespace norvane::ui {
 
 namespace {
-
-void Place(QWidget* widget, const Rect& r) { widget->setGeometry(r.x, r.y, r.width, r.height); }
-
-void FitWidth(QWidget* widget) {
-  widget->resize(std::max(widget->width(), widget->sizeHint().width()),
-                 std::max(widget->height(), widget->sizeHint().height()));
-}
 
 // Restores the normal cursor however the run ends.
 class WaitCursor {

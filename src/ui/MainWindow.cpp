@@ -20,6 +20,7 @@
 #include "ui/BatchMoveDialog.h"
 #include "ui/MoveCommands.h"
 #include "ui/OptionsDialog.h"
+#include "ui/Placement.h"
 #include "ui/PreviewPane.h"
 #include "ui/ProgramIcon.h"
 #include "ui/ResultList.h"
@@ -41,8 +42,6 @@ QString Shown(std::string_view text) {
   shown.remove(QChar('\r'));
   return shown;
 }
-
-void Place(QWidget* widget, const Rect& r) { widget->setGeometry(r.x, r.y, r.width, r.height); }
 
 QLabel* SunkenText(QWidget* parent, const char* name) {
   auto* label = new QLabel(parent);

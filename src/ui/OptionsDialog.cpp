@@ -11,19 +11,11 @@
 
 #include "ui/Layout.h"
 #include "ui/MoveCommands.h"
+#include "ui/Placement.h"
 
 namespace norvane::ui {
 
 namespace {
-
-void Place(QWidget* widget, const Rect& r) { widget->setGeometry(r.x, r.y, r.width, r.height); }
-
-// Check boxes and labels get at least the room their text needs: the
-// designed widths are tight for some fonts.
-void FitWidth(QWidget* widget) {
-  widget->resize(std::max(widget->width(), widget->sizeHint().width()),
-                 std::max(widget->height(), widget->sizeHint().height()));
-}
 
 QCheckBox* CheckBox(QDialog* parent, const char* id, const char* caption, bool checked, const Rect& r) {
   auto* box = new QCheckBox(QString::fromUtf8(caption), parent);
