@@ -41,7 +41,15 @@ std::string UsageText() {
          "                                  when it is not a terminal\n"
          "  --signature FILE...             decode each file and print its signature\n"
          "  --help, --version\n"
-         "Ctrl-C stops between files and prints the results gathered so far (exit 130).\n";
+         "Ctrl-C stops between files and prints the results gathered so far.\n"
+         "Folders that cannot be listed and files whose permissions refuse them are\n"
+         "named in warnings on standard error.\n"
+         "Exit status:\n"
+         "  0    the search ran (a folder without image files included)\n"
+         "  1    FOLDER is missing, is not a folder or cannot be listed, or the\n"
+         "       results could not be written (in --signature mode: a file did not load)\n"
+         "  2    bad usage\n"
+         "  130  interrupted by Ctrl-C\n";
 }
 
 bool ParseCommandLine(int argc, const char* const* argv, CliOptions& options, std::string& error) {

@@ -80,6 +80,8 @@ void ConsoleView::PrintMessage(std::string_view text, std::string_view caption) 
   Write(line);
 }
 
+void ConsoleView::Warn(std::string_view text) { PrintMessage(text, "norvane-cli: warning"); }
+
 bool ConsoleView::AskYesNo(std::string_view text, std::string_view caption) {
   PrintMessage(text, caption);
   return true;

@@ -1,7 +1,10 @@
 // norvane-cli: one search of a folder, exactly as the Start button runs it,
 // with the result list printed as tab-separated lines.
+#include <dirent.h>
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <string>
@@ -11,12 +14,14 @@
 #include "cli/SignatureDump.h"
 #include "gather/SignatureGatherer.h"
 #include "image/PluginReader.h"
+#include "move/FileMove.h"
 #include "search/SearchSession.h"
 #include "settings/Settings.h"
 
 namespace norvane::cli {
 namespace {
 
+constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitInterrupted = 130;  // 128 + SIGINT, as shells report it
 
@@ -48,17 +53,55 @@ Settings ReadSettings(const CliOptions& options) {
   return settings;
 }
 
-void PrintRow(const std::array<std::string, kColumnCount>& cells, std::FILE* out) {
+// Returns false once the output can no longer be written.
+bool PrintRow(const std::array<std::string, kColumnCount>& cells, std::FILE* out) {
   std::string line;
   for (int c = 0; c < kColumnCount; ++c) {
     if (c > 0) line += '\t';
     line += EscapeField(cells[static_cast<std::size_t>(c)]);
   }
   line += '\n';
-  std::fputs(line.c_str(), out);
+  return std::fwrite(line.data(), 1, line.size(), out) == line.size();
+}
+
+// 0 when `folder` is a folder that can be listed, otherwise the errno of
+// the failure. The window merely finds no images in such a target; a script
+// must be able to tell a mistyped path from a folder without pictures.
+int CheckTargetFolder(const std::string& folder) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return errno;
+  ::closedir(dir);
+  return 0;
+}
+
+// Whether opening `path` for reading is refused by its permissions.
+bool OpenRefused(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd >= 0) {
+    ::close(fd);
+    return false;
+  }
+  return errno == EACCES || errno == EPERM;
+}
+
+// The images the result list lacks for a reason the user can fix: folders
+// that could not be listed and files whose permissions refused them.
+void WarnAboutUnreadable(const SearchSession& session, ConsoleView& view) {
+  for (const ScanFailure& failure : session.scanFailures()) {
+    view.Warn("cannot list " + failure.folder + ": " + ErrorText(failure.error));
+  }
+  for (const FileRecord& record : session.records()) {
+    if (record.width == 0 && OpenRefused(record.path)) {
+      view.Warn("cannot open " + record.path + ": " + ErrorText(EACCES));
+    }
+  }
 }
 
 int RunSearch(const CliOptions& options) {
+  if (const int error = CheckTargetFolder(options.folder); error != 0) {
+    std::fprintf(stderr, "norvane-cli: cannot search %s: %s\n", options.folder.c_str(), ErrorText(error).c_str());
+    return kExitFailure;
+  }
   Settings settings = ReadSettings(options);
   ProgressStyle style = ProgressStyle::None;
   if (isatty(STDERR_FILENO)) {
@@ -74,24 +117,34 @@ int RunSearch(const CliOptions& options) {
   InstallInterruptHandler();
   session.OnStart();
   std::signal(SIGINT, SIG_DFL);
+  WarnAboutUnreadable(session, view);
 
+  bool written = true;
   if (options.header) {
     std::array<std::string, kColumnCount> headings;
     for (int c = 0; c < kColumnCount; ++c) {
       headings[static_cast<std::size_t>(c)] = std::string(kColumnHeadings[static_cast<std::size_t>(c)]);
     }
-    PrintRow(headings, stdout);
+    written = PrintRow(headings, stdout);
   }
-  for (const ResultRow& row : view.table().rows()) PrintRow(row, stdout);
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    std::perror("norvane-cli: writing the results");
-    return 1;
+  for (const ResultRow& row : view.table().rows()) {
+    if (!written) break;
+    written = PrintRow(row, stdout);
+  }
+  if (!written || std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    // A reader that went away (`norvane-cli DIR | head`) is no error worth a
+    // message; the exit code still says the list was not written whole.
+    if (errno != EPIPE) std::perror("norvane-cli: writing the results");
+    return kExitFailure;
   }
   return view.interrupted() || g_interruptRequested ? kExitInterrupted : 0;
 }
 
 int Main(int argc, char** argv) {
   ReusePictureMemory();
+  // A closed output pipe shows up as a failed write (EPIPE) instead of
+  // killing the program in the middle of a line.
+  std::signal(SIGPIPE, SIG_IGN);
   CliOptions options;
   std::string error;
   if (!ParseCommandLine(argc, argv, options, error)) {

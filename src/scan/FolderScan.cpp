@@ -93,7 +93,13 @@ class Scanner {
   // Returns false when `folder` or any folder below it could not be listed.
   bool Scan(const std::string& folder) {
     std::vector<FolderEntry> entries;
-    if (!lister_(folder, entries)) return false;
+    errno = 0;
+    if (!lister_(folder, entries)) {
+      // A lister that fails without saying why still reports a failure.
+      const int error = errno != 0 ? errno : EIO;
+      if (options_.failures != nullptr) options_.failures->push_back(ScanFailure{folder, error});
+      return false;
+    }
 
     bool complete = true;
     std::vector<FoundFile> own;
@@ -211,8 +217,9 @@ bool ScanFolder(const std::string& folder, FileList& list, const ScanOptions& op
 }
 
 bool ScanFolder(const std::string& folder, FileList& list, bool recurse, bool gifEnabled,
-                bool pngEnabled) {
+                bool pngEnabled, std::vector<ScanFailure>* failures) {
   ScanOptions options;
+  options.failures = failures;
   options.recurse = recurse;
   options.gifEnabled = gifEnabled;
   options.pngEnabled = pngEnabled;

@@ -27,6 +27,12 @@ using FolderLister = std::function<bool(const std::string& folder, std::vector<F
 // The lister the scan uses unless told otherwise: opendir/readdir.
 bool ListFolderEntries(const std::string& folder, std::vector<FolderEntry>& entries);
 
+// A folder the scan could not list, with the errno of the failing call.
+struct ScanFailure {
+  std::string folder;
+  int error = 0;
+};
+
 struct ScanOptions {
   bool recurse = false;     // descend into sub-folders
   bool gifEnabled = false;  // admit ".gif" names
@@ -36,6 +42,9 @@ struct ScanOptions {
   // file's own time was.
   long utcOffset = 0;
   FolderLister lister;  // empty: ListFolderEntries
+  // When set, every folder that could not be listed is appended here, in
+  // the order the scan met them.
+  std::vector<ScanFailure>* failures = nullptr;
 };
 
 // Appends the image files of `folder` (and, with `recurse`, of every folder
@@ -44,7 +53,7 @@ struct ScanOptions {
 // left out and the rest still collected. Returns false when any folder could
 // not be listed; when `folder` itself cannot be, nothing is appended.
 bool ScanFolder(const std::string& folder, FileList& list, bool recurse, bool gifEnabled,
-                bool pngEnabled);
+                bool pngEnabled, std::vector<ScanFailure>* failures = nullptr);
 bool ScanFolder(const std::string& folder, FileList& list, const ScanOptions& options);
 
 // Seconds east of UTC in the local time zone now, daylight saving included.

@@ -48,8 +48,9 @@ void SearchSession::RunSearch() {
 
   // Phase 2, scan. Its result is not looked at: whatever it found is used.
   records_.clear();
+  scanFailures_.clear();
   ScanFolder(folder, records_, settings_.EnableSubFolder, plugins_.gifAvailable,
-             plugins_.pngAvailable);
+             plugins_.pngAvailable, &scanFailures_);
   if (records_.empty()) {
     view_.Inform(kNoImagesText, kInformationCaption);
     Finish();

@@ -9,6 +9,7 @@
 #include "gather/SignatureGatherer.h"
 #include "image/PluginReader.h"
 #include "scan/FileRecord.h"
+#include "scan/FolderScan.h"
 #include "search/SearchView.h"
 
 namespace norvane {
@@ -62,6 +63,9 @@ class SearchSession {
   // the result list refer to them by position.
   const FileList& records() const { return records_; }
   FileList& records() { return records_; }
+  // The folders the last search's scan could not list (the target folder
+  // itself included); their images are missing from the records.
+  const std::vector<ScanFailure>& scanFailures() const { return scanFailures_; }
 
  private:
   void RunSearch();
@@ -75,6 +79,7 @@ class SearchSession {
   PluginFlags plugins_;
 
   FileList records_;
+  std::vector<ScanFailure> scanFailures_;
   bool searching_ = false;
   bool stopRequested_ = false;
   std::int32_t stopIndex_ = 0;

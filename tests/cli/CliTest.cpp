@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -100,11 +101,15 @@ class CliFolder {
   TempDir cwd;  // working directory of the program: no settings file unless a test writes one
 };
 
-test::ProcessResult Cli(const std::vector<std::string>& args, const std::string& cwd) {
+test::ProcessResult Cli(const std::vector<std::string>& args, const std::string& cwd,
+                        bool unprivileged = false) {
   std::vector<std::string> full = {kCli};
   full.insert(full.end(), args.begin(), args.end());
-  return test::RunProcess(full, cwd);
+  return test::RunProcess(full, cwd, false, unprivileged);
 }
+
+// Opens `dir` and its files to every user, for a program run unprivileged.
+void OpenToAll(const TempDir& dir) { chmod(dir.path().c_str(), 0777); }
 
 TEST(CliTest, PrintsTheSortedResultListWithHeaderAndKnownDuplicates) {
   CliFolder f;
@@ -188,11 +193,60 @@ TEST(CliTest, BadUsageExitsTwoAndAMissingFolderFindsNothing) {
                 dir.path())
                 .exitCode,
             0);
-  // A folder that does not exist finds no images, like the window: exit 0.
-  const test::ProcessResult missing = Cli({"--header", dir.File("nowhere")}, dir.path());
-  EXPECT_EQ(missing.exitCode, 0);
-  EXPECT_EQ(Lines(missing.out).size(), 1u);  // the headings only
-  EXPECT_EQ(missing.err, "情報: 画像ファイルが見つかりません。\n");
+}
+
+// What a script sees: the exit code, and which stream got what.
+TEST(CliTest, ExitCodeAndStreamsTellATargetThatCannotBeSearchedFromAnEmptyFolder) {
+  TempDir dir;
+  test::WriteFile(dir.File("file.jpg"), std::string("not a folder"));
+  ASSERT_EQ(mkdir(dir.File("empty").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(dir.File("locked").c_str(), 0), 0);
+  OpenToAll(dir);
+  struct Case {
+    std::string target;
+    int exitCode;
+    std::string err;  // the whole error stream
+  };
+  const std::vector<Case> cases = {
+      {dir.File("nowhere"), 1,
+       "norvane-cli: cannot search " + dir.File("nowhere") + ": No such file or directory\n"},
+      {dir.File("file.jpg"), 1, "norvane-cli: cannot search " + dir.File("file.jpg") + ": Not a directory\n"},
+      {dir.File("locked"), 1, "norvane-cli: cannot search " + dir.File("locked") + ": Permission denied\n"},
+      {dir.File("empty"), 0, "情報: 画像ファイルが見つかりません。\n"},
+  };
+  for (const Case& c : cases) {
+    const test::ProcessResult r = Cli({"--header", c.target}, dir.path(), /*unprivileged=*/true);
+    EXPECT_EQ(r.exitCode, c.exitCode) << c.target;
+    EXPECT_EQ(r.err, c.err) << c.target;
+    // A folder without images still prints the headings; a failure prints nothing.
+    EXPECT_EQ(Lines(r.out).size(), c.exitCode == 0 ? 1u : 0u) << c.target;
+  }
+  chmod(dir.File("locked").c_str(), 0755);
+}
+
+TEST(CliTest, AClosedOutputEndsQuietlyWithAFailureAndUnreadablePlacesAreWarnedAbout) {
+  CliFolder f;
+  // Enough rows that the list cannot vanish into the pipe's buffer.
+  for (int i = 0; i < 200; ++i) {
+    test::WriteFile(f.dir.File("copy" + std::to_string(i) + ".bmp"), test::ReadFile(f.dir.File("u1.bmp")));
+  }
+  const test::ProcessResult closed =
+      test::RunProcess({kCli, "--no-cache", f.dir.path()}, f.cwd.path(), /*closedOutput=*/true);
+  EXPECT_EQ(closed.exitCode, 1);
+  EXPECT_EQ(closed.err, "");
+
+  ASSERT_EQ(mkdir(f.dir.File("sub").c_str(), 0), 0);
+  ASSERT_EQ(chmod(f.dir.File("u2.jpg").c_str(), 0), 0);
+  OpenToAll(f.dir);
+  OpenToAll(f.cwd);
+  const test::ProcessResult r =
+      Cli({"--no-cache", "--subfolders", f.dir.path()}, f.cwd.path(), /*unprivileged=*/true);
+  chmod(f.dir.File("sub").c_str(), 0755);
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.err, "norvane-cli: warning: cannot list " + f.dir.File("sub") + ": Permission denied\n" +
+                       "norvane-cli: warning: cannot open " + f.dir.File("u2.jpg") + ": Permission denied\n");
+  // The unreadable file is still listed, without a signature.
+  EXPECT_NE(r.out.find(f.Row(204, "u2.jpg", 0, 0)), std::string::npos) << r.out;
 }
 
 TEST(CliTest, SignatureModePrintsEveryValueExactly) {

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -38,10 +39,16 @@ struct Pipe {
 };
 
 // Starts `args` (args[0] is the program path) in `cwd` and waits for it.
-inline ProcessResult RunProcess(const std::vector<std::string>& args, const std::string& cwd) {
+// With `closedOutput` the program's standard output is a pipe nobody reads:
+// its read end is closed before the program starts. With `unprivileged`, a
+// test running as root starts the program as the user "nobody" (65534), so
+// that permissions refuse it as they refuse any user.
+inline ProcessResult RunProcess(const std::vector<std::string>& args, const std::string& cwd,
+                                bool closedOutput = false, bool unprivileged = false) {
   ProcessResult result;
   Pipe out, err;
   if (out.fd[0] < 0 || err.fd[0] < 0) return result;
+  if (closedOutput) out.CloseRead();
   std::vector<char*> argv;
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
@@ -50,6 +57,9 @@ inline ProcessResult RunProcess(const std::vector<std::string>& args, const std:
   if (pid < 0) return result;
   if (pid == 0) {
     if (chdir(cwd.c_str()) != 0) _exit(127);
+    if (unprivileged && geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) {
+      _exit(127);
+    }
     dup2(out.fd[1], STDOUT_FILENO);
     dup2(err.fd[1], STDERR_FILENO);
     execv(argv[0], argv.data());
@@ -60,7 +70,7 @@ inline ProcessResult RunProcess(const std::vector<std::string>& args, const std:
 
   pollfd fds[2] = {{out.fd[0], POLLIN, 0}, {err.fd[0], POLLIN, 0}};
   std::string* sinks[2] = {&result.out, &result.err};
-  int open = 2;
+  int open = closedOutput ? 1 : 2;
   while (open > 0) {
     if (poll(fds, 2, -1) < 0) break;
     for (int i = 0; i < 2; ++i) {
