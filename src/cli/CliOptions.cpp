@@ -36,7 +36,9 @@ std::string UsageText() {
          "  --weight-v N, --weight-a N      weights in thousandths (1000 = 1.0)\n"
          "  --jobs N                        threads that decode images, 1 to 256\n"
          "                                  (standard: one per hardware thread)\n"
-         "  --header                        first print the column headings\n"
+         "  --format tsv|json               tab-separated cells (standard), or JSON\n"
+         "                                  Lines: one object per row, named fields\n"
+         "  --header                        first print the column headings (tsv)\n"
          "  --progress                      progress lines on standard error even\n"
          "                                  when it is not a terminal\n"
          "  --signature FILE...             decode each file and print its signature\n"
@@ -127,6 +129,17 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& options, st
       int number = 0;
       if (!ParseInteger(text, 1, 256, number)) return notInteger(text);
       options.jobs = number;
+    } else if (name == "--format") {
+      std::string_view text;
+      if (!value(text)) return false;
+      if (text == "tsv") {
+        options.format = OutputFormat::Tsv;
+      } else if (text == "json") {
+        options.format = OutputFormat::Json;
+      } else {
+        error = "--format: tsv or json, not " + std::string(text);
+        return false;
+      }
     } else if (name == "--header" && !inlineValue) {
       options.header = true;
     } else if (name == "--progress" && !inlineValue) {
@@ -152,6 +165,10 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& options, st
     }
     options.files = std::move(operands);
     return true;
+  }
+  if (options.header && options.format == OutputFormat::Json) {
+    error = "--header goes with --format tsv only";
+    return false;
   }
   if (operands.empty()) {
     error = "missing folder";

@@ -10,6 +10,9 @@ namespace norvane::cli {
 
 enum class CliMode { Search, Signature, Help, Version };
 
+// How the result list is printed: tab-separated cells, or JSON Lines.
+enum class OutputFormat { Tsv, Json };
+
 struct CliOptions {
   CliMode mode = CliMode::Search;
   std::string folder;              // the target folder (search)
@@ -22,6 +25,7 @@ struct CliOptions {
   std::optional<std::uint32_t> weightV;  // thousandths, as in the settings file
   std::optional<std::uint32_t> weightA;
   std::optional<int> jobs;  // threads that decode; unset: the hardware threads
+  OutputFormat format = OutputFormat::Tsv;
   bool header = false;
   bool progress = false;  // progress lines also when standard error is not a terminal
 };

@@ -11,6 +11,7 @@
 
 #include "cli/CliOptions.h"
 #include "cli/ConsoleView.h"
+#include "cli/JsonOutput.h"
 #include "cli/SignatureDump.h"
 #include "gather/SignatureGatherer.h"
 #include "image/PluginReader.h"
@@ -129,7 +130,12 @@ int RunSearch(const CliOptions& options) {
   }
   for (const ResultRow& row : view.table().rows()) {
     if (!written) break;
-    written = PrintRow(row, stdout);
+    if (options.format == OutputFormat::Json) {
+      const std::string line = JsonRow(row, session.records()) + "\n";
+      written = std::fwrite(line.data(), 1, line.size(), stdout) == line.size();
+    } else {
+      written = PrintRow(row, stdout);
+    }
   }
   if (!written || std::fflush(stdout) != 0 || std::ferror(stdout)) {
     // A reader that went away (`norvane-cli DIR | head`) is no error worth a

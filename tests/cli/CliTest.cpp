@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -106,6 +107,64 @@ test::ProcessResult Cli(const std::vector<std::string>& args, const std::string&
   std::vector<std::string> full = {kCli};
   full.insert(full.end(), args.begin(), args.end());
   return test::RunProcess(full, cwd, false, unprivileged);
+}
+
+// A JSON Lines object of the console, read back: string values decoded with
+// lone low surrogates U+DC80..U+DCFF turned back into the bytes they stand
+// for, numbers and null kept as their text. Any syntax error fails the test.
+std::map<std::string, std::string> ParseJsonObject(const std::string& line) {
+  std::map<std::string, std::string> fields;
+  std::size_t i = 0;
+  auto fail = [&](const char* what) {
+    ADD_FAILURE() << what << " at " << i << " in " << line;
+    i = line.size();
+    return std::string();
+  };
+  auto hex4 = [&]() {
+    unsigned value = 0;
+    for (int k = 0; k < 4; ++k) value = value * 16 + static_cast<unsigned>(std::stoi(line.substr(i++, 1), nullptr, 16));
+    return value;
+  };
+  auto str = [&]() -> std::string {
+    if (line[i++] != '"') return fail("no string");
+    std::string out;
+    while (i < line.size() && line[i] != '"') {
+      const unsigned char c = static_cast<unsigned char>(line[i++]);
+      if (c < 0x20) return fail("raw control character");
+      if (c != '\\') {
+        out += static_cast<char>(c);
+        continue;
+      }
+      const char e = line[i++];
+      if (e == 'n') out += '\n';
+      else if (e == 't') out += '\t';
+      else if (e == 'r') out += '\r';
+      else if (e == '"' || e == '\\' || e == '/') out += e;
+      else if (e == 'u') {
+        const unsigned code = hex4();
+        if (code >= 0xDC80 && code <= 0xDCFF) out += static_cast<char>(code & 0xFF);
+        else if (code < 0x80) out += static_cast<char>(code);
+        else return fail("unexpected escape");
+      } else return fail("bad escape");
+    }
+    ++i;
+    return out;
+  };
+  if (line.empty() || line[i++] != '{') return fields;
+  while (i < line.size() && line[i] != '}') {
+    const std::string key = str();
+    if (line[i++] != ':') fail("no colon");
+    if (line[i] == '"') {
+      fields[key] = str();
+    } else {
+      const std::size_t end = line.find_first_of(",}", i);
+      fields[key] = line.substr(i, end - i);
+      i = end;
+    }
+    if (line[i] == ',') ++i;
+  }
+  EXPECT_EQ(i + 1, line.size()) << line;
+  return fields;
 }
 
 // Opens `dir` and its files to every user, for a program run unprivileged.
@@ -247,6 +306,41 @@ TEST(CliTest, AClosedOutputEndsQuietlyWithAFailureAndUnreadablePlacesAreWarnedAb
                        "norvane-cli: warning: cannot open " + f.dir.File("u2.jpg") + ": Permission denied\n");
   // The unreadable file is still listed, without a signature.
   EXPECT_NE(r.out.find(f.Row(204, "u2.jpg", 0, 0)), std::string::npos) << r.out;
+}
+
+TEST(CliTest, JsonLinesCarryEveryNameBackByteForByte) {
+  CliFolder f;
+  // Names a line-based or UTF-8-only reader would mangle; the first two are
+  // twins once the invalid byte is replaced by U+FFFD.
+  const std::vector<std::string> names = {"\xff.bmp", "\xef\xbf\xbd.bmp", "tab\there.bmp", "line\nbreak \"q\".bmp",
+                                          "back\\slash.bmp"};
+  for (const std::string& name : names) {
+    test::WriteFile(f.dir.File(name), test::ReadFile(f.dir.File("u1.bmp")));
+  }
+  const test::ProcessResult r = Cli({"--no-cache", "--format", "json", f.dir.path()}, f.cwd.path());
+  EXPECT_EQ(r.exitCode, 0);
+  const std::vector<std::string> lines = Lines(r.out);
+  ASSERT_EQ(lines.size(), 6u + names.size());
+  std::map<std::string, std::map<std::string, std::string>> byName;
+  for (const std::string& line : lines) {
+    // The output itself is UTF-8: the invalid byte travels as an escape.
+    EXPECT_EQ(line.find('\xff'), std::string::npos) << line;
+    std::map<std::string, std::string> fields = ParseJsonObject(line);
+    EXPECT_EQ(fields.size(), 11u) << line;
+    EXPECT_EQ(fields["path"], f.dir.File(fields["name"])) << line;
+    byName[fields["name"]] = fields;
+  }
+  for (const std::string& name : names) {
+    ASSERT_EQ(byName.count(name), 1u) << name;
+    // Each copy of u1.bmp is paired with an identical later copy; only the
+    // last one in name order ("\xff.bmp") has no later image left.
+    if (name == names[0]) continue;
+    EXPECT_EQ(byName[name]["difference"], "0") << name;
+    EXPECT_EQ(byName[name]["partner_path"], f.dir.File(byName[name]["partner_name"])) << name;
+  }
+  EXPECT_EQ(byName["u2.jpg"]["width"], "16");
+  EXPECT_EQ(byName["u2.jpg"]["partner"], "null");
+  EXPECT_EQ(byName["u2.jpg"]["partner_path"], "null");
 }
 
 TEST(CliTest, SignatureModePrintsEveryValueExactly) {
