@@ -6,7 +6,7 @@ FUZZ_SECONDS ?= 60
 BUILD ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build test asan fuzz bench run demo screenshot clean
+.PHONY: all deps build test asan fuzz bench package run demo screenshot clean
 
 all: build
 
@@ -49,6 +49,18 @@ bench: deps
 	cmake --build build-bench -j $(JOBS)
 	set -e; for b in build-bench/bin/*Bench; do echo "== $$b"; $$b; done
 
+# A Debian package in build-package/, checked by lintian (errors fail) and by
+# the validators of the desktop file and the AppStream metadata.
+package:
+	@scripts/install-deps package
+	desktop-file-validate resources/norvane.desktop
+	appstreamcli validate --no-net resources/org.norvane.Norvane.metainfo.xml
+	cmake -S . -B build-package -G Ninja -DCMAKE_BUILD_TYPE=Release -DNORVANE_TESTS=OFF $(CMAKE_FLAGS)
+	cmake --build build-package -j $(JOBS)
+	rm -f build-package/norvane_*.deb
+	cd build-package && cpack -G DEB
+	lintian --fail-on error build-package/norvane_*.deb
+
 # The program starts in the repository root and so keeps its settings in
 # ./Norvane.ini. The first time, demo/ is filled with sample pictures and a
 # Norvane.ini naming it is written; an existing Norvane.ini is never touched.
@@ -71,4 +83,4 @@ screenshot: demo
 	xvfb-run -a -s "-screen 0 1280x1024x24" $(BUILD)/bin/norvane-screenshot demo docs/screenshot.png
 
 clean:
-	rm -rf build build-asan build-fuzz build-bench
+	rm -rf build build-asan build-fuzz build-bench build-package

@@ -4,7 +4,9 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <cctype>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -341,6 +343,39 @@ TEST(CliTest, JsonLinesCarryEveryNameBackByteForByte) {
   EXPECT_EQ(byName["u2.jpg"]["width"], "16");
   EXPECT_EQ(byName["u2.jpg"]["partner"], "null");
   EXPECT_EQ(byName["u2.jpg"]["partner_path"], "null");
+}
+
+// The options a text names: every "--word" (in roff written "\-\-word").
+std::set<std::string> OptionNames(std::string text) {
+  for (std::size_t at; (at = text.find("\\-")) != std::string::npos;) text.replace(at, 2, "-");
+  std::set<std::string> names;
+  for (std::size_t at = 0; (at = text.find("--", at)) != std::string::npos;) {
+    std::size_t end = at + 2;
+    while (end < text.size() && (std::isalnum(static_cast<unsigned char>(text[end])) || text[end] == '-')) ++end;
+    if (end > at + 2) names.insert(text.substr(at, end - at));
+    at = end;
+  }
+  return names;
+}
+
+TEST(CliTest, HelpManualPageAndCompletionNameTheSameOptions) {
+  TempDir dir;
+  const test::ProcessResult help = Cli({"--help"}, dir.path());
+  ASSERT_EQ(help.exitCode, 0);
+  const std::set<std::string> options = OptionNames(help.out);
+  EXPECT_GE(options.size(), 15u);
+  const std::string resources = NORVANE_RESOURCES;
+  for (const std::string file : {"/man/norvane-cli.1", "/completion/norvane-cli"}) {
+    const test::Bytes bytes = test::ReadFile(resources + file);
+    EXPECT_EQ(OptionNames(std::string(bytes.begin(), bytes.end())), options) << file;
+  }
+  // The exit codes of the help are those of the manual page.
+  const test::Bytes page = test::ReadFile(resources + "/man/norvane-cli.1");
+  const std::string pageText(page.begin(), page.end());
+  for (const char* code : {"0", "1", "2", "130"}) {
+    EXPECT_NE(help.out.find(std::string("  ") + code + "  "), std::string::npos) << code;
+    EXPECT_NE(pageText.find(std::string(".B ") + code + "\n"), std::string::npos) << code;
+  }
 }
 
 TEST(CliTest, SignatureModePrintsEveryValueExactly) {
