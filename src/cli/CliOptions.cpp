@@ -39,6 +39,8 @@ std::string UsageText() {
          "  --format tsv|json               tab-separated cells (standard), or JSON\n"
          "                                  Lines: one object per row, named fields\n"
          "  --header                        first print the column headings (tsv)\n"
+         "  --language ja|en                language of headings and messages\n"
+         "                                  (standard: Japanese)\n"
          "  --progress                      progress lines on standard error even\n"
          "                                  when it is not a terminal\n"
          "  --signature FILE...             decode each file and print its signature\n"
@@ -138,6 +140,14 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& options, st
         options.format = OutputFormat::Json;
       } else {
         error = "--format: tsv or json, not " + std::string(text);
+        return false;
+      }
+    } else if (name == "--language") {
+      std::string_view text;
+      if (!value(text)) return false;
+      options.language = ParseLanguage(text);
+      if (!options.language) {
+        error = "--language: ja or en, not " + std::string(text);
         return false;
       }
     } else if (name == "--header" && !inlineValue) {

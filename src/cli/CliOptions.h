@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "i18n/Texts.h"
+
 namespace norvane::cli {
 
 enum class CliMode { Search, Signature, Help, Version };
@@ -26,6 +28,7 @@ struct CliOptions {
   std::optional<std::uint32_t> weightA;
   std::optional<int> jobs;  // threads that decode; unset: the hardware threads
   OutputFormat format = OutputFormat::Tsv;
+  std::optional<Language> language;  // unset: the settings file's, else Japanese
   bool header = false;
   bool progress = false;  // progress lines also when standard error is not a terminal
 };

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "i18n/Texts.h"
+
 namespace norvane::cli {
 
 volatile std::sig_atomic_t g_interruptRequested = 0;
@@ -51,11 +53,11 @@ void ConsoleView::SetStatusText(std::string_view text) {
       return;
     case ProgressStyle::Line:
       // Carriage return, the text, then erase to the end of the line.
-      Write("\r" + OneLine(text) + "\x1b[K");
+      Write("\r" + OneLine(Localize(text)) + "\x1b[K");
       lineOpen_ = !text.empty();
       return;
     case ProgressStyle::Lines:
-      if (!text.empty()) Write(OneLine(text) + "\n");
+      if (!text.empty()) Write(OneLine(Localize(text)) + "\n");
       return;
   }
 }
@@ -73,9 +75,9 @@ void ConsoleView::PrintMessage(std::string_view text, std::string_view caption) 
     line = "\r\x1b[K";  // the message replaces the progress line
     lineOpen_ = false;
   }
-  line += caption;
+  line += Localize(caption);
   line += ": ";
-  line += text;
+  line += Localize(text);
   line += '\n';
   Write(line);
 }

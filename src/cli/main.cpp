@@ -99,6 +99,7 @@ void WarnAboutUnreadable(const SearchSession& session, ConsoleView& view) {
 }
 
 int RunSearch(const CliOptions& options) {
+  if (options.language) SetLanguage(*options.language);
   if (const int error = CheckTargetFolder(options.folder); error != 0) {
     std::fprintf(stderr, "norvane-cli: cannot search %s: %s\n", options.folder.c_str(), ErrorText(error).c_str());
     return kExitFailure;
@@ -124,7 +125,7 @@ int RunSearch(const CliOptions& options) {
   if (options.header) {
     std::array<std::string, kColumnCount> headings;
     for (int c = 0; c < kColumnCount; ++c) {
-      headings[static_cast<std::size_t>(c)] = std::string(kColumnHeadings[static_cast<std::size_t>(c)]);
+      headings[static_cast<std::size_t>(c)] = std::string(Localize(kColumnHeadings[static_cast<std::size_t>(c)]));
     }
     written = PrintRow(headings, stdout);
   }

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "i18n/Texts.h"
+
 namespace norvane {
 
 const std::array<std::string_view, kColumnCount> kColumnHeadings = {
@@ -12,8 +14,9 @@ std::string DecimalText(long long value) { return std::to_string(value); }
 
 namespace {
 
+// The label in the chosen language; the numbers are the same in every one.
 std::string ProgressText(std::string_view label, int current, int total) {
-  std::string text(label);
+  std::string text(Localize(label));
   text += "\n\r";
   text += DecimalText(current);
   text += '/';

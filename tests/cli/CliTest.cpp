@@ -283,6 +283,8 @@ TEST(CliTest, ExitCodeAndStreamsTellATargetThatCannotBeSearchedFromAnEmptyFolder
     EXPECT_EQ(Lines(r.out).size(), c.exitCode == 0 ? 1u : 0u) << c.target;
   }
   chmod(dir.File("locked").c_str(), 0755);
+  // The messages of the search speak English on request.
+  EXPECT_EQ(Cli({"--language", "en", dir.File("empty")}, dir.path()).err, "Information: No image files were found.\n");
 }
 
 TEST(CliTest, AClosedOutputEndsQuietlyWithAFailureAndUnreadablePlacesAreWarnedAbout) {
