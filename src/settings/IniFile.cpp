@@ -154,6 +154,13 @@ int WriteAll(int fd, std::string_view text) {
   return 0;
 }
 
+// The folder part of a path: "." when it has none, "/" for a file at the root.
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
 }  // namespace
 
 IniFile IniFile::Parse(std::string_view text) {
@@ -285,29 +292,64 @@ IniReadResult ReadTextFile(const std::string& path, std::string& text) {
   return IniReadResult::Ok;
 }
 
+int ResolveSymbolicLinks(const std::string& path, std::string& target) {
+  target = path;
+  for (int hop = 0; hop <= kMaxLinkHops; ++hop) {
+    struct stat st {};
+    if (::lstat(target.c_str(), &st) != 0) {
+      // Nothing under this name yet: a first save, or a dangling link whose
+      // target is created. Any other failure is reported.
+      return errno == ENOENT ? 0 : errno;
+    }
+    if (!S_ISLNK(st.st_mode)) return 0;
+    // The link text is read whole, whatever its length.
+    std::string text(st.st_size > 0 ? static_cast<std::size_t>(st.st_size) + 1 : 256, '\0');
+    for (;;) {
+      const ssize_t n = ::readlink(target.c_str(), text.data(), text.size());
+      if (n < 0) return errno;
+      if (static_cast<std::size_t>(n) < text.size()) {
+        text.resize(static_cast<std::size_t>(n));
+        break;
+      }
+      if (text.size() >= (std::size_t{1} << 20)) return ENAMETOOLONG;
+      text.resize(text.size() * 2);
+    }
+    if (text.empty()) return ENOENT;
+    // A relative link counts from the folder that holds the link.
+    target = text.front() == '/' ? text : FolderOf(target) + "/" + text;
+  }
+  return ELOOP;
+}
+
 int ReplaceFileAtomically(const std::string& path, std::string_view text) {
   if (path.empty()) return ENOENT;
-  std::string target = path;
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-    // Replace what the link points at; renaming over the link itself would
-    // turn a user's link into a plain file.
-    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr), &std::free);
-    if (resolved) target = resolved.get();
-  }
+  // Replace what a link points at; renaming over the link itself would turn
+  // a user's link into a plain file.
+  std::string target;
+  if (const int error = ResolveSymbolicLinks(path, target)) return error;
 
+  // A rename replaces a file regardless of its own permissions, and root
+  // passes every permission check: a file or folder the user made read-only
+  // is refused here, as the write through the file would be.
   bool keepMode = false;
   mode_t mode = 0;
+  struct stat st {};
   if (::stat(target.c_str(), &st) == 0) {
     if (S_ISDIR(st.st_mode)) return EISDIR;
+    if (!S_ISREG(st.st_mode)) return EINVAL;
+    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return EACCES;
+    if (::access(target.c_str(), W_OK) != 0) return errno;
     keepMode = true;
     mode = st.st_mode & 07777;
   } else if (errno != ENOENT) {
     return errno;
   }
+  const std::string folder = FolderOf(target);
+  if (::stat(folder.c_str(), &st) != 0) return errno;
+  if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return EACCES;
+  if (::access(folder.c_str(), W_OK | X_OK) != 0) return errno;
 
   const std::size_t slash = target.rfind('/');
-  const std::string folder = slash == npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
   const std::string base = slash == npos ? target : target.substr(slash + 1);
 
   std::string tempPath;

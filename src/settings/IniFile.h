@@ -72,13 +72,25 @@ inline constexpr std::size_t kMaxIniFileBytes = 16 * 1024 * 1024;
 // Reads the file at `path` into `text`.
 IniReadResult ReadTextFile(const std::string& path, std::string& text);
 
+// Links followed from one path at most before it counts as a loop.
+inline constexpr int kMaxLinkHops = 40;
+
+// Follows the chain of symbolic links that starts at `path` and sets `target`
+// to the path of what it names: `path` itself when it is no link, and the
+// last link's target when that does not exist (a dangling link). A relative
+// link counts from the folder holding the link. Returns 0, or the errno of
+// the failing step (ELOOP for a chain of more than kMaxLinkHops links).
+int ResolveSymbolicLinks(const std::string& path, std::string& target);
+
 // Replaces the file at `path` with `text` atomically: the text goes into a
 // new temporary file in the same folder, which is flushed to disk and renamed
-// over `path`. A file reached through a symbolic link is replaced at the
-// link's target, so the link survives. An existing file keeps its permission
-// bits; a new one gets 0666 less the umask. Returns 0, or the errno of the
-// step that failed; on failure the old file is untouched and the temporary
-// file is removed.
+// over `path`. A file reached through symbolic links (even a dangling one) is
+// written at the links' target, so the links survive. An existing file keeps
+// its permission bits; a new one gets 0666 less the umask. A file that is not
+// writable (no write permission bit, refused by access(), a read-only file
+// system) or whose folder is not writable is left alone, also for root.
+// Returns 0, or the errno of the step that failed; on failure the old file is
+// untouched and the temporary file is removed.
 int ReplaceFileAtomically(const std::string& path, std::string_view text);
 
 }  // namespace norvane

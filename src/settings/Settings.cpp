@@ -1,5 +1,6 @@
 #include "settings/Settings.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -94,7 +95,13 @@ SettingsResult ReadKey(const IniFile& file, const Key& key, Settings& settings) 
   if (!text) return SettingsResult::Ok;
   if (key.rule == Rule::Folder) {
     const SettingsResult check = CheckFolderText(*text);
-    if (check == SettingsResult::Ok) settings.*std::get<std::string Settings::*>(key.field) = *text;
+    std::string& folder = settings.*std::get<std::string Settings::*>(key.field);
+    if (check == SettingsResult::Ok) {
+      folder = *text;
+    } else {
+      folder.clear();
+      settings.RefusedKeys.emplace_back(key.name);
+    }
     return check;
   }
   const std::optional<std::uint32_t> number = ParseProfileInteger(*text);
@@ -238,6 +245,12 @@ SettingsResult SaveSettings(const Settings& settings) {
     const std::optional<std::string> value = KeyText(key, settings);
     if (!value) continue;
     if (key.rule == Rule::Folder) {
+      // A refused line the user has not replaced by choosing a folder is
+      // kept as it is: the empty field only stands for "not loaded".
+      if (value->empty() && std::find(settings.RefusedKeys.begin(), settings.RefusedKeys.end(), key.name) !=
+                                settings.RefusedKeys.end()) {
+        continue;
+      }
       const SettingsResult check = CheckFolderText(*value);
       if (check != SettingsResult::Ok) {
         if (result == SettingsResult::Ok) result = check;

@@ -6,12 +6,15 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace norvane {
 
 // The fields bear the key names of the settings file letter for letter. A
 // default-constructed record holds every default except the two folders,
-// which default to the user's home directory (see DefaultSettings).
+// which default to the user's home directory (see DefaultSettings), and
+// except the last two fields, which say where the record lives and what its
+// loading refused.
 struct Settings {
   std::string SearchFolder;          // target folder of a search
   std::string MoveFolder;            // where moved images go
@@ -33,13 +36,17 @@ struct Settings {
   double WeightV = 1.0;
   double WeightA = 1.0;
   std::string SettingsFile;  // full path of the settings file, fixed at start-up
+  // Names of the folder keys whose text the last load refused. Such a folder
+  // starts empty, and while it stays empty a save keeps the key's line as
+  // the user wrote it.
+  std::vector<std::string> RefusedKeys;
 };
 
 // Outcome of loading, saving or checking settings. The numbers are stable.
 enum class SettingsResult : int {
   Ok = 0,
-  // A folder text is longer than kMaxFolderText bytes. Loading keeps the
-  // default for it; saving leaves that key's line in the file as it was.
+  // A folder text is longer than kMaxFolderText bytes. Loading leaves that
+  // folder empty; saving leaves that key's line in the file as it was.
   TextTooLong = 1,
   // A folder text holds a line break (CR or LF), which would end the line and
   // could smuggle another key into the file. Handled like TextTooLong.
@@ -85,17 +92,21 @@ Settings DefaultSettings();
 
 // Reads every key from settings.SettingsFile into `settings`, starting from
 // DefaultSettings() (SettingsFile itself is kept). Never leaves a field
-// unset: a missing file, section or key, or a refused value, gives the
-// default. The result is Ok (a missing file included), CannotRead, or the
-// reason the first refused folder text was refused.
+// unset: a missing file, section or key gives the default. A refused folder
+// text gives an empty folder, never the default, so that nothing searches or
+// receives files in a folder the user did not choose; its key is listed in
+// RefusedKeys. The result is Ok (a missing file included), CannotRead, or
+// the reason the first refused folder text was refused.
 SettingsResult LoadSettings(Settings& settings);
 
 // Writes every key except WeightV and WeightA into settings.SettingsFile,
 // replacing values in place and keeping every other line byte for byte. The
 // file is replaced atomically. A refused folder text is skipped (its line
 // stays as it was) while the other keys are still written; the result then
-// names the refusal. CannotWrite, CannotRead and NoSettingsFile mean nothing
-// was changed.
+// names the refusal. A folder that is still empty after its key was refused
+// on load (listed in RefusedKeys) is skipped too, silently: its line is kept
+// byte for byte. CannotWrite, CannotRead and NoSettingsFile mean nothing was
+// changed; a file that cannot be read or written is left alone.
 SettingsResult SaveSettings(const Settings& settings);
 
 }  // namespace norvane

@@ -4,10 +4,14 @@
 #include <tuple>
 #include <vector>
 
+#include <cerrno>
+
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include "settings/IniFile.h"
 #include "settings/Settings.h"
 #include "support/TempDir.h"
 
@@ -183,6 +187,120 @@ TEST_F(SettingsFileTest, FailedWriteKeepsTheOldFile) {
     EXPECT_EQ(SettingsResult::CannotWrite, result);
   }
   EXPECT_EQ(old, ReadText(path_));
+  EXPECT_EQ(std::vector<std::string>{"Norvane.ini"}, test::FolderEntries(dir_.path()));
+}
+
+ino_t InodeOf(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+TEST_F(SettingsFileTest, FileOrFolderTheUserCannotWriteIsLeftAlone) {
+  // Root passes every permission check, so the write bits decide.
+  const std::string old = "[General]\nThresHold=12\n";
+  const struct {
+    const char* what;
+    mode_t fileMode;
+    mode_t folderMode;
+  } cases[] = {{"read-only file", 0444, 0755}, {"read-only folder", 0644, 0555}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::WriteFile(path_, old);
+    ASSERT_EQ(0, ::chmod(path_.c_str(), c.fileMode));
+    ASSERT_EQ(0, ::chmod(dir_.path().c_str(), c.folderMode));
+    const ino_t inode = InodeOf(path_);
+    Settings s = LoadFile();
+    s.ThresHold = 13;
+    EXPECT_EQ(SettingsResult::CannotWrite, SaveSettings(s));
+    ASSERT_EQ(0, ::chmod(dir_.path().c_str(), 0755));
+    EXPECT_EQ(old, ReadText(path_));
+    EXPECT_EQ(inode, InodeOf(path_));
+    EXPECT_EQ(std::vector<std::string>{"Norvane.ini"}, test::FolderEntries(dir_.path()));
+    ASSERT_EQ(0, ::chmod(path_.c_str(), 0644));
+  }
+}
+
+TEST_F(SettingsFileTest, SaveWritesThroughSymbolicLinks) {
+  // A relative link to a file, and a dangling relative link through a
+  // second link: both stay links and their target gets the text.
+  test::MakeDir(dir_.File("real"));
+  const struct {
+    const char* what;
+    std::vector<std::pair<std::string, std::string>> links;  // link name, link text
+    const char* target;
+    const char* before;  // "" when the target does not exist
+  } cases[] = {
+      {"good link", {{"Norvane.ini", "real/kept.ini"}}, "real/kept.ini", "; mine\n[General]\nThresHold=5\n"},
+      {"dangling link", {{"Norvane.ini", "hop"}, {"hop", "real/new.ini"}}, "real/new.ini", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const auto& [name, text] : c.links) {
+      ::unlink(dir_.File(name).c_str());
+      ASSERT_EQ(0, ::symlink(text.c_str(), dir_.File(name).c_str()));
+    }
+    if (*c.before) test::WriteFile(dir_.File(c.target), c.before);
+    Settings s = LoadFile();
+    s.ThresHold = 77;
+    ASSERT_EQ(SettingsResult::Ok, SaveSettings(s));
+    for (const auto& link : c.links) {
+      struct stat st {};
+      ASSERT_EQ(0, ::lstat(dir_.File(link.first).c_str(), &st));
+      EXPECT_TRUE(S_ISLNK(st.st_mode)) << link.first;
+    }
+    const std::string after = ReadText(dir_.File(c.target));
+    EXPECT_EQ(0u, after.find(*c.before ? "; mine\n[General]\nThresHold=77\n" : "[General]\n"));
+    EXPECT_EQ(77, LoadFile().ThresHold);
+  }
+  // A loop of links is refused, and the links stay as they are.
+  ::unlink(path_.c_str());
+  ASSERT_EQ(0, ::symlink("Norvane.ini", path_.c_str()));
+  std::string target;
+  EXPECT_EQ(ELOOP, ResolveSymbolicLinks(path_, target));
+  EXPECT_EQ(ELOOP, ReplaceFileAtomically(path_, "x"));
+  struct stat st {};
+  ASSERT_EQ(0, ::lstat(path_.c_str(), &st));
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+}
+
+TEST_F(SettingsFileTest, RefusedFolderLineStartsEmptyAndSurvivesASave) {
+  const std::string longSearch = "SearchFolder=/" + std::string(kMaxFolderText, 's') + "\r\n";
+  const std::string longMove = "MoveFolder= /" + std::string(kMaxFolderText, 'm') + "\r\n";
+  const std::string before = "[General]\r\n" + longSearch + longMove + "ThresHold=9\r\n";
+  Settings s = Load(before, SettingsResult::TextTooLong);
+  // Neither folder falls back to the home folder, which the user never chose.
+  EXPECT_EQ("", s.SearchFolder);
+  EXPECT_EQ("", s.MoveFolder);
+  EXPECT_EQ((std::vector<std::string>{"SearchFolder", "MoveFolder"}), s.RefusedKeys);
+  EXPECT_EQ(9, s.ThresHold);
+  // Unchanged, both lines are written back byte for byte; a folder the user
+  // chose in the meantime replaces its line.
+  s.ThresHold = 10;
+  ASSERT_EQ(SettingsResult::Ok, SaveSettings(s));
+  std::string after = ReadText(path_);
+  EXPECT_EQ(0u, after.find("[General]\r\n" + longSearch + longMove + "ThresHold=10\r\n"));
+  s.MoveFolder = "/chosen";
+  ASSERT_EQ(SettingsResult::Ok, SaveSettings(s));
+  after = ReadText(path_);
+  EXPECT_EQ(0u, after.find("[General]\r\n" + longSearch + "MoveFolder=/chosen\r\n"));
+}
+
+TEST_F(SettingsFileTest, FileThatCannotBeReadIsNeverReplaced) {
+  // A FIFO, and a file larger than any settings file (sparse, so cheap).
+  ASSERT_EQ(0, ::mkfifo(path_.c_str(), 0644));
+  EXPECT_EQ(SettingsResult::CannotRead, SaveSettings(LoadFile(SettingsResult::CannotRead)));
+  struct stat st {};
+  ASSERT_EQ(0, ::lstat(path_.c_str(), &st));
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+  ::unlink(path_.c_str());
+
+  test::WriteFile(path_, "[General]\nThresHold=3\n");
+  ASSERT_EQ(0, ::truncate(path_.c_str(), static_cast<off_t>(kMaxIniFileBytes) + 1));
+  const ino_t inode = InodeOf(path_);
+  EXPECT_EQ(SettingsResult::CannotRead, SaveSettings(LoadFile(SettingsResult::CannotRead)));
+  ASSERT_EQ(0, ::lstat(path_.c_str(), &st));
+  EXPECT_EQ(inode, st.st_ino);
+  EXPECT_EQ(static_cast<off_t>(kMaxIniFileBytes) + 1, st.st_size);
   EXPECT_EQ(std::vector<std::string>{"Norvane.ini"}, test::FolderEntries(dir_.path()));
 }
 
