@@ -259,6 +259,12 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 
 void MainWindow::OnStartClicked() {
   const bool outermost = !session_.searching();
+  // An empty target folder names no folder: rather than search one the user
+  // never chose, ask for one, and search only when a folder was chosen.
+  if (outermost && searchEdit_->text().isEmpty()) {
+    ChooseSearchFolder();
+    if (searchEdit_->text().isEmpty()) return;
+  }
   if (outermost) list_->SetHeaderSortEnabled(false);
   session_.OnStart();
   if (outermost) list_->SetHeaderSortEnabled(true);

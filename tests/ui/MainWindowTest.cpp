@@ -1,5 +1,7 @@
 // The main window driving real searches on temporary folders.
 #include <QAction>
+#include <QApplication>
+#include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -160,6 +162,44 @@ class MainWindowTest : public QObject {
     QCOMPARE(h.w().list().SortDirection(kColumnDifference), -1);
     QCOMPARE(h.w().ListGetText(h.w().ListRowCount() - 1, kColumnDifference), std::string("0"));
     QCOMPARE(h.w().ListGetText(0, kColumnDifference), std::string());
+  }
+
+  void EmptyTargetFolderIsChosenBeforeAnySearch() {
+    ImageFolder folder(2);
+    Harness h;
+    h.window.reset();
+    // A refused folder line leaves the target folder empty, not at home.
+    test::WriteFile(h.ini, "[General]\nSearchFolder=/" + std::string(kMaxFolderText, 'x') + "\n");
+    h.Open();
+    QCOMPARE(h.w().searchEdit().text(), QString());
+
+    // Start asks for a folder; cancelled, nothing is searched.
+    QString chosen;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      if (dialog == nullptr) return;
+      answer.stop();
+      if (chosen.isEmpty()) {
+        dialog->reject();
+      } else {
+        dialog->setDirectory(chosen);
+        QMetaObject::invokeMethod(dialog, "accept");
+      }
+    });
+    answer.start(10);
+    h.w().startButton().click();
+    QVERIFY(!answer.isActive());
+    QCOMPARE(h.w().ListRowCount(), 0);
+    QVERIFY(h.messages.empty());
+
+    // Once a folder is chosen, that folder is searched.
+    chosen = QString::fromStdString(folder.path());
+    answer.start(10);
+    h.w().startButton().click();
+    QVERIFY(!answer.isActive());
+    QCOMPARE(h.w().searchEdit().text(), chosen);
+    QCOMPARE(h.w().ListRowCount(), 2);
   }
 };
 
