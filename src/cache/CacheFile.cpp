@@ -1,6 +1,9 @@
 #include "cache/CacheFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +13,8 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <ctime>
+#include <memory>
 #include <vector>
 
 #include "signature/PixelDigest.h"
@@ -189,20 +194,100 @@ void FormatRecord(const FileRecord& entry, unsigned char* rec) {
   }
 }
 
-// A new file next to `cachePath`, created exclusively with `mode`. Returns
-// the open descriptor and its path, or -1.
+// A new file next to `cachePath`, named cachePath + ".<pid>.<n>.tmp" and
+// created exclusively with `mode`. Returns the open descriptor and its path,
+// or -1. The file is locked (flock, exclusive) for as long as the descriptor
+// or a duplicate of it stays open, which tells RemoveStrayTemporaries that
+// its writer is still at work.
 int CreateTemporary(const std::string& cachePath, mode_t mode, std::string& tempPath) {
   static std::atomic<unsigned> counter{0};
   for (int attempt = 0; attempt < 16; ++attempt) {
     tempPath = cachePath + "." + std::to_string(::getpid()) + "." +
                std::to_string(counter.fetch_add(1)) + ".tmp";
     const int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-    if (fd >= 0) return fd;
+    if (fd >= 0) {
+      // A file system without flock leaves the file unlocked; the cleaner
+      // then never removes it (it cannot take the lock either).
+      while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+      }
+      return fd;
+    }
     if (errno != EEXIST) return -1;
   }
   return -1;
 }
 
+// The process id in a temporary file name "<cacheName>.<pid>.<n>.tmp", or 0
+// when `name` is not one.
+pid_t TemporaryOwner(std::string_view name, std::string_view cacheName) {
+  constexpr std::string_view kSuffix = ".tmp";
+  if (name.size() <= cacheName.size() + 1 + kSuffix.size() || !name.starts_with(cacheName) ||
+      name[cacheName.size()] != '.' || !name.ends_with(kSuffix)) {
+    return 0;
+  }
+  name = name.substr(cacheName.size() + 1, name.size() - cacheName.size() - 1 - kSuffix.size());
+  const std::size_t dot = name.find('.');
+  if (dot == std::string_view::npos || dot == 0 || dot + 1 == name.size()) return 0;
+  long long pid = 0;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const char c = name[i];
+    if (i == dot) continue;
+    if (c < '0' || c > '9') return 0;
+    if (i < dot) {
+      pid = pid * 10 + (c - '0');
+      if (pid > 0x7FFFFFFF) return 0;
+    }
+  }
+  return static_cast<pid_t>(pid);
+}
+
+// How old a temporary file of a live process must be before it counts as
+// stray: far longer than the moment between its creation and its lock.
+constexpr std::time_t kStrayAgeSeconds = 60;
+
+struct DirCloser {
+  void operator()(DIR* dir) const { ::closedir(dir); }
+};
+
+}  // namespace
+
+int RemoveStrayTemporaries(const std::string& cachePath) {
+  const std::size_t slash = cachePath.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : cachePath.substr(0, slash));
+  const std::string cacheName = slash == std::string::npos ? cachePath : cachePath.substr(slash + 1);
+  const std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.c_str()));
+  if (!dir) return 0;
+  Fd dirFd(::dup(::dirfd(dir.get())));
+  if (dirFd.get() < 0) return 0;
+  int removed = 0;
+  while (const dirent* entry = ::readdir(dir.get())) {
+    const pid_t owner = TemporaryOwner(entry->d_name, cacheName);
+    if (owner <= 0) continue;
+    Fd file(::openat(dirFd.get(), entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (file.get() < 0) continue;
+    struct stat st;
+    if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    // A writer holds the lock from creation until its rename: a file that
+    // cannot be locked is still being written.
+    if (::flock(file.get(), LOCK_EX | LOCK_NB) != 0) continue;
+    // Between creating its file and locking it, a writer holds no lock yet:
+    // only a file whose process is gone, or one long past that moment, is
+    // taken for stray.
+    const bool ownerGone = ::kill(owner, 0) != 0 && errno == ESRCH;
+    const bool old = std::time(nullptr) - st.st_mtime > kStrayAgeSeconds;
+    if (!ownerGone && !old) continue;
+    // The name must still be the file that was locked.
+    struct stat now;
+    if (::fstatat(dirFd.get(), entry->d_name, &now, AT_SYMLINK_NOFOLLOW) != 0 || now.st_dev != st.st_dev ||
+        now.st_ino != st.st_ino) {
+      continue;
+    }
+    if (::unlinkat(dirFd.get(), entry->d_name, 0) == 0) ++removed;
+  }
+  return removed;
+}
+
+namespace {
 }  // namespace
 
 std::string CachePathFor(const std::string& folder) { return folder + "/" + kCacheFileName; }
@@ -278,11 +363,17 @@ int WriteCacheFile(const std::string& cachePath, const FileList& entries) {
     }
   }
   if (ok && !chunk.empty()) ok = WriteFull(file.get(), chunk.data(), chunk.size());
+  // The duplicate keeps the file locked until it has its final name; the
+  // close of the original still reports a late write error.
+  const Fd lock(::dup(file.get()));
   ok = file.Close() && ok;
   if (!ok || ::rename(tempPath.c_str(), cachePath.c_str()) != 0) {
     ::unlink(tempPath.c_str());
     return -1;
   }
+  // Each written cache sweeps the folder once for temporaries that a killed
+  // search left behind.
+  RemoveStrayTemporaries(cachePath);
   return 0;
 }
 

@@ -49,11 +49,21 @@ int ReadCacheFile(const std::string& cachePath, const std::string& folder, FileL
 
 // Writes `entries` as a complete cache file: to a new temporary file in the
 // same folder, renamed over `cachePath` once written, so that a reader never
-// sees a half-written file in its place. Returns 0, or -1 when nothing was
+// sees a half-written file in its place. The temporary file stays locked
+// (flock) until it is renamed. Returns 0, or -1 when nothing was
 // replaced: the folder is not writable, the write failed, or an existing
 // `cachePath` is not a regular file or is read-only (those are left alone).
 // A name of 256 bytes or more fills its field without terminator.
 int WriteCacheFile(const std::string& cachePath, const FileList& entries);
+
+// Removes the temporary files cachePath + ".<pid>.<n>.tmp" that writers
+// which are no longer running left in the cache file's folder (a search
+// killed between writing and renaming). A file is removed only when it is a
+// regular file that no writer holds locked and either its process is gone or
+// it is more than a minute old, so that a search running at the same time
+// in another process keeps its file. Returns the number removed.
+// WriteCacheFile calls it after every cache file it puts in place.
+int RemoveStrayTemporaries(const std::string& cachePath);
 
 // Whether a cache entry may stand in for decoding its file: a computed
 // signature (width above 0, height not negative) with a well-formed digest.

@@ -1,9 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/time.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <bit>
+#include <ctime>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -230,6 +238,90 @@ TEST(WriteCacheFile, ReplacesOnlyWhatItMay) {
   ASSERT_EQ(::lstat(path.c_str(), &lst), 0);
   EXPECT_TRUE(S_ISFIFO(lst.st_mode));
   ::unlink(path.c_str());
+}
+
+// The write bits decide for everyone, root included; a write that fails part
+// way changes nothing either.
+TEST(WriteCacheFile, ReadOnlyCacheAndFailedWriteKeepTheOldFile) {
+  TempDir dir;
+  const std::string path = dir.File("_cache.nrv");
+  const Bytes old = FileOf(Header(), {HandRecord("a.jpg", "d", 1, 1, 1, kDigest, 1.0)});
+  FileList many;
+  for (int i = 0; i < 8; ++i) many.push_back(Entry("f" + std::to_string(i) + ".jpg", i));
+  struct stat before;
+
+  test::WriteFile(path, old);
+  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+  ASSERT_EQ(::stat(path.c_str(), &before), 0);
+  EXPECT_EQ(WriteCacheFile(path, many), -1);
+
+  ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  rlimit small = saved;
+  small.rlim_cur = 4096;  // the new file stops part way (EFBIG)
+  auto oldHandler = ::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  const int result = WriteCacheFile(path, many);
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  ::signal(SIGXFSZ, oldHandler);
+  EXPECT_EQ(result, -1);
+
+  struct stat after;
+  ASSERT_EQ(::stat(path.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(test::ReadFile(path), old);
+  EXPECT_EQ(test::FolderEntries(dir.path()), std::vector<std::string>{"_cache.nrv"});
+}
+
+// A process id that is certainly not running: a child that has exited and
+// been reaped.
+pid_t DeadProcess() {
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return child;
+}
+
+TEST(WriteCacheFile, RemovesOnlyTemporariesNoSearchIsWriting) {
+  TempDir dir;
+  const std::string path = dir.File("_cache.nrv");
+  const std::string dead = std::to_string(DeadProcess());
+  const std::string self = std::to_string(::getpid());
+  const struct {
+    std::string name;
+    bool locked;     // held by a writer (another descriptor, as another process would)
+    bool hourOld;    // last written an hour ago
+    bool removed;
+  } cases[] = {
+      {"_cache.nrv." + dead + ".0.tmp", false, false, true},    // a killed search's file
+      {"_cache.nrv." + self + ".0.tmp", false, true, true},     // left long ago under a pid now reused
+      {"_cache.nrv." + self + ".1.tmp", true, true, false},     // being written
+      {"_cache.nrv." + dead + ".1.tmp", true, false, false},    // being written (pid of another namespace)
+      {"_cache.nrv." + self + ".2.tmp", false, false, false},   // just created, not locked yet
+      {"_cache.nrv." + dead + ".x.tmp", false, true, false},    // not a name the writer makes
+      {"other.nrv." + dead + ".0.tmp", false, true, false},
+  };
+  std::vector<int> locks;
+  std::vector<std::string> expected = {"_cache.nrv"};
+  for (const auto& c : cases) {
+    const std::string file = dir.File(c.name);
+    test::WriteFile(file, Bytes{1, 2});
+    if (c.hourOld) {
+      const timeval times[2] = {{std::time(nullptr) - 3600, 0}, {std::time(nullptr) - 3600, 0}};
+      ASSERT_EQ(::utimes(file.c_str(), times), 0);
+    }
+    if (c.locked) {
+      locks.push_back(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+      ASSERT_EQ(::flock(locks.back(), LOCK_EX), 0);
+    }
+    if (!c.removed) expected.push_back(c.name);
+  }
+  std::sort(expected.begin(), expected.end());
+  ASSERT_EQ(WriteCacheFile(path, {Entry("a.jpg", 1)}), 0);
+  EXPECT_EQ(test::FolderEntries(dir.path()), expected);
+  for (const int fd : locks) ::close(fd);
 }
 
 }  // namespace
