@@ -2,8 +2,10 @@
 
 #include <dlfcn.h>
 #include <malloc.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -21,7 +23,7 @@ namespace {
 struct FreeDeleter {
   void operator()(void* p) const { std::free(p); }
 };
-// A block handed over by a plug-in or allocated here for the file's bytes.
+// A block handed over by a plug-in.
 using MallocBlock = std::unique_ptr<void, FreeDeleter>;
 
 std::optional<PluginSearchPath>& OverriddenSearchPath() {
@@ -29,20 +31,49 @@ std::optional<PluginSearchPath>& OverriddenSearchPath() {
   return search;
 }
 
-// Reads the whole file into a fresh malloc block; only regular files are read.
-LoadResult ReadWholeFile(const std::string& path, MallocBlock& block, std::size_t& size) {
-  UniqueFile file;
-  std::int64_t fileSize = 0;
-  if (const LoadResult r = OpenImageFile(path, file, fileSize); r != LoadResult::LoadOk) return r;
-  // The plug-in takes the length as a long.
-  if (static_cast<std::uint64_t>(fileSize) > static_cast<std::uint64_t>(LONG_MAX)) return LoadResult::Unsupported;
-  size = static_cast<std::size_t>(fileSize);
-  block.reset(std::malloc(size == 0 ? 1 : size));
-  if (!block) return LoadResult::OutOfMemory;
-  // A short read means the file shrank since it was opened, or an I/O error.
-  if (std::fread(block.get(), 1, size, file.get()) != size) return LoadResult::ReadError;
-  return LoadResult::LoadOk;
-}
+// A file's content mapped read-only into memory for the plug-in, unmapped
+// when it goes away. The pages are the file's own (shared with the page
+// cache and dropped under memory pressure), so a file of any size costs no
+// memory of its own: only what the plug-in really decodes does.
+//
+// A file cut short by another program while it is mapped makes a read of
+// the lost pages raise SIGBUS. Catching it would need a process-wide signal
+// handler around every plug-in call, on several threads at once; images are
+// rarely truncated in place (programs write a new file and rename it), so
+// the mapping is used as it is.
+class MappedFile {
+ public:
+  MappedFile() = default;
+  ~MappedFile() {
+    if (data_ != nullptr) ::munmap(data_, size_);
+  }
+  MappedFile(const MappedFile&) = delete;
+  MappedFile& operator=(const MappedFile&) = delete;
+
+  // Maps the regular file at `path`.
+  LoadResult Map(const std::string& path) {
+    UniqueFile file;
+    std::int64_t fileSize = 0;
+    if (const LoadResult r = OpenImageFile(path, file, fileSize); r != LoadResult::LoadOk) return r;
+    // The plug-in takes the length as a long.
+    if (static_cast<std::uint64_t>(fileSize) > static_cast<std::uint64_t>(LONG_MAX)) return LoadResult::Unsupported;
+    if (fileSize == 0) return LoadResult::LoadOk;  // nothing to map: an empty buffer
+    void* data = ::mmap(nullptr, static_cast<std::size_t>(fileSize), PROT_READ, MAP_PRIVATE, ::fileno(file.get()), 0);
+    if (data == MAP_FAILED) return errno == ENOMEM ? LoadResult::OutOfMemory : LoadResult::ReadError;
+    // The mapping stays valid once the file is closed.
+    data_ = data;
+    size_ = static_cast<std::size_t>(fileSize);
+    return LoadResult::LoadOk;
+  }
+
+  // The content; a valid pointer also for an empty file.
+  const char* data() const { return data_ != nullptr ? static_cast<const char*>(data_) : ""; }
+  std::size_t size() const { return size_; }
+
+ private:
+  void* data_ = nullptr;
+  std::size_t size_ = 0;
+};
 
 // Bytes of one stored row: the pixels' bits rounded up to whole 32-bit words.
 // For 1, 4, 8 and 24 bits this is ((width + 7) / 8 + 3), ((width + 1) / 2 + 3),
@@ -224,16 +255,16 @@ LoadResult ReadPluginImage(DecodedImage& image, const std::string& path, const s
   const auto getPicture = reinterpret_cast<GetPictureFunction>(library.Symbol(NORVANE_PLUGIN_ENTRY));
   if (getPicture == nullptr) return LoadResult::Unsupported;
 
-  MallocBlock file;
-  std::size_t size = 0;
-  const LoadResult read = ReadWholeFile(path, file, size);
-  if (read != LoadResult::LoadOk) return read;
-
+  int status = 0;
   void* info = nullptr;
   void* bits = nullptr;
-  const int status = getPicture(static_cast<const char*>(file.get()), static_cast<long>(size),
-                                NORVANE_PLUGIN_FLAG_MEMORY, &info, &bits, nullptr, 0);
-  file.reset();
+  {
+    MappedFile file;
+    const LoadResult read = file.Map(path);
+    if (read != LoadResult::LoadOk) return read;
+    status = getPicture(file.data(), static_cast<long>(file.size()), NORVANE_PLUGIN_FLAG_MEMORY, &info, &bits,
+                        nullptr, 0);
+  }
   // On failure the plug-in hands over nothing; on success both blocks are
   // ours. They are declared after `library` and so are freed before it.
   if (status != 0) return LoadResult::ReadError;

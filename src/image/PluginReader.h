@@ -68,15 +68,18 @@ PluginFlags DetectPlugins(const PluginSearchPath& search);
 // Decodes a GIF ("gif") or PNG ("png") file through its plug-in library into
 // `image`, which is Empty on entry; delivers Bgr24. The library is loaded for
 // this one file and released before returning, together with everything the
-// plug-in handed over, on every path.
+// plug-in handed over, on every path. The plug-in is given the file mapped
+// read-only into memory, never a copy, so a large file takes no memory of
+// its own.
 //
 // Results:
 //   Unsupported  unknown type key, no library loadable, no GetPicture entry,
 //                a depth other than 1, 4, 8 or 24 bits per pixel, a negative
 //                height (rows stored top-down), more than kMaxPixels pixels
 //   CannotOpen   the file cannot be opened or is not a regular file
-//   OutOfMemory  the file's bytes or the picture cannot be held in memory
-//   ReadError    the file could not be read whole; the plug-in reported
+//   OutOfMemory  the file cannot be mapped or the picture cannot be held in
+//                memory
+//   ReadError    the file could not be mapped; the plug-in reported
 //                failure; or it handed over blocks smaller than its header
 //                promises (a missing block, an info block without the full
 //                colour table, fewer stored rows than the height)

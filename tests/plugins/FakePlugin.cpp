@@ -32,6 +32,7 @@ extern "C" __attribute__((visibility("default"))) int GetPicture(const char* buf
                                                                  PluginProgress progress, long user) {
   norvane::test::FakeRecord& record = Fake().record;
   const norvane::test::FakeScript& script = Fake().script;
+  record.heapAtCall = norvane::test::HeapBytesInUse();
   ++record.calls;
   record.lastLibrary = FAKE_LIBRARY_NAME;
   record.lastBuffer.assign(buf, buf + (len > 0 ? len : 0));

@@ -28,6 +28,7 @@ struct FakeRecord {
   int blocksHandedOut = 0;        // malloc blocks handed to the caller
   std::string lastLibrary;        // file name of the library that served the last call
   std::vector<std::uint8_t> lastBuffer;  // bytes it was given
+  std::size_t heapAtCall = 0;            // HeapBytesInUse() on entry to the last call
   long lastLength = -1;
   unsigned int lastFlag = 0;
   bool lastProgressWasNull = false;

@@ -133,6 +133,31 @@ TEST_F(PluginReaderTest, ThirtyTwoBitResultIsUnsupportedAndEverythingIsReleased)
   EXPECT_LT(after, before + kBlock / 8) << "a block the plug-in handed over was not freed";
 }
 
+TEST_F(PluginReaderTest, FileReachesThePluginWithoutACopyOnTheHeap) {
+  // A large file arrives whole, but the heap does not grow by its size.
+  constexpr std::size_t kFile = 8u << 20;
+  Bytes content(kFile);
+  for (std::size_t i = 0; i < kFile; ++i) content[i] = static_cast<std::uint8_t>(i * 131 >> 7);
+  test::WriteFile(gif_, content);
+  Fake().script.info = Info(1, 1, 24);
+  Fake().script.bits = Bytes{1, 2, 3, 0};
+  const std::size_t before = test::HeapBytesInUse();
+  DecodedImage image;
+  ASSERT_EQ(LoadResult::LoadOk, ReadGif(image));
+  EXPECT_LT(Fake().record.heapAtCall, before + kFile / 8);
+  EXPECT_EQ(static_cast<long>(kFile), Fake().record.lastLength);
+  EXPECT_TRUE(Fake().record.lastBuffer == content);
+
+  // An empty file is handed over as an empty buffer.
+  test::WriteFile(gif_, Bytes{});
+  Fake().script.status = 1;
+  DecodedImage none;
+  EXPECT_EQ(LoadResult::ReadError, ReadGif(none));
+  EXPECT_EQ(2, Fake().record.calls);
+  EXPECT_EQ(0, Fake().record.lastLength);
+  ExpectReleased();
+}
+
 TEST_F(PluginReaderTest, EveryDepthBecomesBgrTopRowFirst) {
   const struct {
     const char* what;
