@@ -99,12 +99,13 @@ void WarnAboutUnreadable(const SearchSession& session, ConsoleView& view) {
 }
 
 int RunSearch(const CliOptions& options) {
-  if (options.language) SetLanguage(*options.language);
   if (const int error = CheckTargetFolder(options.folder); error != 0) {
     std::fprintf(stderr, "norvane-cli: cannot search %s: %s\n", options.folder.c_str(), ErrorText(error).c_str());
     return kExitFailure;
   }
   Settings settings = ReadSettings(options);
+  // The option wins over the settings file; a value neither names is Japanese.
+  SetLanguage(options.language.value_or(ParseLanguage(settings.Language).value_or(Language::Japanese)));
   ProgressStyle style = ProgressStyle::None;
   if (isatty(STDERR_FILENO)) {
     style = ProgressStyle::Line;

@@ -28,6 +28,7 @@ enum class Rule {
   Boolean,  // integer, nonzero is true; written "1" or "0"
   Ratio,    // integer clamped with ClampImgHeightRatio, written clamped
   Weight,   // unsigned 32-bit x 0.001; never written
+  Text,     // text kept as it stands; never written
 };
 
 using Field = std::variant<std::string Settings::*, std::int32_t Settings::*, bool Settings::*,
@@ -46,7 +47,7 @@ constexpr const char* kWindowPos = "WindowPos";
 // Every key of the settings file, in the order it is read and written. The
 // defaults are those of DefaultSettings(). This table is the only place that
 // names a key.
-const std::array<Key, 15> kKeys = {{
+const std::array<Key, 16> kKeys = {{
     {kGeneral, "SearchFolder", Rule::Folder, &Settings::SearchFolder},
     {kGeneral, "MoveFolder", Rule::Folder, &Settings::MoveFolder},
     {kGeneral, "EnableSubFolder", Rule::Boolean, &Settings::EnableSubFolder},
@@ -57,6 +58,7 @@ const std::array<Key, 15> kKeys = {{
     {kGeneral, "GotoTrashBox", Rule::Boolean, &Settings::GotoTrashBox},
     {kGeneral, "WeightV", Rule::Weight, &Settings::WeightV},
     {kGeneral, "WeightA", Rule::Weight, &Settings::WeightA},
+    {kGeneral, "Language", Rule::Text, &Settings::Language},
     {kWindowPos, "Left", Rule::Integer, &Settings::Left},
     {kWindowPos, "Top", Rule::Integer, &Settings::Top},
     {kWindowPos, "Right", Rule::Integer, &Settings::Right},
@@ -104,6 +106,10 @@ SettingsResult ReadKey(const IniFile& file, const Key& key, Settings& settings) 
     }
     return check;
   }
+  if (key.rule == Rule::Text) {
+    settings.*std::get<std::string Settings::*>(key.field) = *text;
+    return SettingsResult::Ok;
+  }
   const std::optional<std::uint32_t> number = ParseProfileInteger(*text);
   if (!number) return SettingsResult::Ok;
   switch (key.rule) {
@@ -120,6 +126,7 @@ SettingsResult ReadKey(const IniFile& file, const Key& key, Settings& settings) 
       settings.*std::get<double Settings::*>(key.field) = static_cast<double>(*number) * 0.001;
       break;
     case Rule::Folder:
+    case Rule::Text:
       break;
   }
   return SettingsResult::Ok;
@@ -143,6 +150,7 @@ std::optional<std::string> KeyText(const Key& key, const Settings& settings) {
     case Rule::Boolean:
       return std::string(settings.*std::get<bool Settings::*>(key.field) ? "1" : "0");
     case Rule::Weight:
+    case Rule::Text:
       return std::nullopt;
   }
   return std::nullopt;

@@ -35,6 +35,9 @@ struct Settings {
   // thousandths (1000 = 1.0); they are read but never written back.
   double WeightV = 1.0;
   double WeightA = 1.0;
+  // The language of the texts, "ja" or "en" (empty: Japanese). Like the
+  // weights it is read but never written: a user sets it in the file.
+  std::string Language;
   std::string SettingsFile;  // full path of the settings file, fixed at start-up
   // Names of the folder keys whose text the last load refused. Such a folder
   // starts empty, and while it stays empty a save keeps the key's line as
@@ -99,7 +102,7 @@ Settings DefaultSettings();
 // the reason the first refused folder text was refused.
 SettingsResult LoadSettings(Settings& settings);
 
-// Writes every key except WeightV and WeightA into settings.SettingsFile,
+// Writes every key except WeightV, WeightA and Language into settings.SettingsFile,
 // replacing values in place and keeping every other line byte for byte. The
 // file is replaced atomically. A refused folder text is skipped (its line
 // stays as it was) while the other keys are still written; the result then

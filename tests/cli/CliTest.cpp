@@ -285,6 +285,9 @@ TEST(CliTest, ExitCodeAndStreamsTellATargetThatCannotBeSearchedFromAnEmptyFolder
   chmod(dir.File("locked").c_str(), 0755);
   // The messages of the search speak English on request.
   EXPECT_EQ(Cli({"--language", "en", dir.File("empty")}, dir.path()).err, "Information: No image files were found.\n");
+  test::WriteFile(dir.File("Norvane.ini"), std::string("[General]\nLanguage=en\n"));
+  EXPECT_EQ(Cli({dir.File("empty")}, dir.path()).err, "Information: No image files were found.\n");
+  EXPECT_EQ(Cli({"--language=ja", dir.File("empty")}, dir.path()).err, "情報: 画像ファイルが見つかりません。\n");
 }
 
 TEST(CliTest, AClosedOutputEndsQuietlyWithAFailureAndUnreadablePlacesAreWarnedAbout) {

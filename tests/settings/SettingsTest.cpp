@@ -91,18 +91,22 @@ TEST_F(SettingsFileTest, IntegersReadLikeTheProfileRoutine) {
   EXPECT_FALSE(Load("[General]\nEnableConfirm=off\n").EnableConfirm);
 }
 
-TEST_F(SettingsFileTest, WeightsAreReadInThousandthsAndNeverWritten) {
+TEST_F(SettingsFileTest, WeightsAndLanguageAreReadButNeverWritten) {
   Settings s = Load("[General]\nWeightV=250\nweighta =  -1\n");
   EXPECT_EQ(0.25, s.WeightV);
   EXPECT_EQ(4294967295.0 * 0.001, s.WeightA);  // the value is taken as unsigned
   EXPECT_EQ(0.0, Load("[General]\nWeightV=0\n").WeightV);
 
-  s = Load("[General]\nWeightV=250\n");
+  s = Load("[General]\nWeightV=250\n[WindowPos]\nLanguage=de\n");
+  EXPECT_EQ("", s.Language);  // only its own section counts
+  s = Load("[General]\nWeightV=250\nlanguage = en\n");
+  EXPECT_EQ("en", s.Language);
   s.WeightV = 9;
   s.WeightA = 9;
+  s.Language = "ja";
   ASSERT_EQ(SettingsResult::Ok, SaveSettings(s));
   const std::string saved = ReadText(path_);
-  EXPECT_EQ("[General]\nWeightV=250\n", saved.substr(0, 22));
+  EXPECT_EQ("[General]\nWeightV=250\nlanguage = en\n", saved.substr(0, 36));
   EXPECT_EQ(std::string::npos, saved.find("WeightA"));
   EXPECT_EQ(0.25, LoadFile().WeightV);
 }
