@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <utility>
 
 namespace norvane {
 
@@ -19,6 +20,14 @@ class UniqueFd {
   explicit UniqueFd(int fd = -1) : fd_(fd) {}
   UniqueFd(const UniqueFd&) = delete;
   UniqueFd& operator=(const UniqueFd&) = delete;
+  UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept {
+    if (this != &other) {
+      if (fd_ >= 0) ::close(fd_);
+      fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+  }
   ~UniqueFd() {
     if (fd_ >= 0) ::close(fd_);
   }
@@ -86,64 +95,174 @@ int CopyContent(int in, int out, off_t expected) {
   return 0;
 }
 
-void SyncFolder(const std::string& folder) {
-  UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.get() >= 0) ::fsync(dir.get());
+// Removes a hidden temporary file unless it was given its final name.
+class TemporaryName {
+ public:
+  TemporaryName(int dir, std::string name) : dir_(dir), name_(std::move(name)) {}
+  TemporaryName(const TemporaryName&) = delete;
+  TemporaryName& operator=(const TemporaryName&) = delete;
+  ~TemporaryName() {
+    if (!name_.empty()) ::unlinkat(dir_, name_.c_str(), 0);
+  }
+  const std::string& name() const { return name_; }
+  void Release() { name_.clear(); }
+
+ private:
+  int dir_;
+  std::string name_;
+};
+
+// Opens a new hidden file in `dir` whose name says what it is, so that a
+// copy cut off by a crash is never taken for the image.
+int OpenHiddenTemporary(int dir, std::string& name, UniqueFd& out) {
+  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::array<unsigned char, 8> random{};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    if (::getentropy(random.data(), random.size()) != 0) return errno;
+    name = ".norvane-move-";
+    for (unsigned char c : random) name += kLetters[c % (sizeof kLetters - 1)];
+    name += ".tmp";
+    const int fd = ::openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      out = UniqueFd(fd);
+      return 0;
+    }
+    if (errno != EEXIST) return errno;
+  }
+  return EEXIST;
 }
 
-// The move between file systems: copy to `destination` (which must not
-// exist yet: EEXIST then), then delete the source. On any failure nothing
-// but the untouched source remains.
-int CopyThenDelete(const std::string& source, const std::string& destination,
-                   const std::string& folder) {
+// Gives the unnamed file `fd` the name `name` in `dir`; EEXIST when taken.
+int LinkUnnamed(int fd, int dir, const std::string& name) {
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  if (::linkat(AT_FDCWD, self.c_str(), dir, name.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
+  if (errno != ENOENT) return errno;
+  // No /proc: linking the descriptor itself needs a privilege, but try.
+  if (::linkat(fd, "", dir, name.c_str(), AT_EMPTY_PATH) == 0) return 0;
+  return errno;
+}
+
+// Gives the hidden temporary `from` the name `name` in `dir` without ever
+// replacing a file; EEXIST when taken.
+int RenameHidden(int dir, const std::string& from, const std::string& name) {
+  if (::renameat2(dir, from.c_str(), dir, name.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return errno;
+  // A file system without no-replace renames: a hard link is just as exclusive.
+  if (::linkat(dir, from.c_str(), dir, name.c_str(), 0) != 0) return errno;
+  ::unlinkat(dir, from.c_str(), 0);
+  return 0;
+}
+
+// Tries `place` with the file's own name, then with "stem (2).ext", ...,
+// while the name is taken.
+template <typename Place>
+MoveResult PlaceUnderFreeName(const std::string& folder, std::string_view name, Place place) {
+  MoveResult result;
+  const std::string prefix = folder.back() == '/' ? folder : folder + "/";
+  for (int n = 1; n <= kMaxFreeNameNumber; ++n) {
+    std::string numbered = NumberedName(name, n);
+    result.error = place(numbered);
+    if (result.error == 0) {
+      result.destination = prefix + numbered;
+      return result;
+    }
+    if (result.error != EEXIST) return result;
+  }
+  return result;
+}
+
+}  // namespace
+
+MoveResult MoveByCopy(const std::string& source, const std::string& folder, CopyStaging staging) {
+  MoveResult result;
+  const std::string_view name = FileNameOf(source);
+  if (folder.empty() || name.empty()) {
+    result.error = folder.empty() ? ENOENT : EISDIR;
+    return result;
+  }
   // Non-blocking, so a FIFO put in the file's place cannot hang the window;
   // it is refused below as not a regular file.
   UniqueFd in(::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (in.get() < 0) return errno;
   struct stat original{};
-  if (::fstat(in.get(), &original) != 0) return errno;
-  if (!S_ISREG(original.st_mode)) return EINVAL;
+  if (in.get() < 0 || ::fstat(in.get(), &original) != 0) {
+    result.error = errno;
+    return result;
+  }
+  if (!S_ISREG(original.st_mode)) {
+    result.error = EINVAL;
+    return result;
+  }
+  UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.get() < 0) {
+    result.error = errno;
+    return result;
+  }
 
-  UniqueFd out(::open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-  if (out.get() < 0) return errno;
-  int error = CopyContent(in.get(), out.get(), original.st_size);
-  if (error == 0) {
-    // Keep the permissions and the modification time the list shows; a file
-    // system that cannot store them still gets the content.
-    (void)::fchmod(out.get(), original.st_mode & 07777);
-    const struct timespec times[2] = {original.st_atim, original.st_mtim};
-    (void)::futimens(out.get(), times);
-    error = out.Close();
+  // The copy is made where no one sees it: an unnamed file of the folder,
+  // or where the file system has none, a hidden temporary name. It gets the
+  // image's name only once it is complete and on the disk, so a copy cut
+  // off at any point never shows up as the image.
+  UniqueFd out;
+  if (staging == CopyStaging::kUnnamedFile) {
+    out = UniqueFd(::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+    if (out.get() < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+      result.error = errno;
+      return result;
+    }
   }
-  if (error == 0) {
-    SyncFolder(folder);
-    if (::unlink(source.c_str()) != 0) error = errno;
+  std::string hiddenName;
+  if (out.get() < 0) {
+    if (const int error = OpenHiddenTemporary(dir.get(), hiddenName, out); error != 0) {
+      result.error = error;
+      return result;
+    }
   }
-  if (error != 0) {
-    out.Close();
-    ::unlink(destination.c_str());
+  TemporaryName hidden(dir.get(), hiddenName);
+
+  if (const int error = CopyContent(in.get(), out.get(), original.st_size); error != 0) {
+    result.error = error;
+    return result;
   }
-  return error;
+  // Keep the permissions and the modification time the list shows; a file
+  // system that cannot store them still gets the content.
+  (void)::fchmod(out.get(), original.st_mode & 07777);
+  const struct timespec times[2] = {original.st_atim, original.st_mtim};
+  (void)::futimens(out.get(), times);
+
+  result = PlaceUnderFreeName(folder, name, [&](const std::string& numbered) {
+    return hidden.name().empty() ? LinkUnnamed(out.get(), dir.get(), numbered)
+                                 : RenameHidden(dir.get(), hidden.name(), numbered);
+  });
+  if (!result.ok()) return result;
+  hidden.Release();
+  if (const int error = out.Close(); error != 0) result.error = error;
+  if (result.ok() && ::fsync(dir.get()) != 0 && errno != EINVAL) result.error = errno;
+  if (result.ok() && ::unlink(source.c_str()) != 0) result.error = errno;
+  if (!result.ok()) {
+    // The source stays; the copy goes again.
+    ::unlinkat(dir.get(), std::string(FileNameOf(result.destination)).c_str(), 0);
+    result.destination.clear();
+  }
+  return result;
 }
 
-// One attempt at `destination`. EEXIST means: try the next name.
-int MoveTo(const std::string& source, const std::string& destination, const std::string& folder) {
+namespace {
+
+// One rename attempt at `destination`. EEXIST means: try the next name;
+// EXDEV: the folder lies on another file system.
+int RenameTo(const std::string& source, const std::string& destination) {
   if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, destination.c_str(), RENAME_NOREPLACE) == 0) {
     return 0;
   }
   const int error = errno;
-  if (error == EXDEV) return CopyThenDelete(source, destination, folder);
   if (error != EINVAL && error != ENOSYS) return error;
   // A file system without no-replace renames: a hard link is just as
-  // exclusive; without hard links, copy.
-  if (::link(source.c_str(), destination.c_str()) == 0) {
-    if (::unlink(source.c_str()) == 0) return 0;
-    const int unlinkError = errno;
-    ::unlink(destination.c_str());
-    return unlinkError;
-  }
-  if (errno == EEXIST) return EEXIST;
-  return CopyThenDelete(source, destination, folder);
+  // exclusive. Without hard links, the copy takes over.
+  if (::link(source.c_str(), destination.c_str()) != 0) return errno == EEXIST ? EEXIST : EXDEV;
+  if (::unlink(source.c_str()) == 0) return 0;
+  const int unlinkError = errno;
+  ::unlink(destination.c_str());
+  return unlinkError;
 }
 
 }  // namespace
@@ -190,16 +309,10 @@ MoveResult MoveFileToFolder(const std::string& source, const std::string& folder
     result.error = EEXIST;
     return result;
   }
-  const std::string prefix = folder.back() == '/' ? folder : folder + "/";
-  for (int n = 1; n <= kMaxFreeNameNumber; ++n) {
-    std::string destination = prefix + NumberedName(name, n);
-    result.error = MoveTo(source, destination, folder);
-    if (result.error == 0) {
-      result.destination = std::move(destination);
-      return result;
-    }
-    if (result.error != EEXIST) return result;
-  }
+  result = PlaceUnderFreeName(folder, name, [&](const std::string& numbered) {
+    return RenameTo(source, (folder.back() == '/' ? folder : folder + "/") + numbered);
+  });
+  if (result.error == EXDEV) return MoveByCopy(source, folder, CopyStaging::kUnnamedFile);
   return result;
 }
 

@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -100,31 +103,101 @@ TEST(FileMoveTest, RefusalsLeaveTheSourceWhereItIs) {
   EXPECT_EQ(test::FolderEntries(to.path()).size(), 1u);
 }
 
+// Bigger than one copy buffer, with every byte value.
+test::Bytes BigContent() {
+  test::Bytes content(200000);
+  for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<std::uint8_t>(i * 31 + i / 256);
+  return content;
+}
+
+// Entries a user would take for files of their own (not hidden).
+std::vector<std::string> VisibleEntries(const std::string& folder) {
+  std::vector<std::string> names = test::FolderEntries(folder);
+  std::erase_if(names, [](const std::string& name) { return name[0] == '.'; });
+  return names;
+}
+
 TEST(FileMoveTest, MoveAcrossFileSystemsCopiesThenDeletes) {
   test::TempDir from;
   ForeignDir to(from.path());
   if (to.path().empty()) GTEST_SKIP() << "/dev/shm is on the same file system as " << from.path();
-
-  // Bigger than one copy buffer, with every byte value.
-  test::Bytes content(200000);
-  for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<std::uint8_t>(i * 31 + i / 256);
   const std::string source = from.File("big.bmp");
-  test::WriteFile(source, content);
-  ASSERT_EQ(::chmod(source.c_str(), 0640), 0);
-  const struct timespec times[2] = {{1000000000, 0}, {1234567890, 0}};
-  ASSERT_EQ(::utimensat(AT_FDCWD, source.c_str(), times, 0), 0);
-  test::WriteFile(to.path() + "/big.bmp", std::string("already here"));
-
+  test::WriteFile(source, BigContent());
   const MoveResult moved = MoveFileToFolder(source, to.path());
   ASSERT_TRUE(moved.ok()) << ErrorText(moved.error);
-  EXPECT_EQ(moved.destination, to.path() + "/big (2).bmp");
+  EXPECT_EQ(moved.destination, to.path() + "/big.bmp");
   EXPECT_FALSE(Exists(source));
-  EXPECT_EQ(test::ReadFile(moved.destination), content);
-  EXPECT_EQ(test::ReadFile(to.path() + "/big.bmp").size(), std::string("already here").size());
-  struct stat st{};
-  ASSERT_EQ(::stat(moved.destination.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mtim.tv_sec, 1234567890);
-  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(test::ReadFile(moved.destination), BigContent());
+}
+
+TEST(FileMoveTest, CopyTakesAFreeNameAndKeepsModeAndTime) {
+  for (const CopyStaging staging : {CopyStaging::kUnnamedFile, CopyStaging::kHiddenName}) {
+    SCOPED_TRACE(static_cast<int>(staging));
+    test::TempDir from, to;
+    const std::string source = from.File("big.bmp");
+    test::WriteFile(source, BigContent());
+    ASSERT_EQ(::chmod(source.c_str(), 0640), 0);
+    const struct timespec times[2] = {{1000000000, 0}, {1234567890, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, source.c_str(), times, 0), 0);
+    test::WriteFile(to.File("big.bmp"), std::string("old 1"));
+    test::WriteFile(to.File("big (2).bmp"), std::string("old 2"));
+
+    const MoveResult moved = MoveByCopy(source, to.path(), staging);
+    ASSERT_TRUE(moved.ok()) << ErrorText(moved.error);
+    EXPECT_EQ(moved.destination, to.File("big (3).bmp"));
+    EXPECT_FALSE(Exists(source));
+    EXPECT_EQ(test::ReadFile(moved.destination), BigContent());
+    EXPECT_EQ(test::ReadFile(to.File("big.bmp")).size(), 5u);
+    EXPECT_EQ(test::ReadFile(to.File("big (2).bmp")).size(), 5u);
+    EXPECT_EQ(test::FolderEntries(to.path()).size(), 3u);  // no temporary left
+    struct stat st{};
+    ASSERT_EQ(::stat(moved.destination.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtim.tv_sec, 1234567890);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+  }
+}
+
+TEST(FileMoveTest, CopyCutOffMidwayLeavesNoFileUnderTheImagesName) {
+  // The copy runs in a child process that may write only part of the file:
+  // the write either fails (the signal ignored) or kills the process.
+  struct Case {
+    CopyStaging staging;
+    bool killed;
+  };
+  const Case cases[] = {
+      {CopyStaging::kUnnamedFile, false},
+      {CopyStaging::kUnnamedFile, true},
+      {CopyStaging::kHiddenName, false},
+      {CopyStaging::kHiddenName, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "staging " << static_cast<int>(c.staging) << " killed " << c.killed);
+    test::TempDir from, to;
+    const std::string source = from.File("a.jpg");
+    test::WriteFile(source, BigContent());
+    test::WriteFile(to.File("a.jpg"), std::string("old"));
+
+    const pid_t child = ::fork();
+    if (child == 0) {
+      const struct rlimit noCore = {0, 0}, limit = {100000, 100000};
+      ::setrlimit(RLIMIT_CORE, &noCore);
+      ::setrlimit(RLIMIT_FSIZE, &limit);
+      std::signal(SIGXFSZ, c.killed ? SIG_DFL : SIG_IGN);
+      ::_exit(MoveByCopy(source, to.path(), c.staging).error & 0xff);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    if (c.killed) {
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << status;
+      // A hidden temporary may stay behind; nothing that looks like the image.
+      EXPECT_EQ(VisibleEntries(to.path()), std::vector<std::string>{"a.jpg"});
+    } else {
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == EFBIG) << status;
+      EXPECT_EQ(test::FolderEntries(to.path()), std::vector<std::string>{"a.jpg"});
+    }
+    EXPECT_EQ(test::ReadFile(source), BigContent());
+    EXPECT_EQ(test::ReadFile(to.File("a.jpg")).size(), 3u);
+  }
 }
 
 TEST(FileMoveTest, FailedCopyAcrossFileSystemsLeavesNoTrace) {
