@@ -4,8 +4,10 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
+#include <QBuffer>
 #include <QGuiApplication>
 #include <QImage>
 #include <QLinearGradient>
@@ -122,8 +124,17 @@ QImage Plain() {
   return image;
 }
 
+// Encodes in memory and writes the file under the path's own bytes; the
+// format follows the extension.
 bool Save(const QImage& image, const std::string& path, int quality = -1) {
-  if (image.save(QString::fromStdString(path), nullptr, quality)) return true;
+  const std::string format = path.substr(path.rfind('.') + 1);
+  QByteArray encoded;
+  QBuffer buffer(&encoded);
+  if (buffer.open(QIODevice::WriteOnly) && image.save(&buffer, format.c_str(), quality)) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(encoded.constData(), encoded.size());
+    if (out.flush()) return true;
+  }
   std::fprintf(stderr, "norvane-make-demo: cannot write %s\n", path.c_str());
   return false;
 }

@@ -1,12 +1,16 @@
 #include "ui/MainWindow.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
 #include <utility>
 
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
-#include <QFileInfo>
+#include <QFile>
 #include <QFileDialog>
 #include <QFontMetrics>
 #include <QLabel>
@@ -33,7 +37,25 @@ QString Text(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-std::string Utf8(const QString& text) { return text.toUtf8().toStdString(); }
+// A folder edit box shows folder bytes as text. A box the user has left as
+// it was keeps the bytes it was given, so a name that is not valid UTF-8
+// still names its folder; a changed text is taken as the system encodes it.
+void TakeFolder(const QLineEdit& edit, std::string& folder) {
+  const QString text = edit.text();
+  if (text != Text(folder)) folder = QFile::encodeName(text).toStdString();
+}
+
+// The file URL of a path, made of the path's bytes percent-encoded: no
+// conversion to text on the way, so the opener gets exactly this file.
+QUrl FileUrl(const std::string& path) {
+  QByteArray absolute;
+  if (path.empty() || path[0] != '/') {
+    std::error_code error;
+    absolute = QByteArray::fromStdString(std::filesystem::current_path(error).native()) + '/';
+  }
+  absolute += QByteArray::fromStdString(path);
+  return QUrl::fromEncoded("file://" + absolute.toPercentEncoding("/"));
+}
 
 // Labels show line breaks as LF only; the CR of "\r\n" and "\n\r" would
 // otherwise be drawn as a stray glyph by some fonts.
@@ -192,8 +214,8 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 // --- Settings and folders ----------------------------------------------------
 
 void MainWindow::CopyFoldersIn() {
-  settings_.SearchFolder = Utf8(searchEdit_->text());
-  settings_.MoveFolder = Utf8(moveEdit_->text());
+  TakeFolder(*searchEdit_, settings_.SearchFolder);
+  TakeFolder(*moveEdit_, settings_.MoveFolder);
 }
 
 void MainWindow::CopyFoldersOut() {
@@ -210,10 +232,10 @@ void MainWindow::ApplyMoveFolderState() {
 
 void MainWindow::ChooseSearchFolder() {
   CopyFoldersIn();
-  const QString chosen =
-      QFileDialog::getExistingDirectory(this, QString(), Text(settings_.SearchFolder));
+  const QString chosen = QFileDialog::getExistingDirectory(
+      this, QString(), QFile::decodeName(QByteArray::fromStdString(settings_.SearchFolder)));
   if (chosen.isEmpty()) return;
-  settings_.SearchFolder = Utf8(chosen);
+  settings_.SearchFolder = QFile::encodeName(chosen).toStdString();
   CopyFoldersOut();
 }
 
@@ -221,7 +243,7 @@ void MainWindow::ChooseMoveFolder() {
   CopyFoldersIn();
   const QString chosen = QFileDialog::getExistingDirectory(this, QString(), QString());
   if (chosen.isEmpty()) return;
-  settings_.MoveFolder = Utf8(chosen);
+  settings_.MoveFolder = QFile::encodeName(chosen).toStdString();
   CopyFoldersOut();
 }
 
@@ -357,11 +379,12 @@ void MainWindow::OpenInViewer(int side) {
     target = records[static_cast<std::size_t>(*own)].partner;
     if (target < 0 || static_cast<std::size_t>(target) >= records.size()) return;
   }
-  const QString path = QString::fromStdString(records[static_cast<std::size_t>(target)].path);
+  const std::string& path = records[static_cast<std::size_t>(target)].path;
   // The desktop reports no error for a file that is gone; check first.
-  bool opened = QFileInfo::exists(path);
+  struct stat st{};
+  bool opened = ::stat(path.c_str(), &st) == 0;
   if (opened) {
-    const QUrl url = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
+    const QUrl url = FileUrl(path);
     opened = openHook_ ? openHook_(url) : QDesktopServices::openUrl(url);
   }
   if (!opened) Tell("ビュワー起動に失敗しました。");

@@ -1,14 +1,12 @@
 #include "ui/MoveCommands.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
 #include <climits>
+#include <utility>
 
 #include <QCoreApplication>
-#include <QFile>
 
 #include "move/FileMove.h"
+#include "move/Trash.h"
 #include "search/SearchView.h"
 #include "ui/ResultList.h"
 
@@ -22,18 +20,9 @@ MoveOutcome MoveAway(const std::string& path, bool toTrash, const std::string& m
     if (!outcome.ok) outcome.errorText = ErrorText(result.error);
     return outcome;
   }
-  // The trash gives no reason of its own for a missing file; ask the system.
-  struct stat st{};
-  if (::lstat(path.c_str(), &st) != 0) {
-    outcome.errorText = ErrorText(errno);
-    return outcome;
-  }
-  QFile file(QString::fromStdString(path));
-  outcome.ok = file.moveToTrash();
-  if (!outcome.ok) {
-    outcome.errorText = file.errorString().toStdString();
-    if (outcome.errorText.empty()) outcome.errorText = ErrorText(EIO);
-  }
+  TrashResult trashed = MoveToTrash(path);
+  outcome.ok = trashed.ok;
+  if (!outcome.ok) outcome.errorText = std::move(trashed.message);
   return outcome;
 }
 

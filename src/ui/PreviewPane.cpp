@@ -1,5 +1,7 @@
 #include "ui/PreviewPane.h"
 
+#include <utility>
+
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -38,8 +40,21 @@ void PreviewPane::paintEvent(QPaintEvent* event) {
   QFrame::paintEvent(event);  // the sunken border
 }
 
+void PreviewPane::mousePressEvent(QMouseEvent* event) {
+  secondClick_ = false;
+  QFrame::mousePressEvent(event);
+}
+
+void PreviewPane::mouseDoubleClickEvent(QMouseEvent* event) {
+  // Follows the second press; not passed on, as the base class would treat
+  // it as one more press.
+  secondClick_ = true;
+  event->accept();
+}
+
 void PreviewPane::mouseReleaseEvent(QMouseEvent* event) {
-  if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
+  const bool secondClick = std::exchange(secondClick_, false);
+  if (!secondClick && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
     emit clicked();
   }
   QFrame::mouseReleaseEvent(event);

@@ -22,13 +22,21 @@ class PreviewPane : public QFrame {
   QSize DrawingSize() const { return contentsRect().size(); }
 
  signals:
+  // A left click released over the pane; never the second click of a
+  // double click.
   void clicked();
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
 
  private:
+  // The button went down as the second click of a double click. The first
+  // click has already acted and the pane may show the next pair by now,
+  // which the user has not looked at: this click does nothing.
+  bool secondClick_ = false;
   QImage bitmap_;
   int width_ = 0;
   int height_ = 0;

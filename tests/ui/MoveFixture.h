@@ -3,6 +3,8 @@
 // temporary folder, rows with chosen partners and differences.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
@@ -20,7 +22,10 @@
 
 namespace norvane::test {
 
-inline bool Exists(const std::string& path) { return QFile::exists(QString::fromStdString(path)); }
+inline bool Exists(const std::string& path) {
+  struct stat st{};
+  return ::lstat(path.c_str(), &st) == 0;
+}
 
 struct Pair {
   int partner;     // record position, -1 for none

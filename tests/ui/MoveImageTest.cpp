@@ -9,6 +9,7 @@
 
 #include "support/BmpWriter.h"
 #include "ui/MoveFixture.h"
+#include "ui/PreviewPane.h"
 
 namespace norvane::ui {
 namespace {
@@ -93,6 +94,53 @@ class MoveImageTest : public QObject {
     QCOMPARE(f.messages.size(), std::size_t{1});
     QVERIFY(Exists(f.ImagePath(5)));
     QCOMPARE(f.w().ListRowCount(), 12);
+  }
+
+  void DoubleClickOnAPaneMovesOneImage() {
+    MoveFixture f(std::vector<Pair>(6, Pair{-1, 0}));
+    f.w().show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f.w()));
+    f.list().SelectRow(0);
+    PreviewPane& pane = f.w().pane(kLeftSide);
+    const QPoint centre = pane.mapTo(&f.w(), pane.rect().center());
+    // Through the window system, which makes the second press a double click.
+    QTest::mouseDClick(f.w().windowHandle(), Qt::LeftButton, {}, centre);
+    QCOMPARE(QDir(f.moved.path()).entryList(QDir::Files), QStringList{"f0.bmp"});
+    QCOMPARE(f.list().FirstSelectedRow(), 0);
+    QCOMPARE(f.Positions(), (std::vector<int>{1, 2, 3, 4, 5}));
+    // A later single click moves the next one.
+    QTest::mouseClick(f.w().windowHandle(), Qt::LeftButton, {}, centre);
+    QCOMPARE(QDir(f.moved.path()).entryList(QDir::Files).size(), 2);
+    QVERIFY(f.messages.empty());
+  }
+
+  void NamesThatAreNotUtf8ReachTheirFiles() {
+    MoveFixture f(std::vector<Pair>(2, Pair{-1, 0}));
+    // Record 0 and the move folder get names with a byte that is not UTF-8;
+    // taken through text, both would turn into U+FFFD.
+    FileRecord& record = f.w().session().records()[0];
+    record.name = "\xff %.bmp";
+    record.path = record.folder + "/" + record.name;
+    test::WriteFile(record.path, std::string("picture"));
+    const std::string folder = f.moved.path().toStdString() + "/\xfe";
+    test::MakeDir(folder);
+    test::MakeDir(f.moved.path().toStdString() + "/\xef\xbf\xbd");
+    f.w().settings().MoveFolder = folder;
+    f.w().CopyFoldersOut();
+    f.list().SelectRow(0);
+
+    QByteArray opened;
+    f.w().SetOpenHook([&](const QUrl& url) {
+      opened = QByteArray::fromPercentEncoding(url.toEncoded());
+      return true;
+    });
+    f.w().OpenInViewer(kLeftSide);
+    QCOMPARE(opened, "file://" + QByteArray::fromStdString(record.path));
+
+    f.w().MoveImage(kLeftSide);
+    QVERIFY(f.messages.empty());
+    QCOMPARE(test::ReadFile(folder + "/" + record.name), (test::Bytes{'p', 'i', 'c', 't', 'u', 'r', 'e'}));
+    QVERIFY(!Exists(record.path));
   }
 
   void CommandsDuringASearchDoNothing() {
