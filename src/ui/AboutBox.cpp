@@ -8,11 +8,12 @@
 #include "ui/Layout.h"
 #include "ui/Placement.h"
 #include "ui/ProgramIcon.h"
+#include "ui/Translation.h"
 
 namespace norvane::ui {
 
 AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {
-  setWindowTitle(QString::fromUtf8(kAboutCaption));
+  setWindowTitle(Tr(kAboutCaption));
   setModal(true);
 
   auto* icon = new QLabel(this);
@@ -22,11 +23,11 @@ AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {
   icon->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   icon->setGeometry(iconRect.x, iconRect.y, 32, 32);
 
-  auto* version = new QLabel(QString::fromUtf8(kVersionText), this);
+  auto* version = new QLabel(Tr(kVersionText), this);
   version->setTextFormat(Qt::PlainText);
   version->setObjectName("version");
   Place(version, DialogRect(40, 10, 119, 8));
-  auto* notice = new QLabel(QString::fromUtf8(kNoticeText), this);
+  auto* notice = new QLabel(Tr(kNoticeText), this);
   notice->setTextFormat(Qt::PlainText);
   notice->setObjectName("notice");
   Place(notice, DialogRect(40, 25, 119, 8));

@@ -16,6 +16,7 @@
 #include "ui/Layout.h"
 #include "ui/Placement.h"
 #include "ui/ResultList.h"
+#include "ui/Translation.h"
 
 namespace norvane::ui {
 
@@ -42,10 +43,10 @@ class WaitCursor {
 BatchMoveDialog::BatchMoveDialog(ResultModel& rows, FileList& records, Mover mover, InformHook inform,
                                  QWidget* parent)
     : QDialog(parent), rows_(rows), records_(records), mover_(std::move(mover)), inform_(std::move(inform)) {
-  setWindowTitle(QString::fromUtf8("まとめて移動"));
+  setWindowTitle(Tr("まとめて移動"));
   setModal(true);
 
-  auto* differenceLabel = new QLabel(QString::fromUtf8("画像差"), this);
+  auto* differenceLabel = new QLabel(Tr("画像差"), this);
   Place(differenceLabel, DialogRect(30, 23, 22, 8));
   FitWidth(differenceLabel);
   limitEdit_ = new QLineEdit(QString::number(limit_), this);
@@ -72,15 +73,15 @@ BatchMoveDialog::BatchMoveDialog(ResultModel& rows, FileList& records, Mover mov
   connect(up_, &QToolButton::clicked, this, [this] { StepLimit(+1); });
   connect(down_, &QToolButton::clicked, this, [this] { StepLimit(-1); });
 
-  auto* orLess = new QLabel(QString::fromUtf8("以下"), this);
+  auto* orLess = new QLabel(Tr("以下"), this);
   Place(orLess, DialogRect(116, 24, 15, 8));
   FitWidth(orLess);
 
-  left_ = new QRadioButton(QString::fromUtf8("左画像"), this);
+  left_ = new QRadioButton(Tr("左画像"), this);
   left_->setObjectName("1030");
   Place(left_, DialogRect(33, 51, 37, 10));
   FitWidth(left_);
-  right_ = new QRadioButton(QString::fromUtf8("右画像"), this);
+  right_ = new QRadioButton(Tr("右画像"), this);
   right_->setObjectName("1031");
   Place(right_, DialogRect(71, 51, 37, 10));
   FitWidth(right_);
@@ -89,11 +90,11 @@ BatchMoveDialog::BatchMoveDialog(ResultModel& rows, FileList& records, Mover mov
   sides->addButton(right_, kRightSide);
   right_->setChecked(true);
 
-  run_ = new QPushButton(QString::fromUtf8("まとめて移動"), this);
+  run_ = new QPushButton(Tr("まとめて移動"), this);
   run_->setObjectName("1032");
   run_->setDefault(true);
   Place(run_, DialogRect(37, 82, 50, 14));
-  cancel_ = new QPushButton(QString::fromUtf8("ｷｬﾝｾﾙ"), this);
+  cancel_ = new QPushButton(Tr("ｷｬﾝｾﾙ"), this);
   cancel_->setObjectName("2");
   cancel_->setAutoDefault(false);
   Place(cancel_, DialogRect(101, 82, 50, 14));
@@ -138,7 +139,7 @@ int BatchMoveDialog::RunBatchMove() {
   // user would move images by a limit no longer on the screen.
   const std::optional<int> limit = ParseInteger(limitEdit_->text());
   if (!limit) {
-    Tell(QString::fromUtf8(kNotIntegerText), true);
+    Tell(Tr(kNotIntegerText), true);
     limitEdit_->setFocus();
     limitEdit_->selectAll();
     return -1;
@@ -151,7 +152,7 @@ int BatchMoveDialog::RunBatchMove() {
   WaitCursor wait;
   const int moved = BatchMove(rows_, records_, limit_, side_, mover_);
   wait.Release();
-  Tell(QString::fromUtf8("%1 個の画像を移動しました。").arg(moved), false);
+  Tell(Tr("%1 個の画像を移動しました。").arg(moved), false);
   run_->setEnabled(true);
   cancel_->setEnabled(true);
   return moved;

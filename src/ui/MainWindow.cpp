@@ -28,6 +28,7 @@
 #include "ui/PreviewPane.h"
 #include "ui/ProgramIcon.h"
 #include "ui/ResultList.h"
+#include "ui/Translation.h"
 
 namespace norvane::ui {
 
@@ -59,10 +60,17 @@ QUrl FileUrl(const std::string& path) {
 
 // Labels show line breaks as LF only; the CR of "\r\n" and "\n\r" would
 // otherwise be drawn as a stray glyph by some fonts.
-QString Shown(std::string_view text) {
-  QString shown = Text(text);
-  shown.remove(QChar('\r'));
-  return shown;
+QString Shown(QString text) {
+  text.remove(QChar('\r'));
+  return text;
+}
+
+// A template of the catalogue with "%1" replaced by `bytes` as they are:
+// a path that is not valid UTF-8 stays intact.
+std::string Filled(const QString& templ, std::string_view bytes) {
+  std::string text = templ.toStdString();
+  if (const std::size_t at = text.find("%1"); at != std::string::npos) text.replace(at, 2, bytes);
+  return text;
 }
 
 QLabel* SunkenText(QWidget* parent, const char* name) {
@@ -76,7 +84,7 @@ QLabel* SunkenText(QWidget* parent, const char* name) {
 }
 
 QPushButton* Button(QWidget* parent, const char* name, const char* caption, const Rect& r) {
-  auto* button = new QPushButton(QString::fromUtf8(caption), parent);
+  auto* button = new QPushButton(Tr(caption), parent);
   button->setObjectName(name);
   button->setAutoDefault(false);
   Place(button, r);
@@ -93,15 +101,17 @@ MainWindow::MainWindow(std::string settingsFile, QWidget* parent)
   setWindowTitle(QStringLiteral("Norvane"));
   setWindowIcon(ProgramIcon());
 
-  QMenu* menu = menuBar()->addMenu(QString::fromUtf8("ヘルプ(&H)"));
-  QAction* about = menu->addAction(QString::fromUtf8(kAboutMenuText));
+  // The settings come first: they choose the language of every widget.
+  settings_.SettingsFile = std::move(settingsFile);
+  LoadSettings(settings_);
+  language_ = std::make_unique<WindowLanguage>(ParseLanguage(settings_.Language).value_or(Language::Japanese));
+
+  QMenu* menu = menuBar()->addMenu(Tr("ヘルプ(&H)"));
+  QAction* about = menu->addAction(Tr(kAboutMenuText));
   about->setObjectName("about16");
   connect(about, &QAction::triggered, this, &MainWindow::ShowAbout);
 
   BuildControls();
-
-  settings_.SettingsFile = std::move(settingsFile);
-  LoadSettings(settings_);
   setGeometry(settings_.Left, settings_.Top, settings_.Right - settings_.Left,
               settings_.Bottom - settings_.Top);
   CopyFoldersOut();
@@ -121,13 +131,13 @@ void MainWindow::BuildControls() {
   client_->installEventFilter(this);
 
   // Created in tab order.
-  searchLabel_ = new QLabel(QString::fromUtf8("対象フォルダ"), client_);
+  searchLabel_ = new QLabel(Tr("対象フォルダ"), client_);
   Place(searchLabel_, DialogRect(7, 10, 47, 8));
   searchEdit_ = new QLineEdit(client_);
   searchEdit_->setObjectName("1001");
   Place(searchEdit_, DialogRect(54, 7, 351, 14));
   searchBrowse_ = Button(client_, "1002", "...", DialogRect(407, 7, 10, 14));
-  moveLabel_ = new QLabel(QString::fromUtf8(kMoveFolderLabel), client_);
+  moveLabel_ = new QLabel(Tr(kMoveFolderLabel), client_);
   moveLabel_->setObjectName("1024");
   Place(moveLabel_, DialogRect(7, 25, 47, 8));
   moveEdit_ = new QLineEdit(client_);
@@ -178,7 +188,7 @@ void MainWindow::ApplyLayout() {
   const QFontMetrics metrics(searchLabel_->font());
   int labelWidth = 0;
   for (const char* text : {"対象フォルダ", kMoveFolderLabel, kTrashLabel}) {
-    labelWidth = std::max(labelWidth, metrics.horizontalAdvance(QString::fromUtf8(text)));
+    labelWidth = std::max(labelWidth, metrics.horizontalAdvance(Tr(text)));
   }
   const int editLeft = searchLabel_->x() + labelWidth + 6;
   Rect searchEdit = r.searchEdit;
@@ -227,7 +237,7 @@ void MainWindow::ApplyMoveFolderState() {
   const bool trash = settings_.GotoTrashBox;
   moveEdit_->setEnabled(!trash);
   moveBrowse_->setEnabled(!trash);
-  moveLabel_->setText(QString::fromUtf8(trash ? kTrashLabel : kMoveFolderLabel));
+  moveLabel_->setText(Tr(trash ? kTrashLabel : kMoveFolderLabel));
 }
 
 void MainWindow::ChooseSearchFolder() {
@@ -321,7 +331,7 @@ void MainWindow::MoveImage(int side) {
 
   if (settings_.EnableConfirm) {
     const std::string question =
-        std::string(side == kLeftSide ? "左画像" : "右画像") + "\r\n" + path + "\r\nを移動します。";
+        Filled(Tr(side == kLeftSide ? "左画像\r\n%1\r\nを移動します。" : "右画像\r\n%1\r\nを移動します。"), path);
     if (!ConfirmMove(question)) return;
   }
   const MoveOutcome outcome = MoveAway(path, settings_.GotoTrashBox, settings_.MoveFolder);
@@ -410,9 +420,9 @@ void MainWindow::OpenBatchMove() {
 }
 
 bool MainWindow::ConfirmMove(std::string_view text) {
-  if (askHook_) return askHook_(text, "確認");
+  if (askHook_) return askHook_(text, Tr("確認").toStdString());
   // Unlike the stop question: no icon, and Yes is the default answer.
-  QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8("確認"), Text(text),
+  QMessageBox box(QMessageBox::NoIcon, Tr("確認"), Text(text),
                   QMessageBox::Yes | QMessageBox::No, this);
   box.setDefaultButton(QMessageBox::Yes);
   return box.exec() == QMessageBox::Yes;
@@ -420,10 +430,10 @@ bool MainWindow::ConfirmMove(std::string_view text) {
 
 void MainWindow::Tell(std::string_view text) {
   if (informHook_) {
-    informHook_(text, ApplicationName().toStdString());
+    informHook_(Tr(text).toStdString(), ApplicationName().toStdString());
     return;
   }
-  QMessageBox box(QMessageBox::NoIcon, ApplicationName(), Text(text), QMessageBox::Ok, this);
+  QMessageBox box(QMessageBox::NoIcon, ApplicationName(), Tr(text), QMessageBox::Ok, this);
   box.exec();
 }
 
@@ -432,7 +442,7 @@ void MainWindow::Tell(std::string_view text) {
 void MainWindow::CommitEdits() { CopyFoldersIn(); }
 
 void MainWindow::SetStartButton(std::string_view caption, bool enabled) {
-  start_->setText(Text(caption));
+  start_->setText(Tr(caption));
   start_->setEnabled(enabled);
 }
 
@@ -443,12 +453,12 @@ void MainWindow::EnableCommands(bool enabled) {
 
 void MainWindow::SetStatusText(std::string_view text) {
   statusText_.assign(text);
-  status_->setText(Shown(text));
+  status_->setText(Shown(Tr(text)));
 }
 
 bool MainWindow::AskYesNo(std::string_view text, std::string_view caption) {
-  if (askHook_) return askHook_(text, caption);
-  QMessageBox box(QMessageBox::Question, Text(caption), Text(text),
+  if (askHook_) return askHook_(Tr(text).toStdString(), Tr(caption).toStdString());
+  QMessageBox box(QMessageBox::Question, Tr(caption), Tr(text),
                   QMessageBox::Yes | QMessageBox::No, this);
   box.setDefaultButton(QMessageBox::No);
   return box.exec() == QMessageBox::Yes;
@@ -456,10 +466,10 @@ bool MainWindow::AskYesNo(std::string_view text, std::string_view caption) {
 
 void MainWindow::Inform(std::string_view text, std::string_view caption) {
   if (informHook_) {
-    informHook_(text, caption);
+    informHook_(Tr(text).toStdString(), Tr(caption).toStdString());
     return;
   }
-  QMessageBox box(QMessageBox::Information, Text(caption), Text(text), QMessageBox::Ok, this);
+  QMessageBox box(QMessageBox::Information, Tr(caption), Tr(text), QMessageBox::Ok, this);
   box.exec();
 }
 
@@ -470,7 +480,7 @@ void MainWindow::PumpMessages() { QCoreApplication::processEvents(QEventLoop::Al
 void MainWindow::SetInfoText(int side, const FileRecord* record) {
   if (side != kLeftSide && side != kRightSide) return;
   std::string text = InfoText(record);
-  (side == kLeftSide ? leftInfo_ : rightInfo_)->setText(Shown(text));
+  (side == kLeftSide ? leftInfo_ : rightInfo_)->setText(Shown(Text(text)));
   infoTexts_[side == kLeftSide ? 0 : 1] = std::move(text);
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,7 @@
 #include "search/SearchView.h"
 #include "settings/Settings.h"
 #include "ui/Layout.h"
+#include "ui/Translation.h"
 
 class QLabel;
 class QLineEdit;
@@ -139,6 +141,8 @@ class MainWindow : public QMainWindow, public SearchView {
   bool ConfirmMove(std::string_view text);
 
   Settings settings_;
+  // The language of the widgets, chosen by the settings before they are made.
+  std::unique_ptr<WindowLanguage> language_;
   PluginFlags plugins_;
   SearchSession session_;
   ImageSlots slots_;

@@ -12,13 +12,14 @@
 #include "ui/Layout.h"
 #include "ui/MoveCommands.h"
 #include "ui/Placement.h"
+#include "ui/Translation.h"
 
 namespace norvane::ui {
 
 namespace {
 
 QCheckBox* CheckBox(QDialog* parent, const char* id, const char* caption, bool checked, const Rect& r) {
-  auto* box = new QCheckBox(QString::fromUtf8(caption), parent);
+  auto* box = new QCheckBox(Tr(caption), parent);
   box->setObjectName(id);
   box->setChecked(checked);
   Place(box, r);
@@ -50,7 +51,7 @@ void StoreOptions(const OptionValues& values, Settings& settings) {
 
 OptionsDialog::OptionsDialog(const OptionValues& values, InformHook inform, QWidget* parent)
     : QDialog(parent), values_(values), inform_(std::move(inform)) {
-  setWindowTitle(QString::fromUtf8("オプション"));
+  setWindowTitle(Tr("オプション"));
   setModal(true);
 
   // Created in tab order.
@@ -68,7 +69,7 @@ OptionsDialog::OptionsDialog(const OptionValues& values, InformHook inform, QWid
   sort_ = new QComboBox(this);
   sort_->setObjectName("1019");
   for (const std::string_view item : kSortItems) {
-    sort_->addItem(QString::fromUtf8(item.data(), static_cast<qsizetype>(item.size())));
+    sort_->addItem(Tr(item));
   }
   const bool inRange = values_.InitialSort >= 0 && values_.InitialSort < static_cast<int>(kSortItems.size());
   sort_->setCurrentIndex(inRange ? values_.InitialSort : -1);
@@ -78,17 +79,17 @@ OptionsDialog::OptionsDialog(const OptionValues& values, InformHook inform, QWid
   ok->setObjectName("1");
   ok->setDefault(true);
   Place(ok, DialogRect(31, 153, 50, 14));
-  auto* cancel = new QPushButton(QString::fromUtf8("ｷｬﾝｾﾙ"), this);
+  auto* cancel = new QPushButton(Tr("ｷｬﾝｾﾙ"), this);
   cancel->setObjectName("2");
   cancel->setAutoDefault(false);
   Place(cancel, DialogRect(93, 153, 50, 14));
   connect(ok, &QPushButton::clicked, this, &OptionsDialog::accept);
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 
-  auto* thresholdLabel = new QLabel(QString::fromUtf8("類似しきい値　(標準100)"), this);
+  auto* thresholdLabel = new QLabel(Tr("類似しきい値　(標準100)"), this);
   Place(thresholdLabel, DialogRect(11, 96, 72, 8));
   FitWidth(thresholdLabel);
-  auto* sortLabel = new QLabel(QString::fromUtf8("左側優先項目"), this);
+  auto* sortLabel = new QLabel(Tr("左側優先項目"), this);
   Place(sortLabel, DialogRect(11, 124, 42, 8));
   FitWidth(sortLabel);
 
@@ -102,7 +103,7 @@ void OptionsDialog::accept() {
     if (inform_) {
       inform_(kNotIntegerText, ApplicationName().toStdString());
     } else {
-      QMessageBox::warning(this, ApplicationName(), QString::fromUtf8(kNotIntegerText));
+      QMessageBox::warning(this, ApplicationName(), Tr(kNotIntegerText));
     }
     threshold_->setFocus();
     threshold_->selectAll();

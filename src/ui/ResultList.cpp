@@ -1,4 +1,5 @@
 #include "ui/ResultList.h"
+#include "ui/Translation.h"
 
 #include <algorithm>
 #include <numeric>
@@ -91,7 +92,7 @@ QVariant ResultModel::headerData(int section, Qt::Orientation orientation, int r
   if (orientation != Qt::Horizontal || section < 0 || section >= kColumnCount) return {};
   if (role == Qt::DisplayRole) {
     const std::string_view heading = kColumnHeadings[section];
-    return QString::fromUtf8(heading.data(), static_cast<qsizetype>(heading.size()));
+    return Tr(heading);
   }
   if (role == Qt::TextAlignmentRole) {
     return QVariant::fromValue(kColumnLook[section].alignment | Qt::AlignVCenter);

@@ -201,6 +201,26 @@ class MainWindowTest : public QObject {
     QCOMPARE(h.w().searchEdit().text(), chosen);
     QCOMPARE(h.w().ListRowCount(), 2);
   }
+
+  // Language=en in the settings file turns the window and what the search
+  // says into English; the next window without it is Japanese again.
+  void englishOnRequest() {
+    Harness h;
+    h.window.reset();
+    test::WriteFile(h.ini, std::string("[General]\nLanguage=en\n"));
+    h.Open();
+    QCOMPARE(h.w().startButton().text(), QStringLiteral("Start"));
+    QCOMPARE(h.w().list().model()->headerData(kColumnName, Qt::Horizontal).toString(), QStringLiteral("Name"));
+    QTemporaryDir empty;
+    h.Search(empty.path().toStdString());
+    QCOMPARE(h.messages, std::vector<std::string>{"No image files were found.|Information"});
+    QCOMPARE(h.w().startButton().text(), QStringLiteral("Start"));
+
+    h.window.reset();
+    test::WriteFile(h.ini, std::string("[General]\n"));
+    h.Open();
+    QCOMPARE(h.w().startButton().text(), QString::fromUtf8("開始"));
+  }
 };
 
 }  // namespace
