@@ -101,12 +101,20 @@ LoadResult DecodedImage::ExpandPalette() {
 }
 
 std::unique_ptr<DecodedImage> DecodeImageFile(const std::string& path) {
+  return DecodeImageFile(path, ProgramPluginSearchPath());
+}
+
+std::unique_ptr<DecodedImage> DecodeImageFile(const std::string& path, const PluginSearchPath& plugins) {
   auto image = std::make_unique<DecodedImage>();
-  if (image->LoadImageFile(path) != LoadResult::LoadOk) image.reset();
+  if (image->LoadImageFile(path, plugins) != LoadResult::LoadOk) image.reset();
   return image;
 }
 
 LoadResult DecodedImage::LoadImageFile(const std::string& path) {
+  return LoadImageFile(path, ProgramPluginSearchPath());
+}
+
+LoadResult DecodedImage::LoadImageFile(const std::string& path, const PluginSearchPath& plugins) {
   std::string file = path;
   if (!file.empty() && file.front() == '"') {
     // A quoted path: drop the first and the last character.
@@ -122,7 +130,7 @@ LoadResult DecodedImage::LoadImageFile(const std::string& path) {
   if (key == "bmp") return ReadBmp(*this, file);
   if (key == "tif") return ReadTiff(*this, file);
   if (key == "jpg") return ReadJpeg(*this, file);
-  if (key == "gif" || key == "png") return ReadPluginImage(*this, file, key);
+  if (key == "gif" || key == "png") return ReadPluginImage(*this, file, key, plugins);
   return LoadResult::Unsupported;
 }
 

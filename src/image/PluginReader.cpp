@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <optional>
 #include <utility>
 
 #include "image/ImageFile.h"
@@ -23,11 +22,6 @@ struct FreeDeleter {
 };
 // A block handed over by a plug-in or allocated here for the file's bytes.
 using MallocBlock = std::unique_ptr<void, FreeDeleter>;
-
-std::optional<PluginSearchPath>& OverriddenSearchPath() {
-  static std::optional<PluginSearchPath> search;
-  return search;
-}
 
 // Reads the whole file into a fresh malloc block; only regular files are read.
 LoadResult ReadWholeFile(const std::string& path, MallocBlock& block, std::size_t& size) {
@@ -146,15 +140,11 @@ PluginSearchPath DefaultPluginSearchPath() {
   return search;
 }
 
-const PluginSearchPath& CurrentPluginSearchPath() {
-  std::optional<PluginSearchPath>& search = OverriddenSearchPath();
-  if (!search) search = DefaultPluginSearchPath();
-  return *search;
+const PluginSearchPath& ProgramPluginSearchPath() {
+  // Initialised once under the language's guard, then only read.
+  static const PluginSearchPath search = DefaultPluginSearchPath();
+  return search;
 }
-
-void SetPluginSearchPath(PluginSearchPath search) { OverriddenSearchPath() = std::move(search); }
-
-void ResetPluginSearchPath() { OverriddenSearchPath().reset(); }
 
 PluginLibrary::~PluginLibrary() {
   if (handle_ != nullptr) ::dlclose(handle_);
@@ -193,10 +183,11 @@ void* PluginLibrary::Symbol(const char* name) const {
   return handle_ != nullptr ? ::dlsym(handle_, name) : nullptr;
 }
 
-PluginFlags DetectPlugins() { return DetectPlugins(CurrentPluginSearchPath()); }
+PluginFlags DetectPlugins() { return DetectPlugins(ProgramPluginSearchPath()); }
 
 PluginFlags DetectPlugins(const PluginSearchPath& search) {
   PluginFlags flags;
+  flags.searchPath = search;
   {
     const PluginLibrary first = PluginLibrary::Open("ifgif.spi", search);
     const PluginLibrary second = PluginLibrary::Open("ifgif2.spi", search);
@@ -208,7 +199,7 @@ PluginFlags DetectPlugins(const PluginSearchPath& search) {
 }
 
 LoadResult ReadPluginImage(DecodedImage& image, const std::string& path, const std::string& typeKey) {
-  return ReadPluginImage(image, path, typeKey, CurrentPluginSearchPath());
+  return ReadPluginImage(image, path, typeKey, ProgramPluginSearchPath());
 }
 
 LoadResult ReadPluginImage(DecodedImage& image, const std::string& path, const std::string& typeKey,

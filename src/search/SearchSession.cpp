@@ -110,6 +110,7 @@ void SearchSession::GatherSignatures() {
         GatherOptions options;
         const int files = static_cast<int>(std::min<std::size_t>(paths.size(), static_cast<std::size_t>(jobs_)));
         options.workers = jobs_ > 1 ? files : 0;
+        options.plugins = plugins_.searchPath;
         gatherer_ = std::make_unique<SignatureGatherer>(paths, options);
       });
   const std::size_t n = records_.size();
@@ -176,7 +177,7 @@ GatheredFile SearchSession::DecodeForStep(const FileRecord& record, bool& prepar
   }
   prepared = false;
   GatheredFile file;
-  file.image = DecodeImageFile(record.path);
+  file.image = DecodeImageFile(record.path, plugins_.searchPath);
   return file;
 }
 
