@@ -31,32 +31,6 @@ int PixelDigester::HexDigest(const std::uint8_t* data, std::size_t length,
   return 0;
 }
 
-void Md5Stream::CtxFree::operator()(evp_md_ctx_st* ctx) const { EVP_MD_CTX_free(ctx); }
-
-Md5Stream::Md5Stream() : ctx_(EVP_MD_CTX_new()) {
-  ok_ = ctx_ != nullptr && EVP_DigestInit_ex(ctx_.get(), EVP_md5(), nullptr) == 1;
-}
-
-Md5Stream::~Md5Stream() = default;
-
-void Md5Stream::Update(const std::uint8_t* data, std::size_t length) {
-  if (!ok_ || length == 0) return;
-  if (EVP_DigestUpdate(ctx_.get(), data, length) != 1) ok_ = false;
-}
-
-std::string Md5Stream::Finish() {
-  if (!ok_) return {};
-  ok_ = false;
-  unsigned char md[EVP_MAX_MD_SIZE];
-  unsigned int mdLength = 0;
-  if (EVP_DigestFinal_ex(ctx_.get(), md, &mdLength) != 1 || mdLength * 2 != kDigestTextLength) {
-    return {};
-  }
-  char text[kDigestTextLength + 1];
-  ToHex(md, mdLength, text);
-  return text;
-}
-
 bool IsDigestText(const std::string& text) {
   if (text.size() != kDigestTextLength) return false;
   for (char c : text) {
@@ -75,22 +49,6 @@ std::int64_t DigestByteCount(const DecodedImage& image) {
     return -1;
   }
   return bytes;
-}
-
-int ComputePixelDigest(FileRecord& record, const DecodedImage& image) {
-  const std::int64_t bytes = DigestByteCount(image);
-  if (bytes < 0) {
-    record.digest.clear();
-    return -1;
-  }
-  char text[kDigestTextLength + 1];
-  PixelDigester digester;
-  if (digester.HexDigest(image.Pixels(), static_cast<std::size_t>(bytes), text) != 0) {
-    record.digest.clear();
-    return -1;
-  }
-  record.digest = text;
-  return 0;
 }
 
 }  // namespace norvane
