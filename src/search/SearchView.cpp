@@ -71,4 +71,10 @@ std::optional<int> ReadDecimal(std::string_view text) {
   return static_cast<int>(value);
 }
 
+std::optional<int> RecordOfCell(std::string_view cell, std::size_t recordCount) {
+  const std::optional<int> position = ReadDecimal(cell);
+  if (!position || *position < 0 || static_cast<std::size_t>(*position) >= recordCount) return std::nullopt;
+  return position;
+}
+
 }  // namespace norvane

@@ -130,6 +130,20 @@ std::string ResultModel::GetText(int row, int column) const {
   return rows_[row][column];
 }
 
+std::optional<int> ResultModel::RecordOfRow(int row, std::size_t recordCount, int column) const {
+  if (!Valid(row, column)) return std::nullopt;
+  return RecordOfCell(rows_[row][column], recordCount);
+}
+
+int ResultModel::RowOfRecord(int record) const {
+  if (record < 0) return -1;
+  const auto count = static_cast<std::size_t>(record) + 1;
+  for (int row = 0; row < RowCount(); ++row) {
+    if (RecordOfRow(row, count) == record) return row;
+  }
+  return -1;
+}
+
 void ResultModel::DeleteRow(int row) {
   if (row < 0 || row >= RowCount()) return;
   beginRemoveRows(QModelIndex(), row, row);

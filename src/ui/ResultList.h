@@ -4,6 +4,8 @@
 
 #include <array>
 #include <string>
+#include <cstddef>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -47,6 +49,13 @@ class ResultModel : public QAbstractTableModel {
   std::string GetText(int row, int column) const;
   void DeleteRow(int row);
   int RowCount() const { return static_cast<int>(rows_.size()); }
+
+  // The record a row names in `column` (kColumnPosition: its own record,
+  // kColumnPartner: its partner), read with RecordOfCell: nullopt for a row
+  // that names none of the `recordCount` records.
+  std::optional<int> RecordOfRow(int row, std::size_t recordCount, int column = kColumnPosition) const;
+  // The first row whose own record is `record`, or -1.
+  int RowOfRecord(int record) const;
 
   // Reorders every row by `column` in `direction` with CompareCells; rows
   // that compare equal keep their order. Selection and current row follow
