@@ -3,14 +3,10 @@
 #include <utility>
 
 #include "cache/CacheFile.h"
+#include "scan/FolderScan.h"
 
 namespace norvane {
 namespace {
-
-// The order of the folder scan: bytes compared as unsigned values, a proper
-// prefix first (std::string compares chars through char_traits<char>, which
-// orders them as unsigned char).
-bool NameBefore(const std::string& a, const std::string& b) { return a < b; }
 
 // A file's entry when its signature is not (or not yet) known: its current
 // name, date and size without a signature, so that an old width can never

@@ -1,5 +1,6 @@
 #include "image/DecodedImage.h"
 
+#include "base/Ascii.h"
 #include "image/BmpReader.h"
 #include "image/JpegReader.h"
 #include "image/PluginReader.h"
@@ -123,10 +124,7 @@ LoadResult DecodedImage::LoadImageFile(const std::string& path, const PluginSear
   if (pixelKind != PixelKind::Empty) ReleasePixels();
   if (file.size() < 3) return LoadResult::Unsupported;
 
-  std::string key = file.substr(file.size() - 3);
-  for (char& c : key) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
+  const std::string key = LowerAscii(std::string_view(file).substr(file.size() - 3));
   if (key == "bmp") return ReadBmp(*this, file);
   if (key == "tif") return ReadTiff(*this, file);
   if (key == "jpg") return ReadJpeg(*this, file);

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "scan/FileRecord.h"
@@ -26,6 +27,12 @@ using FolderLister = std::function<bool(const std::string& folder, std::vector<F
 
 // The lister the scan uses unless told otherwise: opendir/readdir.
 bool ListFolderEntries(const std::string& folder, std::vector<FolderEntry>& entries);
+
+// The order of names within a folder: bytes compared as unsigned values, so
+// that UTF-8 lead bytes sort after ASCII, and a name that is a proper prefix
+// of another first. The scan lists each folder's files in this order and the
+// cache file keeps its entries in it.
+bool NameBefore(std::string_view a, std::string_view b);
 
 struct ScanOptions {
   bool recurse = false;     // descend into sub-folders

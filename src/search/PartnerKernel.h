@@ -54,10 +54,9 @@ struct PassedCode {
 // `count` entries.
 std::size_t FilterCodesPortable(const MeanCode& query, const MeanCode* codes, std::size_t count,
                                 int sadLimit, std::int32_t squaredLimit, PassedCode* out);
-// The same with AVX2 instructions; only when Avx2Available().
+// The same with AVX2 instructions; only when CpuHasAvx2().
 std::size_t FilterCodesAvx2(const MeanCode& query, const MeanCode* codes, std::size_t count,
                             int sadLimit, std::int32_t squaredLimit, PassedCode* out);
-bool Avx2Available();
 
 // The fastest variant this processor runs.
 std::size_t FilterCodes(const MeanCode& query, const MeanCode* codes, std::size_t count,

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/Decimal.h"
 #include "image/DecodedImage.h"
 #include "scan/FileRecord.h"
 
@@ -60,14 +61,6 @@ std::string ComparingStatus(int current, int total);
 //   "%s\r\n%s\r\n\r\n%d BYTE "             path, date, size (width <= 0)
 // The text is built without a fixed buffer, so a long path is never cut.
 std::string InfoText(const FileRecord* record);
-
-// "%d" of a number.
-std::string DecimalText(long long value);
-
-// Reads a list cell the way "%d" does: leading white space, an optional sign,
-// then decimal digits. No digits gives nullopt. Values beyond 32 bits are
-// clamped to the nearest 32-bit value rather than left undefined.
-std::optional<int> ReadDecimal(std::string_view text);
 
 // Rows name records only through the hidden columns: kColumnPosition holds
 // the position in records of the row's own record, kColumnPartner that of its

@@ -1,5 +1,7 @@
 #include "signature/GridKernel.h"
 
+#include "base/CpuFeatures.h"
+
 #include <cstring>
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
@@ -144,23 +146,16 @@ __attribute__((target("avx2"))) void AccumulateBgrRowAvx2(const std::uint8_t* ro
   _mm256_storeu_pd(sums.crcr, s.crcr);
 }
 
-bool Avx2Available() {
-  static const bool available = __builtin_cpu_supports("avx2");
-  return available;
-}
-
 #else
 
 void AccumulateBgrRowAvx2(const std::uint8_t* row, std::int64_t cellWidth, BandSums& sums) {
   AccumulateBgrRowPortable(row, cellWidth, sums);
 }
 
-bool Avx2Available() { return false; }
-
 #endif
 
 void AccumulateBgrRow(const std::uint8_t* row, std::int64_t cellWidth, BandSums& sums) {
-  if (Avx2Available()) {
+  if (CpuHasAvx2()) {
     AccumulateBgrRowAvx2(row, cellWidth, sums);
   } else {
     AccumulateBgrRowPortable(row, cellWidth, sums);

@@ -25,9 +25,8 @@ struct BandSums {
 // `row` on, and no others.
 void AccumulateBgrRowPortable(const std::uint8_t* row, std::int64_t cellWidth, BandSums& sums);
 // The same with AVX2 instructions, the four cells in the four lanes of one
-// register. Call only when Avx2Available() is true.
+// register. Call only when CpuHasAvx2() is true.
 void AccumulateBgrRowAvx2(const std::uint8_t* row, std::int64_t cellWidth, BandSums& sums);
-bool Avx2Available();
 
 // Picks the fastest variant the processor supports.
 void AccumulateBgrRow(const std::uint8_t* row, std::int64_t cellWidth, BandSums& sums);

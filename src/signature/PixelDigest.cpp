@@ -3,18 +3,14 @@
 #include <openssl/evp.h>
 
 namespace norvane {
-namespace {
-
-void ToHex(const unsigned char* bytes, unsigned int count, char* out) {
+void DigestText(const std::uint8_t* md5, char (&out)[kDigestTextLength + 1]) {
   static constexpr char kHex[] = "0123456789abcdef";
-  for (unsigned int i = 0; i < count; ++i) {
-    out[2 * i] = kHex[bytes[i] >> 4];
-    out[2 * i + 1] = kHex[bytes[i] & 0x0f];
+  for (std::size_t i = 0; i < kDigestTextLength / 2; ++i) {
+    out[2 * i] = kHex[md5[i] >> 4];
+    out[2 * i + 1] = kHex[md5[i] & 0x0f];
   }
-  out[2 * count] = '\0';
+  out[kDigestTextLength] = '\0';
 }
-
-}  // namespace
 
 int PixelDigester::HexDigest(const std::uint8_t* data, std::size_t length,
                              char (&out)[kDigestTextLength + 1]) const {
@@ -27,7 +23,7 @@ int PixelDigester::HexDigest(const std::uint8_t* data, std::size_t length,
       mdLength * 2 != kDigestTextLength) {
     return -1;
   }
-  ToHex(md, mdLength, out);
+  DigestText(md, out);
   return 0;
 }
 

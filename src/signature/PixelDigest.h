@@ -23,6 +23,10 @@ class PixelDigester {
                 char (&out)[kDigestTextLength + 1]) const;
 };
 
+// The 16 bytes of an MD5 digest at `md5` as 32 lower-case hexadecimal
+// characters followed by a terminating zero.
+void DigestText(const std::uint8_t* md5, char (&out)[kDigestTextLength + 1]);
+
 // True for a text of exactly 32 characters from 0-9 and a-f.
 bool IsDigestText(const std::string& text);
 

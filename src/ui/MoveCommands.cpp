@@ -75,26 +75,7 @@ int BatchMove(ResultModel& rows, FileList& records, int limit, int side, const M
   return moved;
 }
 
-std::optional<int> ParseInteger(const QString& text) {
-  const QString trimmed = text.trimmed();
-  int i = 0;
-  const int n = static_cast<int>(trimmed.size());
-  bool negative = false;
-  if (i < n && (trimmed[i].unicode() == u'+' || trimmed[i].unicode() == u'-')) {
-    negative = trimmed[i++].unicode() == u'-';
-  }
-  if (i >= n) return std::nullopt;
-  long long value = 0;
-  for (; i < n; ++i) {
-    const char16_t c = trimmed[i].unicode();
-    if (c < u'0' || c > u'9') return std::nullopt;
-    value = value * 10 + (c - u'0');
-    if (value > static_cast<long long>(INT_MAX) + 1) return std::nullopt;
-  }
-  if (negative) value = -value;
-  if (value > INT_MAX || value < INT_MIN) return std::nullopt;
-  return static_cast<int>(value);
-}
+std::optional<int> ParseInteger(const QString& text) { return ParseWholeInteger(text.trimmed().toStdString()); }
 
 QString ApplicationName() {
   const QString name = QCoreApplication::applicationName();

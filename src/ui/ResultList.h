@@ -17,10 +17,6 @@
 
 namespace norvane::ui {
 
-// ASCII letters lower-cased, every other byte kept: the case folding of the
-// list's text columns.
-std::string LowerAscii(std::string_view text);
-
 // Compares two cells of `column` for a sort in `direction` (+1 ascending,
 // -1 descending). Text columns (name, date, partner name) compare lower-cased
 // bytes as unsigned values, an empty cell counting as greater than any other.

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "base/CpuFeatures.h"
 #include "image/DecodedImage.h"
 #include "signature/GridKernel.h"
 #include "signature/PixelDigest.h"
@@ -117,7 +118,7 @@ TEST(SignatureExtractor, RowKernelsAgreeBitForBit) {
     grid::BandSums portable, vector;
     for (int pass = 0; pass < 3; ++pass) {
       grid::AccumulateBgrRowPortable(row.data(), cellWidth, portable);
-      if (grid::Avx2Available()) {
+      if (CpuHasAvx2()) {
         grid::AccumulateBgrRowAvx2(row.data(), cellWidth, vector);
       } else {
         grid::AccumulateBgrRowPortable(row.data(), cellWidth, vector);
