@@ -1,5 +1,6 @@
-// The inner loop of the grid statistics, exposed so that tests can hold every
-// variant against a plain reference. Not for use outside the signature code.
+// Private to src/signature: the inner loop of the grid statistics, included
+// only by its sources and by the tests and benchmarks that hold every variant
+// against a plain reference.
 #pragma once
 
 #include <cstddef>

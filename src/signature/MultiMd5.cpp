@@ -1,4 +1,5 @@
 #include "signature/MultiMd5.h"
+#include "signature/MultiMd5Kernels.h"
 
 #include "base/CpuFeatures.h"
 #include "base/LittleEndian.h"
