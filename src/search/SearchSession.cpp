@@ -5,7 +5,6 @@
 #include <span>
 #include <string>
 #include <utility>
-#include <vector>
 
 #include "cache/FolderSignatureStore.h"
 #include "scan/FolderScan.h"
