@@ -111,11 +111,13 @@ void SearchSession::GatherSignatures() {
   const std::size_t n = records_.size();
   stopIndex_ = static_cast<std::int32_t>(n);
   for (std::size_t begin = 0; begin < n;) {
-    // The records of one folder are consecutive. A stop that arrived during
-    // the last file of the previous folder is noticed at this folder's first
-    // file, which then goes through the store alone.
+    // The records of one folder are consecutive. Once a stop is pending, the
+    // next folder still goes through the store, with its first file alone:
+    // the loop stops at that file and the store rewrites the folder's cache
+    // file as a search stopped there leaves it. The gathering ends with it.
+    const bool lastFolder = stopRequested_;
     std::size_t end = begin + 1;
-    while (!stopRequested_ && end < n && records_[end].folder == records_[begin].folder) ++end;
+    while (!lastFolder && end < n && records_[end].folder == records_[begin].folder) ++end;
     const std::span<FileRecord> folder(records_.data() + begin, end - begin);
 
     FolderPlan plan = PlanFolder(folder, settings_.EnableCache);
@@ -161,10 +163,8 @@ void SearchSession::GatherSignatures() {
     // Files decoded ahead of a stop are dropped with the gatherer, unseen.
     const bool stopped = done < folder.size();
     CommitFolder(plan, folder, done, stopped);
-    if (stopped) {
-      stopIndex_ = static_cast<std::int32_t>(begin + done);
-      return;
-    }
+    if (stopped) stopIndex_ = std::min(stopIndex_, static_cast<std::int32_t>(begin + done));
+    if (lastFolder) return;
     begin = end;
   }
 }
