@@ -6,7 +6,7 @@ FUZZ_SECONDS ?= 60
 BUILD ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build test asan fuzz bench package run demo screenshot clean
+.PHONY: all deps build test asan tsan fuzz bench package run demo screenshot clean
 
 all: build
 
@@ -26,6 +26,15 @@ asan: deps
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=1 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
+
+# The tests that run threads (gathering signatures, the search, the console
+# program) built with ThreadSanitizer; any report fails the run.
+TSAN_TESTS := ^(SignatureGatherer|SearchSession|Difference|FastPartners|RecordOrder|SearchView|Cli)[A-Za-z]*Test\.
+tsan: deps
+	cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNORVANE_TSAN=ON -DNORVANE_GUI=OFF -DNORVANE_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build build-tsan -j $(JOBS)
+	cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+	  ctest --output-on-failure -j $(JOBS) -R '$(TSAN_TESTS)'
 
 # Every fuzz target runs for FUZZ_SECONDS, starting from seeds the test writers make.
 fuzz: deps
@@ -83,4 +92,4 @@ screenshot: demo
 	xvfb-run -a -s "-screen 0 1280x1024x24" $(BUILD)/bin/norvane-screenshot demo docs/screenshot.png
 
 clean:
-	rm -rf build build-asan build-fuzz build-bench build-package
+	rm -rf build build-asan build-tsan build-fuzz build-bench build-package

@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <bit>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -17,6 +16,8 @@
 #include <memory>
 #include <vector>
 
+#include "base/Decimal.h"
+#include "base/LittleEndian.h"
 #include "signature/PixelDigest.h"
 
 namespace norvane {
@@ -92,29 +93,6 @@ bool WriteFull(int fd, const unsigned char* data, std::size_t length) {
   return true;
 }
 
-std::uint32_t GetU32(const unsigned char* p) {
-  return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
-         (std::uint32_t{p[3]} << 24);
-}
-
-void PutU32(unsigned char* p, std::uint32_t v) {
-  p[0] = static_cast<unsigned char>(v);
-  p[1] = static_cast<unsigned char>(v >> 8);
-  p[2] = static_cast<unsigned char>(v >> 16);
-  p[3] = static_cast<unsigned char>(v >> 24);
-}
-
-double GetDouble(const unsigned char* p) {
-  std::uint64_t bits = 0;
-  for (int i = 7; i >= 0; --i) bits = (bits << 8) | p[i];
-  return std::bit_cast<double>(bits);
-}
-
-void PutDouble(unsigned char* p, double value) {
-  std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
-  for (int i = 0; i < 8; ++i, bits >>= 8) p[i] = static_cast<unsigned char>(bits);
-}
-
 // The text at the start of a field, up to its first zero byte but never
 // beyond the field. `terminated` tells whether a zero byte was found.
 std::string TextInField(const unsigned char* field, std::size_t fieldSize, bool* terminated = nullptr) {
@@ -135,16 +113,9 @@ void PutText(unsigned char* field, std::size_t fieldSize, const std::string& tex
 // bytes: optional blanks and sign, then digits, stopping at anything else or
 // at the end of the field.
 long VersionNumber(const unsigned char* field) {
-  std::size_t i = 0;
-  while (i < 4 && (field[i] == ' ' || (field[i] >= '\t' && field[i] <= '\r'))) ++i;
-  bool negative = false;
-  if (i < 4 && (field[i] == '+' || field[i] == '-')) {
-    negative = field[i] == '-';
-    ++i;
-  }
-  long value = 0;
-  for (; i < 4 && field[i] >= '0' && field[i] <= '9'; ++i) value = value * 10 + (field[i] - '0');
-  return negative ? -value : value;
+  const DecimalPrefix number = ScanDecimal(std::string_view(reinterpret_cast<const char*>(field), 4), true);
+  const auto value = static_cast<long>(number.magnitude);
+  return number.negative ? -value : value;
 }
 
 FileRecord ParseRecord(const unsigned char* rec, const std::string& folder) {
@@ -154,18 +125,18 @@ FileRecord ParseRecord(const unsigned char* rec, const std::string& folder) {
   entry.name = TextInField(rec + kNameOffset, kNameField, &nameTerminated);
   entry.path = folder + "/" + entry.name;
   entry.date = TextInField(rec + kDateOffset, kDateField);
-  entry.size = static_cast<std::int32_t>(GetU32(rec + kSizeOffset));
-  entry.width = static_cast<std::int32_t>(GetU32(rec + kWidthOffset));
-  entry.height = static_cast<std::int32_t>(GetU32(rec + kHeightOffset));
+  entry.size = static_cast<std::int32_t>(GetLe32(rec + kSizeOffset));
+  entry.width = static_cast<std::int32_t>(GetLe32(rec + kWidthOffset));
+  entry.height = static_cast<std::int32_t>(GetLe32(rec + kHeightOffset));
   entry.digest = TextInField(rec + kDigestOffset, kDigestField);
   const unsigned char* p = rec + kGridOffset;
   for (SignatureCell& cell : entry.grid) {
-    cell.meanY = GetDouble(p);
-    cell.meanCb = GetDouble(p + 8);
-    cell.meanCr = GetDouble(p + 16);
-    cell.sdevY = GetDouble(p + 24);
-    cell.sdevCb = GetDouble(p + 32);
-    cell.sdevCr = GetDouble(p + 40);
+    cell.meanY = GetLeDouble(p);
+    cell.meanCb = GetLeDouble(p + 8);
+    cell.meanCr = GetLeDouble(p + 16);
+    cell.sdevY = GetLeDouble(p + 24);
+    cell.sdevCb = GetLeDouble(p + 32);
+    cell.sdevCr = GetLeDouble(p + 40);
     p += 48;
   }
   // A name that fills its field may be the cut-off start of a longer one:
@@ -178,18 +149,18 @@ void FormatRecord(const FileRecord& entry, unsigned char* rec) {
   std::memset(rec, 0, kCacheRecordSize);
   PutText(rec + kNameOffset, kNameField, entry.name, true);
   PutText(rec + kDateOffset, kDateField, entry.date, false);
-  PutU32(rec + kSizeOffset, static_cast<std::uint32_t>(entry.size));
-  PutU32(rec + kWidthOffset, static_cast<std::uint32_t>(entry.width));
-  PutU32(rec + kHeightOffset, static_cast<std::uint32_t>(entry.height));
+  PutLe32(rec + kSizeOffset, static_cast<std::uint32_t>(entry.size));
+  PutLe32(rec + kWidthOffset, static_cast<std::uint32_t>(entry.width));
+  PutLe32(rec + kHeightOffset, static_cast<std::uint32_t>(entry.height));
   PutText(rec + kDigestOffset, kDigestField, entry.digest, false);
   unsigned char* p = rec + kGridOffset;
   for (const SignatureCell& cell : entry.grid) {
-    PutDouble(p, cell.meanY);
-    PutDouble(p + 8, cell.meanCb);
-    PutDouble(p + 16, cell.meanCr);
-    PutDouble(p + 24, cell.sdevY);
-    PutDouble(p + 32, cell.sdevCb);
-    PutDouble(p + 40, cell.sdevCr);
+    PutLeDouble(p, cell.meanY);
+    PutLeDouble(p + 8, cell.meanCb);
+    PutLeDouble(p + 16, cell.meanCr);
+    PutLeDouble(p + 24, cell.sdevY);
+    PutLeDouble(p + 32, cell.sdevCb);
+    PutLeDouble(p + 40, cell.sdevCr);
     p += 48;
   }
 }

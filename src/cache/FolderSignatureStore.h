@@ -1,9 +1,11 @@
-// Brings the signatures of one folder's image files up to date for a search,
-// reusing what the folder's cache file still holds and having the rest
-// computed by a per-file step that the owner supplies.
+// The folder signature store: what a search does with one folder's cache
+// file. PlanFolder reads the cache and decides, file by file, which cached
+// signatures still hold; the search computes the rest in its own loop and
+// hands the finished records to CommitFolder, which writes the cache file.
 #pragma once
 
-#include <functional>
+#include <cstddef>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -11,68 +13,50 @@
 
 namespace norvane {
 
-// Results of the per-file step.
-inline constexpr int kStepDone = 0;      // the record was handled
-inline constexpr int kStepFailed = -1;   // the image could not be decoded: width stays 0
-inline constexpr int kStepStopped = -2;  // a stop was requested: the record is untouched
+// The decision for one folder, file by file in the folder's order.
+struct FolderPlan {
+  struct File {
+    // The cached signature still holds: cached() has its values. Otherwise
+    // the file is to be decoded and its signature computed.
+    bool reuse = false;
+    std::size_t entry = 0;         // its entry in `entries` (valid with reuse)
+    std::size_t entriesAfter = 0;  // entries of `entries` passed once this file is done
+  };
 
-// The per-file step: called for every record of a group, in group order,
-// always on a copy of the record.
-//   (record, true, false, false)  the cached signature is reused: the step only
-//                                 shows progress; nothing is decoded.
-//   (record, true, true, true)    the signature must be computed: the step
-//                                 decodes the file and, when that succeeds,
-//                                 writes width, height, digest and grid.
-// Returns kStepDone, kStepFailed or kStepStopped. A stop request is expected
-// to arrive between files; the next call then returns kStepStopped.
-using FileStep =
-    std::function<int(FileRecord& record, bool listUpdate, bool display, bool compute)>;
+  std::string cachePath;
+  // The entries of the cache file as read, or, when the folder had no usable
+  // cache file, one entry without a signature per file.
+  FileList entries;
+  std::vector<File> files;
+  // The paths of the files to compute, in the order the search meets them.
+  std::vector<std::string> computePaths;
 
-// Told, once per group and before its first step, the paths of the records
-// whose signatures the step will be asked to compute, in the order it will be
-// asked, so that the owner can start on them early.
-using ComputePlan = std::function<void(const std::vector<std::string>& paths)>;
-
-// One per search run, used for every folder group of the run in turn.
-class FolderSignatureStore {
- public:
-  explicit FolderSignatureStore(FileStep step, ComputePlan plan = {});
-
-  // Gives every record of `group` (the consecutive records of one folder, in
-  // ascending byte order of name, never empty) its width, height, digest and
-  // grid: from the folder's cache file when `cacheEnabled` is set and the
-  // entry still matches the file's name, date text and size, otherwise through
-  // the step. Records are changed in place; their index, folder, name, path,
-  // size and date are kept. Afterwards the folder's cache file is rewritten
-  // with one entry per record, in name order, even when caching is off.
-  //
-  // When the step reports a stop, the update ends at once and the cache file
-  // is still written: it holds the entries already brought up to date, the
-  // entry of the record at which the stop happened (a valid one unchanged,
-  // otherwise the file's current name, date and size with width 0) and every
-  // entry not yet visited, unchanged. Files not yet visited that had no entry
-  // get none, unless the folder had no usable cache file at all: then every
-  // file has an entry from the start, with width 0 until computed. The
-  // records from the stopped one on are to be dropped by the caller.
-  //
-  // Always returns 0; a stop is learnt from the step's own state.
-  int Update(FileList& group, bool cacheEnabled);
-
-  // The folder of the last update, its cache file path and the entries that
-  // were written for it (for inspection after an update).
-  const std::string& folder() const { return folder_; }
-  const std::string& cachePath() const { return cachePath_; }
-  const FileList& entries() const { return entries_; }
-
- private:
-  void Merge(FileList& group, FileList& previous);
-
-  FileStep step_;
-  ComputePlan plan_;
-  FileList entries_;
-  bool cacheEnabled_ = false;
-  std::string folder_;
-  std::string cachePath_;
+  bool reuses(std::size_t file) const { return files[file].reuse; }
+  const FileRecord& cached(std::size_t file) const { return entries[files[file].entry]; }
 };
+
+// Reads the cache file of the folder of `folder` (the consecutive records of
+// one folder, in ascending byte order of name, never empty) when
+// `cacheEnabled` is set, and plans every file: an entry is reused when
+// caching is on and it still matches the file's name, date text and size and
+// holds a usable signature; every other file is to be computed. An absent,
+// foreign or damaged cache file just means that every file is computed.
+FolderPlan PlanFolder(std::span<const FileRecord> folder, bool cacheEnabled);
+
+// Writes the folder's cache file after the search went through the plan:
+// `folder` are the planned records, of which the first `done` were brought up
+// to date by the caller (width, height, digest and grid: the cached values or
+// freshly computed ones). The file gets one entry per record, in name order,
+// even when caching is off.
+//
+// With `stopped` the search stopped at record `done`, and the file holds the
+// entries brought up to date, the entry of that record (a reusable one
+// unchanged, otherwise the file's current name, date and size with width 0)
+// and every entry not yet visited, unchanged. Files not yet visited that had
+// no entry get none, unless the folder had no usable cache file at all: then
+// they keep their entries without a signature.
+//
+// Returns what WriteCacheFile returns; a search does not look at it.
+int CommitFolder(FolderPlan& plan, std::span<const FileRecord> folder, std::size_t done, bool stopped);
 
 }  // namespace norvane

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "image/ImageSlots.h"
+#include "search/ImageSlots.h"
 #include "search/ResultTable.h"
 #include "search/SearchSession.h"
 #include "search/SearchView.h"

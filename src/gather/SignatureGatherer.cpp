@@ -28,6 +28,7 @@ void ReusePictureMemory() {
 
 SignatureGatherer::SignatureGatherer(std::vector<std::string> paths, const GatherOptions& options)
     : paths_(std::move(paths)),
+      plugins_(options.plugins),
       byteBudget_(options.lookAheadBytes),
       hasher_(options.backend) {
   ring_.resize(RingSize(options, hasher_.laneCount()));
@@ -93,7 +94,7 @@ void SignatureGatherer::Decode(std::unique_lock<std::mutex>& lock) {
   lock.unlock();
 
   GatheredFile file;
-  file.image = DecodeImageFile(path);
+  file.image = DecodeImageFile(path, plugins_);
   if (file.image != nullptr) file.signature = PrepareSignature(*file.image);
   const bool needsDigest = file.image != nullptr && file.signature.writesDigest &&
                            file.signature.digestBytes >= 0;

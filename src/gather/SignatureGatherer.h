@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "image/DecodedImage.h"
+#include "image/PluginReader.h"
 #include "signature/MultiMd5.h"
 #include "signature/SignatureExtractor.h"
 
@@ -40,6 +41,9 @@ struct GatherOptions {
   // Pixel bytes held at once; a file is always decoded when nothing is held.
   std::int64_t lookAheadBytes = std::int64_t{64} << 20;
   Md5Backend backend = ChosenBackend();
+  // Where GIF and PNG reader plug-ins are loaded from. The gatherer keeps its
+  // own copy, which its workers only read.
+  PluginSearchPath plugins = ProgramPluginSearchPath();
 };
 
 // Has the process's allocator keep the memory of pictures it frees for the
@@ -83,6 +87,7 @@ class SignatureGatherer {
   void WorkerLoop();
 
   const std::vector<std::string> paths_;
+  const PluginSearchPath plugins_;
   const std::int64_t byteBudget_;
   std::vector<Slot> ring_;
 

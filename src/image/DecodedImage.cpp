@@ -1,5 +1,6 @@
 #include "image/DecodedImage.h"
 
+#include "base/Ascii.h"
 #include "image/BmpReader.h"
 #include "image/JpegReader.h"
 #include "image/PluginReader.h"
@@ -101,12 +102,20 @@ LoadResult DecodedImage::ExpandPalette() {
 }
 
 std::unique_ptr<DecodedImage> DecodeImageFile(const std::string& path) {
+  return DecodeImageFile(path, ProgramPluginSearchPath());
+}
+
+std::unique_ptr<DecodedImage> DecodeImageFile(const std::string& path, const PluginSearchPath& plugins) {
   auto image = std::make_unique<DecodedImage>();
-  if (image->LoadImageFile(path) != LoadResult::LoadOk) image.reset();
+  if (image->LoadImageFile(path, plugins) != LoadResult::LoadOk) image.reset();
   return image;
 }
 
 LoadResult DecodedImage::LoadImageFile(const std::string& path) {
+  return LoadImageFile(path, ProgramPluginSearchPath());
+}
+
+LoadResult DecodedImage::LoadImageFile(const std::string& path, const PluginSearchPath& plugins) {
   std::string file = path;
   if (!file.empty() && file.front() == '"') {
     // A quoted path: drop the first and the last character.
@@ -115,14 +124,11 @@ LoadResult DecodedImage::LoadImageFile(const std::string& path) {
   if (pixelKind != PixelKind::Empty) ReleasePixels();
   if (file.size() < 3) return LoadResult::Unsupported;
 
-  std::string key = file.substr(file.size() - 3);
-  for (char& c : key) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
+  const std::string key = LowerAscii(std::string_view(file).substr(file.size() - 3));
   if (key == "bmp") return ReadBmp(*this, file);
   if (key == "tif") return ReadTiff(*this, file);
   if (key == "jpg") return ReadJpeg(*this, file);
-  if (key == "gif" || key == "png") return ReadPluginImage(*this, file, key);
+  if (key == "gif" || key == "png") return ReadPluginImage(*this, file, key, plugins);
   return LoadResult::Unsupported;
 }
 

@@ -10,6 +10,8 @@
 
 namespace norvane {
 
+struct PluginSearchPath;  // image/PluginReader.h
+
 // Result of a load. The numbers are part of the interface (1 and 6 are unused).
 enum class LoadResult : int {
   LoadOk = 0,
@@ -109,8 +111,10 @@ class DecodedImage {
   // reader chosen by the path's last three characters, lower-cased: "bmp",
   // "tif", "jpg", "gif", "png". A path in double quotes is unquoted first.
   // Anything else (including paths shorter than three characters) gives
-  // Unsupported.
+  // Unsupported. GIF and PNG files go through the plug-ins found on
+  // `plugins`, by default the program's own search path.
   LoadResult LoadImageFile(const std::string& path);
+  LoadResult LoadImageFile(const std::string& path, const PluginSearchPath& plugins);
 
   // The buffer of the current kind, or null for Empty.
   const std::uint8_t* Pixels() const;
@@ -130,5 +134,6 @@ class DecodedImage {
 // The file at `path` decoded into a new image (LoadImageFile), or null when
 // it cannot be decoded.
 std::unique_ptr<DecodedImage> DecodeImageFile(const std::string& path);
+std::unique_ptr<DecodedImage> DecodeImageFile(const std::string& path, const PluginSearchPath& plugins);
 
 }  // namespace norvane

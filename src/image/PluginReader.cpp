@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <optional>
 #include <utility>
 
 #include "image/ImageFile.h"
@@ -25,11 +24,6 @@ struct FreeDeleter {
 };
 // A block handed over by a plug-in.
 using MallocBlock = std::unique_ptr<void, FreeDeleter>;
-
-std::optional<PluginSearchPath>& OverriddenSearchPath() {
-  static std::optional<PluginSearchPath> search;
-  return search;
-}
 
 // A file's content mapped read-only into memory for the plug-in, unmapped
 // when it goes away. The pages are the file's own (shared with the page
@@ -177,15 +171,11 @@ PluginSearchPath DefaultPluginSearchPath() {
   return search;
 }
 
-const PluginSearchPath& CurrentPluginSearchPath() {
-  std::optional<PluginSearchPath>& search = OverriddenSearchPath();
-  if (!search) search = DefaultPluginSearchPath();
-  return *search;
+const PluginSearchPath& ProgramPluginSearchPath() {
+  // Initialised once under the language's guard, then only read.
+  static const PluginSearchPath search = DefaultPluginSearchPath();
+  return search;
 }
-
-void SetPluginSearchPath(PluginSearchPath search) { OverriddenSearchPath() = std::move(search); }
-
-void ResetPluginSearchPath() { OverriddenSearchPath().reset(); }
 
 PluginLibrary::~PluginLibrary() {
   if (handle_ != nullptr) ::dlclose(handle_);
@@ -224,10 +214,11 @@ void* PluginLibrary::Symbol(const char* name) const {
   return handle_ != nullptr ? ::dlsym(handle_, name) : nullptr;
 }
 
-PluginFlags DetectPlugins() { return DetectPlugins(CurrentPluginSearchPath()); }
+PluginFlags DetectPlugins() { return DetectPlugins(ProgramPluginSearchPath()); }
 
 PluginFlags DetectPlugins(const PluginSearchPath& search) {
   PluginFlags flags;
+  flags.searchPath = search;
   {
     const PluginLibrary first = PluginLibrary::Open("ifgif.spi", search);
     const PluginLibrary second = PluginLibrary::Open("ifgif2.spi", search);
@@ -239,7 +230,7 @@ PluginFlags DetectPlugins(const PluginSearchPath& search) {
 }
 
 LoadResult ReadPluginImage(DecodedImage& image, const std::string& path, const std::string& typeKey) {
-  return ReadPluginImage(image, path, typeKey, CurrentPluginSearchPath());
+  return ReadPluginImage(image, path, typeKey, ProgramPluginSearchPath());
 }
 
 LoadResult ReadPluginImage(DecodedImage& image, const std::string& path, const std::string& typeKey,

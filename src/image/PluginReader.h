@@ -9,13 +9,6 @@
 
 namespace norvane {
 
-// Whether the GIF and PNG reader plug-ins can be loaded. Decided once at
-// start-up; the folder scan collects .gif and .png files only when set.
-struct PluginFlags {
-  bool gifAvailable = false;
-  bool pngAvailable = false;
-};
-
 // Where plug-in libraries are looked for: each directory in order (as
 // directory + "/" + file name), then, with `systemSearch`, the bare file name
 // through the dynamic loader's own search (LD_LIBRARY_PATH, ld.so.cache, the
@@ -30,12 +23,21 @@ struct PluginSearchPath {
 // (programs in bin/, plug-ins in lib/norvane/) and in an installed tree.
 PluginSearchPath DefaultPluginSearchPath();
 
-// The search path used by DetectPlugins() and ReadPluginImage() without an
-// explicit one (and so by LoadImageFile). It is the default until replaced;
-// tests and embedders point it at their own plug-ins.
-const PluginSearchPath& CurrentPluginSearchPath();
-void SetPluginSearchPath(PluginSearchPath search);
-void ResetPluginSearchPath();
+// DefaultPluginSearchPath() worked out once, on first use, and never changed
+// afterwards: what DetectPlugins() and ReadPluginImage() use without an
+// explicit search path (and so LoadImageFile). Being read-only, it is safe to
+// use from any thread; callers that want other plug-ins pass their own path.
+const PluginSearchPath& ProgramPluginSearchPath();
+
+// What the start-up probe decided about the GIF and PNG reader plug-ins:
+// where they are looked for and which can be loaded. Decided once, before any
+// thread starts, and handed to everything that scans or decodes for a search;
+// the folder scan collects .gif and .png files only when the flag is set.
+struct PluginFlags {
+  bool gifAvailable = false;
+  bool pngAvailable = false;
+  PluginSearchPath searchPath;
+};
 
 // A loaded plug-in library, released when the object goes away.
 class PluginLibrary {
@@ -60,8 +62,8 @@ class PluginLibrary {
 };
 
 // Probes the plug-in libraries: gifAvailable when "ifgif.spi" or "ifgif2.spi"
-// can be loaded, pngAvailable when "ifpng.spi" can. Every library is released
-// again at once.
+// can be loaded, pngAvailable when "ifpng.spi" can; searchPath is the path
+// probed. Every library is released again at once.
 PluginFlags DetectPlugins();
 PluginFlags DetectPlugins(const PluginSearchPath& search);
 

@@ -12,6 +12,8 @@
 #include <string_view>
 #include <utility>
 
+#include "base/Ascii.h"
+
 namespace norvane {
 
 namespace {
@@ -40,35 +42,15 @@ EntryType TypeFromMode(mode_t mode) {
 
 bool IsDotEntry(const std::string& name) { return name == "." || name == ".."; }
 
-bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]);
-    unsigned char y = static_cast<unsigned char>(b[i]);
-    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 // The extension is the text from the last "." on; a name without one is
 // never an image. Only ASCII letters are folded, whatever the locale.
 bool HasImageExtension(const std::string& name, bool gifEnabled, bool pngEnabled) {
   const std::size_t dot = name.rfind('.');
   if (dot == std::string::npos) return false;
   const std::string_view ext = std::string_view(name).substr(dot);
-  return EqualsIgnoreAsciiCase(ext, ".jpg") || EqualsIgnoreAsciiCase(ext, ".bmp") ||
-         (gifEnabled && EqualsIgnoreAsciiCase(ext, ".gif")) ||
-         (pngEnabled && EqualsIgnoreAsciiCase(ext, ".png"));
-}
-
-// Names are ordered by their bytes taken as unsigned values, so that UTF-8
-// lead bytes sort after ASCII and a name that is a prefix of another comes first.
-bool NameLess(const std::string& a, const std::string& b) {
-  const std::size_t common = std::min(a.size(), b.size());
-  const int c = common == 0 ? 0 : std::memcmp(a.data(), b.data(), common);
-  return c != 0 ? c < 0 : a.size() < b.size();
+  return EqualsIgnoringAsciiCase(ext, ".jpg") || EqualsIgnoringAsciiCase(ext, ".bmp") ||
+         (gifEnabled && EqualsIgnoringAsciiCase(ext, ".gif")) ||
+         (pngEnabled && EqualsIgnoringAsciiCase(ext, ".png"));
 }
 
 // Only the low 32 bits of the size are kept, and later stages treat them as
@@ -145,7 +127,7 @@ class Scanner {
     entries = {};
 
     std::sort(own.begin(), own.end(),
-              [](const FoundFile& a, const FoundFile& b) { return NameLess(a.name, b.name); });
+              [](const FoundFile& a, const FoundFile& b) { return NameBefore(a.name, b.name); });
     Append(folder, own);
     return complete;
   }
@@ -174,6 +156,12 @@ class Scanner {
 };
 
 }  // namespace
+
+bool NameBefore(std::string_view a, std::string_view b) {
+  // std::string_view compares chars through char_traits<char>, which orders
+  // them as unsigned char, a proper prefix first.
+  return a < b;
+}
 
 bool ListFolderEntries(const std::string& folder, std::vector<FolderEntry>& entries) {
   entries.clear();

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "scan/FileRecord.h"
@@ -32,6 +33,12 @@ struct ScanFailure {
   std::string folder;
   int error = 0;
 };
+
+// The order of names within a folder: bytes compared as unsigned values, so
+// that UTF-8 lead bytes sort after ASCII, and a name that is a proper prefix
+// of another first. The scan lists each folder's files in this order and the
+// cache file keeps its entries in it.
+bool NameBefore(std::string_view a, std::string_view b);
 
 struct ScanOptions {
   bool recurse = false;     // descend into sub-folders

@@ -226,8 +226,8 @@ void WritePartnerColumns(const FileList& records, SearchView& view) {
     view.ListSetText(k, kColumnPartnerName, "");
     view.ListSetText(k, kColumnDifference, "");
     view.ListSetText(k, kColumnPartner, "");
-    const std::optional<int> position = ReadDecimal(view.ListGetText(k, kColumnPosition));
-    if (!position || *position < 0 || *position >= n) continue;
+    const std::optional<int> position = RecordOfCell(view.ListGetText(k, kColumnPosition), records.size());
+    if (!position) continue;
     const FileRecord& record = records[static_cast<std::size_t>(*position)];
     if (record.partner < 0 || record.partner >= n) continue;
     view.ListSetText(k, kColumnPartnerName, records[static_cast<std::size_t>(record.partner)].name);

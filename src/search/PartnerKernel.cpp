@@ -1,5 +1,7 @@
 #include "search/PartnerKernel.h"
 
+#include "base/CpuFeatures.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -161,11 +163,6 @@ __attribute__((target("avx2"))) std::size_t FilterCodesAvx2(const MeanCode& quer
   return found;
 }
 
-bool Avx2Available() {
-  static const bool available = __builtin_cpu_supports("avx2");
-  return available;
-}
-
 #else
 
 std::size_t FilterCodesAvx2(const MeanCode& query, const MeanCode* codes, std::size_t count,
@@ -173,13 +170,11 @@ std::size_t FilterCodesAvx2(const MeanCode& query, const MeanCode* codes, std::s
   return FilterCodesPortable(query, codes, count, sadLimit, squaredLimit, out);
 }
 
-bool Avx2Available() { return false; }
-
 #endif
 
 std::size_t FilterCodes(const MeanCode& query, const MeanCode* codes, std::size_t count,
                         int sadLimit, std::int32_t squaredLimit, PassedCode* out) {
-  if (Avx2Available()) return FilterCodesAvx2(query, codes, count, sadLimit, squaredLimit, out);
+  if (CpuHasAvx2()) return FilterCodesAvx2(query, codes, count, sadLimit, squaredLimit, out);
   return FilterCodesPortable(query, codes, count, sadLimit, squaredLimit, out);
 }
 

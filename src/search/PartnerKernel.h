@@ -1,8 +1,8 @@
 // The inner loop of the partner index: one-byte codes of the 48 means (and
 // the 16 luma deviations) of a record, and lower bounds of the distance of two
 // records computed from their codes, many codes per instruction sequence.
-// Exposed so that tests can hold every variant against a plain reference.
-// Not for use outside the search code.
+// Private to src/search: included only by the partner index and by the tests
+// that hold every variant against a plain reference.
 //
 // Every mean m is held as a byte q = clamp(floor(m + offset)) (offset 0 for
 // luma, 128 for the colour differences, clamped to 0..255), and so is the
@@ -54,10 +54,9 @@ struct PassedCode {
 // `count` entries.
 std::size_t FilterCodesPortable(const MeanCode& query, const MeanCode* codes, std::size_t count,
                                 int sadLimit, std::int32_t squaredLimit, PassedCode* out);
-// The same with AVX2 instructions; only when Avx2Available().
+// The same with AVX2 instructions; only when CpuHasAvx2().
 std::size_t FilterCodesAvx2(const MeanCode& query, const MeanCode* codes, std::size_t count,
                             int sadLimit, std::int32_t squaredLimit, PassedCode* out);
-bool Avx2Available();
 
 // The fastest variant this processor runs.
 std::size_t FilterCodes(const MeanCode& query, const MeanCode* codes, std::size_t count,

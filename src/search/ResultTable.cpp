@@ -25,12 +25,13 @@ void ResultTable::DeleteRow(int row) {
   if (row >= 0 && row < RowCount()) rows_.erase(rows_.begin() + row);
 }
 
+int NumberSortKey(std::string_view cell, int column) {
+  if (cell.empty()) return column == kColumnDifference ? 999999 : -999999;
+  return ReadDecimal(cell).value_or(0);
+}
+
 void ResultTable::SortByDifference() {
-  auto key = [](const ResultRow& r) -> long long {
-    const std::string& text = r[kColumnDifference];
-    if (text.empty()) return 999999;
-    return ReadDecimal(text).value_or(0);
-  };
+  auto key = [](const ResultRow& r) { return NumberSortKey(r[kColumnDifference], kColumnDifference); };
   std::stable_sort(rows_.begin(), rows_.end(),
                    [&](const ResultRow& a, const ResultRow& b) { return key(a) < key(b); });
 }

@@ -14,6 +14,12 @@ namespace norvane {
 
 using ResultRow = std::array<std::string, kColumnCount>;
 
+// The sort key of a number column's cell: the cell read like "%d" (a text
+// without a leading number counts as 0); an empty cell stands for 999999 in
+// the difference column, so that rows without a partner sort last, and for
+// -999999 in the others.
+int NumberSortKey(std::string_view cell, int column);
+
 class ResultTable {
  public:
   void DeleteAll() { rows_.clear(); }

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <span>
 #include <string>
 #include <utility>
-#include <vector>
 
 #include "cache/FolderSignatureStore.h"
 #include "scan/FolderScan.h"
@@ -100,47 +100,90 @@ void SearchSession::RunSearch() {
   Finish();
 }
 
+// Phase 4, one folder at a time, each in three steps: the store reads the
+// folder's cache and plans which cached signatures still hold; this loop
+// goes through the folder's files in order, taking the cached values or the
+// computed signature the gatherer hands over (it decodes and hashes the
+// files to compute ahead of this loop, on worker threads, in the plan's
+// order); the store then writes the folder's cache file from the finished
+// records. A stop is honoured between files: stopIndex becomes the position
+// of the first record not gathered.
 void SearchSession::GatherSignatures() {
-  FolderSignatureStore store(
-      [this](FileRecord& record, bool listUpdate, bool display, bool compute) {
-        return ProgressStep(record, listUpdate, display, compute);
-      },
-      [this](const std::vector<std::string>& paths) {
-        // A folder whose signatures all come from its cache starts no threads.
-        if (paths.empty()) return;
-        GatherOptions options;
-        const int files = static_cast<int>(std::min<std::size_t>(paths.size(), static_cast<std::size_t>(jobs_)));
-        options.workers = jobs_ > 1 ? files : 0;
-        gatherer_ = std::make_unique<SignatureGatherer>(paths, options);
-      });
   const std::size_t n = records_.size();
   stopIndex_ = static_cast<std::int32_t>(n);
+  for (std::size_t begin = 0; begin < n;) {
+    // The records of one folder are consecutive. Once a stop is pending, the
+    // next folder still goes through the store, with its first file alone:
+    // the loop stops at that file and the store rewrites the folder's cache
+    // file as a search stopped there leaves it. The gathering ends with it.
+    const bool lastFolder = stopRequested_;
+    std::size_t end = begin + 1;
+    while (!lastFolder && end < n && records_[end].folder == records_[begin].folder) ++end;
+    const std::span<FileRecord> folder(records_.data() + begin, end - begin);
 
-  FileList group;
-  std::size_t groupStart = 0;
-  auto updateGroup = [&] {
-    store.Update(group, settings_.EnableCache);
-    // After a stop the files decoded ahead are dropped here, unseen.
-    gatherer_.reset();
-    for (std::size_t k = 0; k < group.size() && groupStart + k < n; ++k) {
-      records_[groupStart + k] = group[k];
-    }
-  };
+    FolderPlan plan = PlanFolder(folder, settings_.EnableCache);
+    GatherOptions options;
+    // With one job everything runs on this thread; a folder whose signatures
+    // all come from its cache starts no threads.
+    options.workers = jobs_ > 1 ? static_cast<int>(std::min<std::size_t>(plan.computePaths.size(),
+                                                                          static_cast<std::size_t>(jobs_)))
+                                : 0;
+    options.plugins = plugins_.searchPath;
+    SignatureGatherer gatherer(plan.computePaths, options);
 
-  group.push_back(records_[0]);
-  for (std::size_t i = 1; i < n && !stopRequested_; ++i) {
-    if (records_[i].folder == records_[i - 1].folder) {
-      group.push_back(records_[i]);
-    } else {
-      updateGroup();
-      group.clear();
-      group.push_back(records_[i]);
-      groupStart = i;
+    std::size_t done = 0;
+    for (; done < folder.size() && !stopRequested_; ++done) {
+      FileRecord& record = folder[done];
+      if (plan.reuses(done)) {
+        // Shown with its dimensions at once; nothing is decoded.
+        const FileRecord& cached = plan.cached(done);
+        record.width = cached.width;
+        record.height = cached.height;
+        record.digest = cached.digest;
+        record.grid = cached.grid;
+        ShowProgress(record);
+        ListDimensions(record);
+      } else {
+        // Width 0 until the file is decoded; an undecodable file keeps it,
+        // stays listed without a signature and is neither drawn nor waited
+        // on.
+        ShowProgress(record);
+        GatheredFile file = gatherer.TakeNext();
+        const DecodedImage* image = view_.SetLeftImage(record, std::move(file.image));
+        if (image == nullptr) continue;
+        record.width = image->width;
+        record.height = image->height;
+        view_.SetInfoText(kLeftSide, &record);
+        ListDimensions(record);
+        ApplySignature(record, file.signature, file.digest);
+        view_.RepaintLeftPane();
+      }
+      view_.PumpMessages();
     }
+
+    // Files decoded ahead of a stop are dropped with the gatherer, unseen.
+    const bool stopped = done < folder.size();
+    CommitFolder(plan, folder, done, stopped);
+    if (stopped) stopIndex_ = std::min(stopIndex_, static_cast<std::int32_t>(begin + done));
+    if (lastFolder) return;
+    begin = end;
   }
-  // The last group goes to the store also after a stop: the store then stops
-  // at its first record, whose position becomes stopIndex.
-  updateGroup();
+}
+
+// Which file is being gathered: "検索中\n\r%d/%d" in the status field, the
+// record in the left information text, the right one empty.
+void SearchSession::ShowProgress(const FileRecord& record) {
+  view_.SetStatusText(SearchingStatus(record.index + 1, static_cast<int>(records_.size())));
+  view_.SetInfoText(kLeftSide, &record);
+  view_.SetInfoText(kRightSide, nullptr);
+}
+
+// Columns 4 and 5 of a record with a picture. Before the ordering, row i
+// shows record i.
+void SearchSession::ListDimensions(const FileRecord& record) {
+  if (record.width <= 0) return;
+  view_.ListSetText(record.index, kColumnWidth, DecimalText(record.width));
+  view_.ListSetText(record.index, kColumnHeight, DecimalText(record.height));
 }
 
 void SearchSession::FillList(bool withDimensions) {
@@ -165,57 +208,6 @@ void SearchSession::Finish() {
   view_.SetStartButton(kStartCaption, true);
   view_.EnableCommands(true);
   view_.SetStatusText("");
-}
-
-// The record's file decoded: taken from the files decoded ahead when it is
-// the next of them (`prepared` is then set: its signature is computed too),
-// otherwise decoded here.
-GatheredFile SearchSession::DecodeForStep(const FileRecord& record, bool& prepared) {
-  if (gatherer_ != nullptr && gatherer_->NextPath() == record.path) {
-    prepared = true;
-    return gatherer_->TakeNext();
-  }
-  prepared = false;
-  GatheredFile file;
-  file.image = DecodeImageFile(record.path);
-  return file;
-}
-
-int SearchSession::ProgressStep(FileRecord& record, bool listUpdate, bool display, bool compute) {
-  if (stopRequested_) {
-    if (record.index < stopIndex_) stopIndex_ = record.index;
-    return kStepStopped;
-  }
-  view_.SetStatusText(SearchingStatus(record.index + 1, static_cast<int>(records_.size())));
-  view_.SetInfoText(kLeftSide, &record);
-  view_.SetInfoText(kRightSide, nullptr);
-
-  const DecodedImage* image = nullptr;
-  GatheredFile decoded;
-  bool prepared = false;
-  if (display || compute) {
-    decoded = DecodeForStep(record, prepared);
-    image = view_.SetLeftImage(record, std::move(decoded.image));
-    if (image == nullptr) return kStepFailed;
-    record.width = image->width;
-    record.height = image->height;
-    if (display) view_.SetInfoText(kLeftSide, &record);
-  }
-  // Before the ordering, row i shows record i.
-  if (listUpdate && record.width > 0) {
-    view_.ListSetText(record.index, kColumnWidth, DecimalText(record.width));
-    view_.ListSetText(record.index, kColumnHeight, DecimalText(record.height));
-  }
-  if (compute && image != nullptr) {
-    if (prepared) {
-      ApplySignature(record, decoded.signature, decoded.digest);
-    } else {
-      SignatureExtractor::Extract(record, *image);
-    }
-  }
-  if (display) view_.RepaintLeftPane();
-  view_.PumpMessages();
-  return kStepDone;
 }
 
 }  // namespace norvane

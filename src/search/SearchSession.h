@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 
 #include "gather/SignatureGatherer.h"
 #include "image/PluginReader.h"
@@ -19,7 +18,8 @@ struct Settings;
 class SearchSession {
  public:
   // The session keeps references to the view and the settings; both must
-  // outlive it. `plugins` says whether .gif and .png files are collected.
+  // outlive it. `plugins` says whether .gif and .png files are collected and
+  // where their readers are loaded from.
   SearchSession(SearchView& view, Settings& settings, PluginFlags plugins);
 
   SearchSession(const SearchSession&) = delete;
@@ -31,9 +31,10 @@ class SearchSession {
   //   1 prepare: take the folder texts, turn Start into Stop, clear panes and list
   //   2 scan the target folder into records ("no image files" ends the run)
   //   3 list every record (columns 0 to 3), no message pumping
-  //   4 signatures, one folder group at a time through the signature store;
-  //     a stop is honoured between files and drops the records from the
-  //     first one not gathered
+  //   4 signatures, one folder at a time: the store plans which cached
+  //     signatures hold, the gatherer computes the rest, the store writes
+  //     the cache; a stop is honoured between files and drops the records
+  //     from the first one not gathered
   //   5 order the records and list them again (columns 0 to 5); no stop
   //     is possible from here on
   //   6 find partners, sort the list by difference
@@ -49,13 +50,6 @@ class SearchSession {
   // Requests a stop without asking (a close request to the window).
   void RequestStop() { stopRequested_ = true; }
 
-  // The per-file step the signature store calls for every record of a group:
-  // shows progress and, with `display` or `compute`, decodes the file into the
-  // left pane; with `compute` the signature is extracted too. Returns 0, -1
-  // when the file cannot be decoded, or -2 when a stop is pending (the record
-  // is then untouched and stopIndex lowered to it).
-  int ProgressStep(FileRecord& record, bool listUpdate, bool display, bool compute);
-
   bool searching() const { return searching_; }
   bool stopRequested() const { return stopRequested_; }
   int stopIndex() const { return stopIndex_; }
@@ -70,13 +64,14 @@ class SearchSession {
  private:
   void RunSearch();
   void GatherSignatures();
+  void ShowProgress(const FileRecord& record);
+  void ListDimensions(const FileRecord& record);
   void FillList(bool withDimensions);
   void Finish();
-  GatheredFile DecodeForStep(const FileRecord& record, bool& prepared);
 
   SearchView& view_;
   Settings& settings_;
-  PluginFlags plugins_;
+  const PluginFlags plugins_;
 
   FileList records_;
   std::vector<ScanFailure> scanFailures_;
@@ -84,9 +79,6 @@ class SearchSession {
   bool stopRequested_ = false;
   std::int32_t stopIndex_ = 0;
   int jobs_ = SignatureGatherer::HardwareWorkers();
-  // The files of the folder being updated whose signatures are computed,
-  // decoded ahead of the step that shows them.
-  std::unique_ptr<SignatureGatherer> gatherer_;
 };
 
 }  // namespace norvane

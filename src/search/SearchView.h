@@ -5,11 +5,13 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "base/Decimal.h"
 #include "image/DecodedImage.h"
 #include "scan/FileRecord.h"
 
@@ -60,13 +62,13 @@ std::string ComparingStatus(int current, int total);
 // The text is built without a fixed buffer, so a long path is never cut.
 std::string InfoText(const FileRecord* record);
 
-// "%d" of a number.
-std::string DecimalText(long long value);
-
-// Reads a list cell the way "%d" does: leading white space, an optional sign,
-// then decimal digits. No digits gives nullopt. Values beyond 32 bits are
-// clamped to the nearest 32-bit value rather than left undefined.
-std::optional<int> ReadDecimal(std::string_view text);
+// Rows name records only through the hidden columns: kColumnPosition holds
+// the position in records of the row's own record, kColumnPartner that of its
+// partner, both as "%d" texts (DecimalText). This reads such a cell back: the
+// record position, or nullopt when the cell holds no number or one outside
+// 0 .. recordCount - 1 (an empty partner cell, a row out of step with
+// records).
+std::optional<int> RecordOfCell(std::string_view cell, std::size_t recordCount);
 
 class SearchView {
  public:

@@ -13,6 +13,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "base/Ascii.h"
+
 namespace norvane {
 
 namespace {
@@ -28,16 +30,8 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 // Names compare without regard to ASCII case; other bytes (UTF-8) must match.
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  }
-  return true;
-}
+bool SameName(std::string_view a, std::string_view b) { return EqualsIgnoringAsciiCase(a, b); }
 
 // "[name]" (blanks allowed around the line and the name; anything after the
 // last "]" is ignored). Nothing when the line is not a section header.

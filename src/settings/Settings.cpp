@@ -14,6 +14,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include "base/Decimal.h"
 #include "settings/IniFile.h"
 
 namespace norvane {
@@ -76,17 +77,8 @@ const std::array<Key, 16> kKeys = {{
 // unsigned, so "-1" there is 4294967295.
 std::optional<std::uint32_t> ParseProfileInteger(std::string_view text) {
   if (text.empty()) return std::nullopt;
-  std::size_t i = 0;
-  bool negative = false;
-  if (text[0] == '+' || text[0] == '-') {
-    negative = text[0] == '-';
-    i = 1;
-  }
-  std::uint32_t value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    value = value * 10u + static_cast<std::uint32_t>(text[i] - '0');
-  }
-  return negative ? 0u - value : value;
+  const DecimalPrefix number = ScanDecimal(text, false);
+  return number.negative ? 0u - number.low32 : number.low32;
 }
 
 std::int32_t AsSigned(std::uint32_t bits) { return static_cast<std::int32_t>(bits); }

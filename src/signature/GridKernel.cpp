@@ -1,6 +1,7 @@
 #include "signature/GridKernel.h"
 
-#include <algorithm>
+#include "base/CpuFeatures.h"
+
 #include <cstring>
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
@@ -44,67 +45,29 @@ const ProductTables& Tables() {
   return tables;
 }
 
-// Pixels per cell between two pieces handed to the sink: 5 pixels in each of
-// the 4 cells are 60 bytes, about one MD5 block, small enough for the
-// processor to overlap the digest of a piece with the pixel work around it.
-constexpr std::int64_t kSpan = 5;
-
-// Hands the row's bytes to the sink in step with the pixel loop.
-class SinkFeeder {
- public:
-  SinkFeeder(const std::uint8_t* row, std::size_t rowBytes, const ByteSink* sink)
-      : row_(row), rowBytes_(rowBytes), sink_(sink) {}
-  // Everything up to the bytes of the first j pixels of all four cells.
-  void FeedUpTo(std::int64_t j) {
-    if (sink_ == nullptr) return;
-    const std::size_t upTo = std::min(rowBytes_, static_cast<std::size_t>(j) * 12);
-    if (upTo > fed_) {
-      sink_->feed(sink_->context, row_ + fed_, upTo - fed_);
-      fed_ = upTo;
-    }
-  }
-  void FeedRest() {
-    if (sink_ != nullptr && fed_ < rowBytes_) sink_->feed(sink_->context, row_ + fed_, rowBytes_ - fed_);
-    fed_ = rowBytes_;
-  }
-
- private:
-  const std::uint8_t* row_;
-  std::size_t rowBytes_;
-  const ByteSink* sink_;
-  std::size_t fed_ = 0;
-};
-
 }  // namespace
 
-void AccumulateBgrRowPortable(const std::uint8_t* row, std::int64_t cellWidth, BandSums& sums,
-                              std::size_t rowBytes, const ByteSink* sink) {
+void AccumulateBgrRowPortable(const std::uint8_t* row, std::int64_t cellWidth, BandSums& sums) {
   const ProductTables& t = Tables();
   // Local copies let the compiler keep the 24 sums in registers.
   BandSums s = sums;
   const std::uint8_t* cell[4];
   for (int c = 0; c < 4; ++c) cell[c] = row + c * cellWidth * 3;
-  SinkFeeder feeder(row, rowBytes, sink);
-  for (std::int64_t j0 = 0; j0 < cellWidth; j0 += kSpan) {
-    const std::int64_t j1 = std::min(cellWidth, j0 + kSpan);
-    feeder.FeedUpTo(j1);
-    for (std::int64_t j = j0; j < j1; ++j) {
-      for (int c = 0; c < 4; ++c) {
-        const std::uint8_t* p = cell[c] + j * 3;
-        // Y = G * 0.587 + R * 0.299 + B * 0.114, added in this order.
-        const double y = (t.green[p[1]] + t.red[p[2]]) + t.blue[p[0]];
-        const double cb = (t.level[p[0]] - y) * kCbScale;
-        const double cr = (t.level[p[2]] - y) * kCrScale;
-        s.y[c] += y;
-        s.cb[c] += cb;
-        s.cr[c] += cr;
-        s.yy[c] += y * y;
-        s.cbcb[c] += cb * cb;
-        s.crcr[c] += cr * cr;
-      }
+  for (std::int64_t j = 0; j < cellWidth; ++j) {
+    for (int c = 0; c < 4; ++c) {
+      const std::uint8_t* p = cell[c] + j * 3;
+      // Y = G * 0.587 + R * 0.299 + B * 0.114, added in this order.
+      const double y = (t.green[p[1]] + t.red[p[2]]) + t.blue[p[0]];
+      const double cb = (t.level[p[0]] - y) * kCbScale;
+      const double cr = (t.level[p[2]] - y) * kCrScale;
+      s.y[c] += y;
+      s.cb[c] += cb;
+      s.cr[c] += cr;
+      s.yy[c] += y * y;
+      s.cbcb[c] += cb * cb;
+      s.crcr[c] += cr * cr;
     }
   }
-  feeder.FeedRest();
   sums = s;
 }
 
@@ -154,13 +117,8 @@ __attribute__((target("avx2"), always_inline)) inline void Avx2Pixel(__m128i pix
 }  // namespace
 
 __attribute__((target("avx2"))) void AccumulateBgrRowAvx2(const std::uint8_t* row,
-                                                          std::int64_t cellWidth, BandSums& sums,
-                                                          std::size_t rowBytes, const ByteSink* sink) {
-  SinkFeeder feeder(row, rowBytes, sink);
-  if (cellWidth <= 0) {
-    feeder.FeedRest();
-    return;
-  }
+                                                          std::int64_t cellWidth, BandSums& sums) {
+  if (cellWidth <= 0) return;
   Avx2State s{_mm256_loadu_pd(sums.y),  _mm256_loadu_pd(sums.cb),   _mm256_loadu_pd(sums.cr),
               _mm256_loadu_pd(sums.yy), _mm256_loadu_pd(sums.cbcb), _mm256_loadu_pd(sums.crcr)};
   const std::uint8_t* p0 = row;
@@ -171,20 +129,15 @@ __attribute__((target("avx2"))) void AccumulateBgrRowAvx2(const std::uint8_t* ro
   // is dropped. The last pixel of a cell row may end the buffer, so it is
   // loaded three bytes at a time.
   const std::int64_t last = cellWidth - 1;
-  for (std::int64_t j0 = 0; j0 < last; j0 += kSpan) {
-    const std::int64_t j1 = std::min(last, j0 + kSpan);
-    feeder.FeedUpTo(j1);
-    for (std::int64_t o = j0 * 3; o < j1 * 3; o += 3) {
-      Avx2Pixel(_mm_setr_epi32(static_cast<int>(LoadFour(p0 + o)), static_cast<int>(LoadFour(p1 + o)),
-                               static_cast<int>(LoadFour(p2 + o)), static_cast<int>(LoadFour(p3 + o))),
-                s);
-    }
+  for (std::int64_t o = 0; o < last * 3; o += 3) {
+    Avx2Pixel(_mm_setr_epi32(static_cast<int>(LoadFour(p0 + o)), static_cast<int>(LoadFour(p1 + o)),
+                             static_cast<int>(LoadFour(p2 + o)), static_cast<int>(LoadFour(p3 + o))),
+              s);
   }
   const std::int64_t o = last * 3;
   Avx2Pixel(_mm_setr_epi32(static_cast<int>(LoadThree(p0 + o)), static_cast<int>(LoadThree(p1 + o)),
                            static_cast<int>(LoadThree(p2 + o)), static_cast<int>(LoadThree(p3 + o))),
             s);
-  feeder.FeedRest();
   _mm256_storeu_pd(sums.y, s.y);
   _mm256_storeu_pd(sums.cb, s.cb);
   _mm256_storeu_pd(sums.cr, s.cr);
@@ -193,28 +146,19 @@ __attribute__((target("avx2"))) void AccumulateBgrRowAvx2(const std::uint8_t* ro
   _mm256_storeu_pd(sums.crcr, s.crcr);
 }
 
-bool Avx2Available() {
-  static const bool available = __builtin_cpu_supports("avx2");
-  return available;
-}
-
 #else
 
-void AccumulateBgrRowAvx2(const std::uint8_t* row, std::int64_t cellWidth, BandSums& sums,
-                          std::size_t rowBytes, const ByteSink* sink) {
-  AccumulateBgrRowPortable(row, cellWidth, sums, rowBytes, sink);
+void AccumulateBgrRowAvx2(const std::uint8_t* row, std::int64_t cellWidth, BandSums& sums) {
+  AccumulateBgrRowPortable(row, cellWidth, sums);
 }
-
-bool Avx2Available() { return false; }
 
 #endif
 
-void AccumulateBgrRow(const std::uint8_t* row, std::int64_t cellWidth, BandSums& sums,
-                      std::size_t rowBytes, const ByteSink* sink) {
-  if (Avx2Available()) {
-    AccumulateBgrRowAvx2(row, cellWidth, sums, rowBytes, sink);
+void AccumulateBgrRow(const std::uint8_t* row, std::int64_t cellWidth, BandSums& sums) {
+  if (CpuHasAvx2()) {
+    AccumulateBgrRowAvx2(row, cellWidth, sums);
   } else {
-    AccumulateBgrRowPortable(row, cellWidth, sums, rowBytes, sink);
+    AccumulateBgrRowPortable(row, cellWidth, sums);
   }
 }
 

@@ -1,5 +1,6 @@
-// The inner loop of the grid statistics, exposed so that tests can hold every
-// variant against a plain reference. Not for use outside the signature code.
+// Private to src/signature: the inner loop of the grid statistics, included
+// only by its sources and by the tests and benchmarks that hold every variant
+// against a plain reference.
 #pragma once
 
 #include <cstddef>
@@ -18,33 +19,17 @@ struct BandSums {
   double crcr[4] = {};
 };
 
-// Receives the bytes of a row in order, in small pieces, while the row's
-// pixels are being added to the sums (see below).
-struct ByteSink {
-  void (*feed)(void* context, const std::uint8_t* data, std::size_t length);
-  void* context;
-};
-
 // Adds one picture row of Bgr24 pixels to the sums: cell c covers the pixels
 // c * cellWidth .. (c + 1) * cellWidth - 1 of `row`. Each cell's sums receive
 // its pixels in increasing x, one after the other, so every result is the
 // same as a plain pixel-by-pixel loop. Reads the 4 * cellWidth * 3 bytes from
 // `row` on, and no others.
-//
-// With a sink, all `rowBytes` bytes of the row (at least 12 * cellWidth) are
-// also handed to it, in order, in pieces alternating with the pixel work:
-// the digest, bound by the latency of its own chain of operations, then
-// leaves the processor's other units free for the grid.
-void AccumulateBgrRowPortable(const std::uint8_t* row, std::int64_t cellWidth, BandSums& sums,
-                              std::size_t rowBytes = 0, const ByteSink* sink = nullptr);
+void AccumulateBgrRowPortable(const std::uint8_t* row, std::int64_t cellWidth, BandSums& sums);
 // The same with AVX2 instructions, the four cells in the four lanes of one
-// register. Call only when Avx2Available() is true.
-void AccumulateBgrRowAvx2(const std::uint8_t* row, std::int64_t cellWidth, BandSums& sums,
-                          std::size_t rowBytes = 0, const ByteSink* sink = nullptr);
-bool Avx2Available();
+// register. Call only when CpuHasAvx2() is true.
+void AccumulateBgrRowAvx2(const std::uint8_t* row, std::int64_t cellWidth, BandSums& sums);
 
 // Picks the fastest variant the processor supports.
-void AccumulateBgrRow(const std::uint8_t* row, std::int64_t cellWidth, BandSums& sums,
-                      std::size_t rowBytes = 0, const ByteSink* sink = nullptr);
+void AccumulateBgrRow(const std::uint8_t* row, std::int64_t cellWidth, BandSums& sums);
 
 }  // namespace norvane::grid

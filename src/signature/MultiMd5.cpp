@@ -1,4 +1,8 @@
 #include "signature/MultiMd5.h"
+#include "signature/MultiMd5Kernels.h"
+
+#include "base/CpuFeatures.h"
+#include "base/LittleEndian.h"
 
 #include <openssl/evp.h>
 
@@ -17,10 +21,6 @@ namespace {
 
 inline std::uint32_t Rotl(std::uint32_t x, int s) { return (x << s) | (x >> (32 - s)); }
 
-inline std::uint32_t LoadLe32(const std::uint8_t* p) {
-  return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
-         (std::uint32_t{p[3]} << 24);
-}
 
 }  // namespace
 
@@ -58,7 +58,7 @@ inline void ScalarSteps(std::uint32_t& a, std::uint32_t& b, std::uint32_t& c, st
 void CompressScalar(std::uint32_t (&abcd)[4], const std::uint8_t* blocks, std::size_t count) {
   for (std::size_t n = 0; n < count; ++n, blocks += kBlockBytes) {
     std::uint32_t x[16];
-    for (int i = 0; i < 16; ++i) x[i] = LoadLe32(blocks + 4 * i);
+    for (int i = 0; i < 16; ++i) x[i] = GetLe32(blocks + 4 * i);
     std::uint32_t a = abcd[0], b = abcd[1], c = abcd[2], d = abcd[3];
     ScalarSteps(a, b, c, d, x, std::make_index_sequence<64>{});
     abcd[0] += a;
@@ -142,19 +142,9 @@ const char* Md5BackendName(Md5Backend backend) {
 
 bool Md5BackendAvailable(Md5Backend backend) {
 #if defined(NORVANE_MD5_X86)
-  // Asked once, so that threads starting hashers at the same time only read.
-  struct Features {
-    bool avx2;
-    bool avx512;
-  };
-  static const Features features = [] {
-    __builtin_cpu_init();
-    return Features{__builtin_cpu_supports("avx2") != 0,
-                    __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512bw") != 0};
-  }();
   switch (backend) {
-    case Md5Backend::Avx2: return features.avx2;
-    case Md5Backend::Avx512: return features.avx512;
+    case Md5Backend::Avx2: return CpuHasAvx2();
+    case Md5Backend::Avx512: return CpuHasAvx512();
     case Md5Backend::Scalar: return true;
   }
   return false;
@@ -182,12 +172,7 @@ int Md5LaneCount(Md5Backend backend) {
 }
 
 void Md5DigestText(const Md5Digest& digest, char (&out)[kDigestTextLength + 1]) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  for (std::size_t i = 0; i < digest.bytes.size(); ++i) {
-    out[2 * i] = kHex[digest.bytes[i] >> 4];
-    out[2 * i + 1] = kHex[digest.bytes[i] & 0x0f];
-  }
-  out[kDigestTextLength] = '\0';
+  DigestText(digest.bytes.data(), out);
 }
 
 void Md5Many(const Md5Message* messages, std::size_t count, Md5Digest* out) {

@@ -12,10 +12,15 @@
 #include <deque>
 #include <vector>
 
-#include "signature/MultiMd5Kernels.h"
 #include "signature/PixelDigest.h"
 
 namespace norvane {
+
+namespace md5detail {
+// Widest lane count of any kernel; lane-sliced state arrays use this stride.
+inline constexpr int kMaxLanes = 16;
+inline constexpr std::size_t kBlockBytes = 64;
+}  // namespace md5detail
 
 // A message to hash. The bytes must stay valid until its digest is delivered.
 struct Md5Message {

@@ -1,5 +1,6 @@
-// Internal to the multi-buffer MD5: the round constants and the block
-// functions of each instruction set. The vector kernels live in files compiled
+// Private to src/signature: the round constants and the block functions of
+// each instruction set of the multi-buffer MD5, included only by its
+// sources. The vector kernels live in files compiled
 // with their own instruction-set flags and must only be called after the
 // processor was checked for those features.
 #pragma once
@@ -7,11 +8,9 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace norvane::md5detail {
+#include "signature/MultiMd5.h"
 
-// Widest lane count of any kernel; lane-sliced state arrays use this stride.
-inline constexpr int kMaxLanes = 16;
-inline constexpr std::size_t kBlockBytes = 64;
+namespace norvane::md5detail {
 
 inline constexpr std::uint32_t kInitialState[4] = {0x67452301u, 0xefcdab89u, 0x98badcfeu, 0x10325476u};
 

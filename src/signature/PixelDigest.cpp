@@ -3,18 +3,14 @@
 #include <openssl/evp.h>
 
 namespace norvane {
-namespace {
-
-void ToHex(const unsigned char* bytes, unsigned int count, char* out) {
+void DigestText(const std::uint8_t* md5, char (&out)[kDigestTextLength + 1]) {
   static constexpr char kHex[] = "0123456789abcdef";
-  for (unsigned int i = 0; i < count; ++i) {
-    out[2 * i] = kHex[bytes[i] >> 4];
-    out[2 * i + 1] = kHex[bytes[i] & 0x0f];
+  for (std::size_t i = 0; i < kDigestTextLength / 2; ++i) {
+    out[2 * i] = kHex[md5[i] >> 4];
+    out[2 * i + 1] = kHex[md5[i] & 0x0f];
   }
-  out[2 * count] = '\0';
+  out[kDigestTextLength] = '\0';
 }
-
-}  // namespace
 
 int PixelDigester::HexDigest(const std::uint8_t* data, std::size_t length,
                              char (&out)[kDigestTextLength + 1]) const {
@@ -27,34 +23,8 @@ int PixelDigester::HexDigest(const std::uint8_t* data, std::size_t length,
       mdLength * 2 != kDigestTextLength) {
     return -1;
   }
-  ToHex(md, mdLength, out);
+  DigestText(md, out);
   return 0;
-}
-
-void Md5Stream::CtxFree::operator()(evp_md_ctx_st* ctx) const { EVP_MD_CTX_free(ctx); }
-
-Md5Stream::Md5Stream() : ctx_(EVP_MD_CTX_new()) {
-  ok_ = ctx_ != nullptr && EVP_DigestInit_ex(ctx_.get(), EVP_md5(), nullptr) == 1;
-}
-
-Md5Stream::~Md5Stream() = default;
-
-void Md5Stream::Update(const std::uint8_t* data, std::size_t length) {
-  if (!ok_ || length == 0) return;
-  if (EVP_DigestUpdate(ctx_.get(), data, length) != 1) ok_ = false;
-}
-
-std::string Md5Stream::Finish() {
-  if (!ok_) return {};
-  ok_ = false;
-  unsigned char md[EVP_MAX_MD_SIZE];
-  unsigned int mdLength = 0;
-  if (EVP_DigestFinal_ex(ctx_.get(), md, &mdLength) != 1 || mdLength * 2 != kDigestTextLength) {
-    return {};
-  }
-  char text[kDigestTextLength + 1];
-  ToHex(md, mdLength, text);
-  return text;
 }
 
 bool IsDigestText(const std::string& text) {
@@ -75,22 +45,6 @@ std::int64_t DigestByteCount(const DecodedImage& image) {
     return -1;
   }
   return bytes;
-}
-
-int ComputePixelDigest(FileRecord& record, const DecodedImage& image) {
-  const std::int64_t bytes = DigestByteCount(image);
-  if (bytes < 0) {
-    record.digest.clear();
-    return -1;
-  }
-  char text[kDigestTextLength + 1];
-  PixelDigester digester;
-  if (digester.HexDigest(image.Pixels(), static_cast<std::size_t>(bytes), text) != 0) {
-    record.digest.clear();
-    return -1;
-  }
-  record.digest = text;
-  return 0;
 }
 
 }  // namespace norvane

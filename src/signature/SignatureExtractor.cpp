@@ -80,30 +80,15 @@ void GreyGrid(const std::uint8_t* pixels, const Geometry& g, int bytesPerPixel, 
   }
 }
 
-void FeedMd5(void* context, const std::uint8_t* data, std::size_t length) {
-  static_cast<Md5Stream*>(context)->Update(data, length);
-}
-
-// Bgr24 pictures, row by row from the top. With `md5`, every row is also fed
-// to the digest: the rows of the grid piece by piece while their pixels are
-// added (the two kinds of work overlap in the processor), the rows below the
-// grid at the end.
-void ColourPass(const std::uint8_t* pixels, const Geometry& g, SignatureGrid& out, Md5Stream* md5) {
+// Bgr24 pictures, row by row from the top.
+void ColourGrid(const std::uint8_t* pixels, const Geometry& g, SignatureGrid& out) {
   const std::size_t stride = static_cast<std::size_t>(g.width) * 3;
-  const grid::ByteSink sink{&FeedMd5, md5};
-  const grid::ByteSink* digest = md5 != nullptr ? &sink : nullptr;
   for (int band = 0; band < kGridSide; ++band) {
     grid::BandSums sums;
     for (std::int64_t y = band * g.cellHeight; y < (band + 1) * g.cellHeight; ++y) {
-      grid::AccumulateBgrRow(pixels + static_cast<std::size_t>(y) * stride, g.cellWidth, sums, stride,
-                             digest);
+      grid::AccumulateBgrRow(pixels + static_cast<std::size_t>(y) * stride, g.cellWidth, sums);
     }
     FinishColourBand(sums, g.cellPixels, &out[band * kGridSide]);
-  }
-  const std::int64_t gridRows = g.cellHeight * kGridSide;
-  if (md5 != nullptr && gridRows < g.height) {
-    md5->Update(pixels + static_cast<std::size_t>(gridRows) * stride,
-                static_cast<std::size_t>(g.height - gridRows) * stride);
   }
 }
 
@@ -113,9 +98,7 @@ bool HasGrid(PixelKind kind) {
 
 void GridOf(const DecodedImage& image, const Geometry& g, SignatureGrid& out) {
   switch (image.pixelKind) {
-    case PixelKind::Bgr24:
-      ColourPass(image.Pixels(), g, out, nullptr);
-      break;
+    case PixelKind::Bgr24: ColourGrid(image.Pixels(), g, out); break;
     case PixelKind::Indexed8: GreyGrid(image.Pixels(), g, 1, 0, out); break;
     // Samples are stored low byte first: the high byte is the second one.
     case PixelKind::Gray16: GreyGrid(image.Pixels(), g, 2, 1, out); break;
@@ -158,28 +141,13 @@ void ApplySignature(FileRecord& record, const PreparedSignature& prepared, const
 }
 
 int SignatureExtractor::Extract(FileRecord& record, const DecodedImage& image) {
-  if (image.width == 0) return -1;
-  const std::int64_t bytes = DigestByteCount(image);
-  if (bytes < 0) {
-    // Unknown kind, or a buffer smaller than the dimensions: nothing to read.
-    record.digest.clear();
-    return -1;
+  const PreparedSignature prepared = PrepareSignature(image);
+  char digest[kDigestTextLength + 1] = "";
+  if (prepared.writesDigest && prepared.digestBytes >= 0) {
+    PixelDigester().HexDigest(image.Pixels(), static_cast<std::size_t>(prepared.digestBytes), digest);
   }
-  const Geometry g = GeometryOf(image);
-  SignatureGrid grid;
-  if (image.pixelKind == PixelKind::Bgr24) {
-    // Digest and grid in one pass over the buffer.
-    Md5Stream md5;
-    ColourPass(image.Pixels(), g, grid, &md5);
-    record.digest = md5.Finish();
-    record.grid = grid;
-    return 0;
-  }
-  ComputePixelDigest(record, image);
-  if (!HasGrid(image.pixelKind)) return -1;
-  GridOf(image, g, grid);
-  record.grid = grid;
-  return 0;
+  ApplySignature(record, prepared, digest);
+  return prepared.result;
 }
 
 }  // namespace norvane

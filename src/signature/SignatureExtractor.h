@@ -37,10 +37,11 @@ class SignatureExtractor {
   static int Extract(FileRecord& record, const DecodedImage& image);
 };
 
-// Extract in two halves, for callers that hash the pixels of several images
+// The halves of Extract, for callers that hash the pixels of several images
 // at once: PrepareSignature does everything but the digest and says which
-// bytes the digest covers; ApplySignature then writes the record exactly as
-// Extract would have, given the digest text of those bytes.
+// bytes the digest covers; ApplySignature then writes the record, given the
+// digest text of those bytes. Extract is PrepareSignature, the digest of
+// those bytes, then ApplySignature.
 struct PreparedSignature {
   int result = -1;                // what Extract returns
   bool writesDigest = false;      // false: the record keeps its digest

@@ -320,7 +320,7 @@ void MainWindow::MoveImage(int side) {
   ResultModel& rows = list_->rows();
   const int first = list_->FirstSelectedRow();
   if (first < 0) return;
-  const std::optional<int> own = PositionIn(records, rows.GetText(first, kColumnPosition));
+  const std::optional<int> own = rows.RecordOfRow(first, records.size());
   if (!own) return;
   int moved = *own;
   if (side == kRightSide) {
@@ -361,7 +361,7 @@ void MainWindow::MoveImage(int side) {
     rows.DeleteRow(r);
   } else {
     // The moved partner's own row goes; row r moves up when it lay above.
-    const int ownRow = FindRowOfPosition(rows, moved);
+    const int ownRow = rows.RowOfRecord(moved);
     rows.DeleteRow(ownRow);
     const int s = ownRow >= 0 && ownRow < r ? r - 1 : r;
     mark(s, false);
@@ -382,7 +382,7 @@ void MainWindow::OpenInViewer(int side) {
   const FileList& records = session_.records();
   const int row = list_->FirstSelectedRow();
   if (row < 0) return;
-  const std::optional<int> own = PositionIn(records, list_->rows().GetText(row, kColumnPosition));
+  const std::optional<int> own = list_->rows().RecordOfRow(row, records.size());
   if (!own) return;
   int target = *own;
   if (side == kRightSide) {
@@ -535,8 +535,10 @@ void MainWindow::ShowPair(int position) {
 void MainWindow::ShowSelectedPair() {
   const int row = list_->FirstSelectedRow();
   if (row < 0) return;
-  const std::optional<int> position = ReadDecimal(list_->rows().GetText(row, kColumnPosition));
-  ShowPair(position.value_or(0));
+  // A row that names no record (out of step with records) shows nothing.
+  const std::optional<int> position = list_->rows().RecordOfRow(row, session_.records().size());
+  if (!position) return;
+  ShowPair(*position);
 }
 
 // --- SearchView: list ------------------------------------------------------------

@@ -10,7 +10,7 @@
 
 #include <QMainWindow>
 
-#include "image/ImageSlots.h"
+#include "search/ImageSlots.h"
 #include "image/PluginReader.h"
 #include "search/SearchSession.h"
 #include "search/SearchView.h"

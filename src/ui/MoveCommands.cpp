@@ -27,9 +27,8 @@ MoveOutcome MoveAway(const std::string& path, bool toTrash, const std::string& m
 }
 
 void ForgetPartner(ResultModel& rows, FileList& records, int moved) {
-  const std::string key = DecimalText(moved);
   for (int row = 0; row < rows.RowCount(); ++row) {
-    if (rows.GetText(row, kColumnPartner) != key) continue;
+    if (rows.RecordOfRow(row, records.size(), kColumnPartner) != moved) continue;
     rows.SetText(row, kColumnPartnerName, "");
     rows.SetText(row, kColumnDifference, "");
     rows.SetText(row, kColumnPartner, "");
@@ -37,22 +36,6 @@ void ForgetPartner(ResultModel& rows, FileList& records, int moved) {
   for (FileRecord& record : records) {
     if (record.partner == moved) record.partner = -1;
   }
-}
-
-int FindRowOfPosition(const ResultModel& rows, int position) {
-  const std::string key = DecimalText(position);
-  for (int row = 0; row < rows.RowCount(); ++row) {
-    if (rows.GetText(row, kColumnPosition) == key) return row;
-  }
-  return -1;
-}
-
-std::optional<int> PositionIn(const FileList& records, std::string_view cell) {
-  const std::optional<int> position = ReadDecimal(cell);
-  if (!position || *position < 0 || static_cast<std::size_t>(*position) >= records.size()) {
-    return std::nullopt;
-  }
-  return position;
 }
 
 int BatchMove(ResultModel& rows, FileList& records, int limit, int side, const Mover& mover) {
@@ -64,9 +47,8 @@ int BatchMove(ResultModel& rows, FileList& records, int limit, int side, const M
     if (d >= rows.RowCount()) continue;
     const std::optional<int> difference = ReadDecimal(rows.GetText(d, kColumnDifference));
     if (!difference || *difference < 0 || *difference > limit) continue;
-    const std::optional<int> own = PositionIn(records, rows.GetText(d, kColumnPosition));
-    const std::optional<int> target =
-        side == kLeftSide ? own : PositionIn(records, rows.GetText(d, kColumnPartner));
+    const std::optional<int> own = rows.RecordOfRow(d, records.size());
+    const std::optional<int> target = side == kLeftSide ? own : rows.RecordOfRow(d, records.size(), kColumnPartner);
     if (!target) continue;
     if (!mover(records[static_cast<std::size_t>(*target)].path).ok) continue;
 
@@ -74,7 +56,7 @@ int BatchMove(ResultModel& rows, FileList& records, int limit, int side, const M
     if (side == kLeftSide) {
       rows.DeleteRow(d);
     } else {
-      rows.DeleteRow(FindRowOfPosition(rows, *target));
+      rows.DeleteRow(rows.RowOfRecord(*target));
     }
     if (own) records[static_cast<std::size_t>(*own)].partner = -1;
     ++moved;
@@ -82,26 +64,7 @@ int BatchMove(ResultModel& rows, FileList& records, int limit, int side, const M
   return moved;
 }
 
-std::optional<int> ParseInteger(const QString& text) {
-  const QString trimmed = text.trimmed();
-  int i = 0;
-  const int n = static_cast<int>(trimmed.size());
-  bool negative = false;
-  if (i < n && (trimmed[i].unicode() == u'+' || trimmed[i].unicode() == u'-')) {
-    negative = trimmed[i++].unicode() == u'-';
-  }
-  if (i >= n) return std::nullopt;
-  long long value = 0;
-  for (; i < n; ++i) {
-    const char16_t c = trimmed[i].unicode();
-    if (c < u'0' || c > u'9') return std::nullopt;
-    value = value * 10 + (c - u'0');
-    if (value > static_cast<long long>(INT_MAX) + 1) return std::nullopt;
-  }
-  if (negative) value = -value;
-  if (value > INT_MAX || value < INT_MIN) return std::nullopt;
-  return static_cast<int>(value);
-}
+std::optional<int> ParseInteger(const QString& text) { return ParseWholeInteger(text.trimmed().toStdString()); }
 
 QString ApplicationName() {
   const QString name = QCoreApplication::applicationName();

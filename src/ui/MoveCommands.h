@@ -33,13 +33,6 @@ using Mover = std::function<MoveOutcome(const std::string& path)>;
 // partner -1, so the list and the records agree.
 void ForgetPartner(ResultModel& rows, FileList& records, int moved);
 
-// The first row whose column 0 holds `position`, or -1.
-int FindRowOfPosition(const ResultModel& rows, int position);
-
-// A record position read from a cell: empty when the cell holds no number
-// or one outside records.
-std::optional<int> PositionIn(const FileList& records, std::string_view cell);
-
 // The batch move over the rows as they are now, bottom row first: every row
 // whose difference is between 0 and `limit` gives up its own image (side 0)
 // or its partner (side 1). Files that cannot be moved are skipped. Returns

@@ -7,6 +7,8 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 
+#include "base/Ascii.h"
+
 namespace norvane::ui {
 
 namespace {
@@ -33,12 +35,6 @@ bool IsTextColumn(int column) {
   return column == kColumnName || column == kColumnDate || column == kColumnPartnerName;
 }
 
-int EmptyStandIn(int column) { return column == kColumnDifference ? 999999 : -999999; }
-
-int NumberKey(std::string_view text, int column) {
-  if (text.empty()) return EmptyStandIn(column);
-  return ReadDecimal(text).value_or(0);
-}
 
 template <typename T>
 int Sign(const T& a, const T& b) {
@@ -46,14 +42,6 @@ int Sign(const T& a, const T& b) {
 }
 
 }  // namespace
-
-std::string LowerAscii(std::string_view text) {
-  std::string lowered(text);
-  for (char& c : lowered) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return lowered;
-}
 
 int CompareCells(std::string_view a, std::string_view b, int column, int direction) {
   if (IsTextColumn(column)) {
@@ -64,7 +52,7 @@ int CompareCells(std::string_view a, std::string_view b, int column, int directi
     const int order = LowerAscii(a).compare(LowerAscii(b));
     return order > 0 ? direction : (order < 0 ? -direction : 0);
   }
-  return Sign(NumberKey(a, column), NumberKey(b, column)) * direction;
+  return Sign(NumberSortKey(a, column), NumberSortKey(b, column)) * direction;
 }
 
 // --- ResultModel -------------------------------------------------------------
@@ -131,6 +119,20 @@ std::string ResultModel::GetText(int row, int column) const {
   return rows_[row][column];
 }
 
+std::optional<int> ResultModel::RecordOfRow(int row, std::size_t recordCount, int column) const {
+  if (!Valid(row, column)) return std::nullopt;
+  return RecordOfCell(rows_[row][column], recordCount);
+}
+
+int ResultModel::RowOfRecord(int record) const {
+  if (record < 0) return -1;
+  const auto count = static_cast<std::size_t>(record) + 1;
+  for (int row = 0; row < RowCount(); ++row) {
+    if (RecordOfRow(row, count) == record) return row;
+  }
+  return -1;
+}
+
 void ResultModel::DeleteRow(int row) {
   if (row < 0 || row >= RowCount()) return;
   beginRemoveRows(QModelIndex(), row, row);
@@ -163,7 +165,7 @@ void ResultModel::SortRows(int column, int direction) {
     });
   } else {
     std::vector<int> keys(rows_.size());
-    for (int i = 0; i < n; ++i) keys[i] = NumberKey(rows_[i][column], column);
+    for (int i = 0; i < n; ++i) keys[i] = NumberSortKey(rows_[i][column], column);
     std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
       return Sign(keys[a], keys[b]) * direction < 0;
     });

@@ -4,6 +4,8 @@
 
 #include <array>
 #include <string>
+#include <cstddef>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -14,10 +16,6 @@
 #include "search/SearchView.h"
 
 namespace norvane::ui {
-
-// ASCII letters lower-cased, every other byte kept: the case folding of the
-// list's text columns.
-std::string LowerAscii(std::string_view text);
 
 // Compares two cells of `column` for a sort in `direction` (+1 ascending,
 // -1 descending). Text columns (name, date, partner name) compare lower-cased
@@ -47,6 +45,13 @@ class ResultModel : public QAbstractTableModel {
   std::string GetText(int row, int column) const;
   void DeleteRow(int row);
   int RowCount() const { return static_cast<int>(rows_.size()); }
+
+  // The record a row names in `column` (kColumnPosition: its own record,
+  // kColumnPartner: its partner), read with RecordOfCell: nullopt for a row
+  // that names none of the `recordCount` records.
+  std::optional<int> RecordOfRow(int row, std::size_t recordCount, int column = kColumnPosition) const;
+  // The first row whose own record is `record`, or -1.
+  int RowOfRecord(int record) const;
 
   // Reorders every row by `column` in `direction` with CompareCells; rows
   // that compare equal keep their order. Selection and current row follow

@@ -46,56 +46,56 @@ std::string SignatureDigest(const FileRecord& r) {
   return out;
 }
 
-// Stands in for the search run's per-file step: "decodes" by deriving a
-// signature from the file's name and state, counts what it was asked to do,
-// and can fail some files or have a stop requested after some steps.
-struct FakeStep {
+// Goes through a plan the way the search does: reused files take the cached
+// values, the others are "decoded" by deriving a signature from the file's
+// name and state. Counts what it was asked to do, and can fail some files or
+// have a stop requested after some files.
+struct FakeSearch {
   std::set<std::string> undecodable;
-  int stopAfterSteps = -1;  // the stop arrives while this step drains messages
+  int stopAfterFiles = -1;  // the stop arrives while this file is on show
   bool stopRequested = false;
-  int steps = 0;
+  int files = 0;
   std::vector<std::string> decoded;
   std::vector<std::string> confirmed;
-  std::vector<std::string> planned;  // paths announced before the group's first step
-  std::size_t plannedTaken = 0;
 
-  int operator()(FileRecord& r, bool listUpdate, bool display, bool compute) {
-    EXPECT_TRUE(listUpdate);
-    EXPECT_EQ(display, compute);
-    if (stopRequested) return kStepStopped;
-    int status = kStepDone;
-    if (compute) {
-      // Files are computed exactly in the order announced beforehand.
-      EXPECT_LT(plannedTaken, planned.size()) << r.name;
-      if (plannedTaken < planned.size()) {
-        EXPECT_EQ(planned[plannedTaken++], r.path);
-      }
-      decoded.push_back(r.name);
-      EXPECT_EQ(r.width, 0);
-      if (undecodable.count(r.name)) {
-        status = kStepFailed;
+  void Update(FileList& group, bool cacheEnabled) {
+    FolderPlan plan = PlanFolder(group, cacheEnabled);
+    std::size_t computed = 0;
+    std::size_t done = 0;
+    for (; done < group.size() && !stopRequested; ++done) {
+      FileRecord& r = group[done];
+      if (plan.reuses(done)) {
+        const FileRecord& cached = plan.cached(done);
+        EXPECT_GT(cached.width, 0);
+        r.width = cached.width;
+        r.height = cached.height;
+        r.digest = cached.digest;
+        r.grid = cached.grid;
+        confirmed.push_back(r.name);
       } else {
-        r.width = 40 + static_cast<int>(r.name.size());
-        r.height = 30;
-        r.digest = SignatureDigest(r);
-        r.grid[5].meanY = r.size;
+        // Files are computed exactly in the order of the plan's paths.
+        EXPECT_LT(computed, plan.computePaths.size()) << r.name;
+        if (computed < plan.computePaths.size()) {
+          EXPECT_EQ(plan.computePaths[computed++], r.path);
+        }
+        decoded.push_back(r.name);
+        EXPECT_EQ(r.width, 0);
+        if (!undecodable.count(r.name)) {
+          r.width = 40 + static_cast<int>(r.name.size());
+          r.height = 30;
+          r.digest = SignatureDigest(r);
+          r.grid[5].meanY = r.size;
+        }
       }
-    } else {
-      confirmed.push_back(r.name);
-      EXPECT_GT(r.width, 0);
+      if (++files == stopAfterFiles) stopRequested = true;
     }
-    if (++steps == stopAfterSteps) stopRequested = true;
-    return status;
+    const bool stopped = done < group.size();
+    if (!stopped) {
+      EXPECT_EQ(computed, plan.computePaths.size());
+    }
+    CommitFolder(plan, group, done, stopped);
   }
 };
-
-FolderSignatureStore StoreFor(FakeStep& fake) {
-  return FolderSignatureStore([&fake](FileRecord& r, bool l, bool d, bool c) { return fake(r, l, d, c); },
-                              [&fake](const std::vector<std::string>& paths) {
-                                fake.planned = paths;
-                                fake.plannedTaken = 0;
-                              });
-}
 
 FileList CacheOf(const TempDir& dir) {
   FileList entries;
@@ -113,13 +113,13 @@ using Strings = std::vector<std::string>;
 
 TEST(FolderSignatureStore, ChangedDeletedAndAddedFiles) {
   TempDir dir;
-  FakeStep first;
+  FakeSearch first;
   FileList group = Group(dir.path(), {{"a.jpg"}, {"b.jpg"}, {"c.jpg"}, {"d.jpg"}, {"e.jpg"}});
-  StoreFor(first).Update(group, true);
+  first.Update(group, true);
 
   // b grew, the date text of c changed, d is gone, bb and f are new, and
   // A differs from a only in letter case: another file.
-  FakeStep second;
+  FakeSearch second;
   FileList now = Group(dir.path(), {{"A.jpg"},
                                     {"a.jpg"},
                                     {"b.jpg", 101},
@@ -127,9 +127,8 @@ TEST(FolderSignatureStore, ChangedDeletedAndAddedFiles) {
                                     {"c.jpg", 100, "2023/05/01 13:00:00"},
                                     {"e.jpg"},
                                     {"f.jpg"}});
-  StoreFor(second).Update(now, true);
+  second.Update(now, true);
   EXPECT_EQ(second.decoded, (Strings{"A.jpg", "b.jpg", "bb.jpg", "c.jpg", "f.jpg"}));
-  EXPECT_EQ(second.plannedTaken, second.planned.size());
   EXPECT_EQ(second.confirmed, (Strings{"a.jpg", "e.jpg"}));
   for (const FileRecord& r : now) ExpectComputed(r);
   const FileList cached = CacheOf(dir);
@@ -152,8 +151,8 @@ TEST(FolderSignatureStore, OutOfOrderEntriesAreNeverReusedForAnotherName) {
   }
   // c, a, d, b: the merge can use c and d only.
   ASSERT_EQ(WriteCacheFile(path, {valid[2], valid[0], valid[3], valid[1]}), 0);
-  FakeStep fake;
-  StoreFor(fake).Update(group, true);
+  FakeSearch fake;
+  fake.Update(group, true);
   EXPECT_EQ(fake.decoded, (Strings{"a.jpg", "b.jpg"}));
   EXPECT_EQ(fake.confirmed, (Strings{"c.jpg", "d.jpg"}));
   for (const FileRecord& r : group) EXPECT_EQ(r.digest, SignatureDigest(r)) << r.name;
@@ -172,11 +171,11 @@ TEST(FolderSignatureStore, StopKeepsWhatIsValid) {
   }
   ASSERT_EQ(WriteCacheFile(path, seed), 0);
 
-  // The stop arrives while the step of b drains messages; c is refused.
-  FakeStep fake;
-  fake.stopAfterSteps = 2;
+  // The stop arrives while b is on show; c is not started.
+  FakeSearch fake;
+  fake.stopAfterFiles = 2;
   FileList group = Group(dir.path(), {{"a.jpg"}, {"b.jpg"}, {"c.jpg"}, {"d.jpg"}, {"e.jpg"}});
-  StoreFor(fake).Update(group, true);
+  fake.Update(group, true);
   EXPECT_EQ(fake.decoded, (Strings{"b.jpg"}));
   EXPECT_EQ(fake.confirmed, (Strings{"a.jpg"}));
 
@@ -190,9 +189,9 @@ TEST(FolderSignatureStore, StopKeepsWhatIsValid) {
   EXPECT_EQ(cached[4].digest, seed[3].digest);
 
   // The next search reuses a, b and d and computes only c and e.
-  FakeStep next;
+  FakeSearch next;
   FileList again = Group(dir.path(), {{"a.jpg"}, {"b.jpg"}, {"c.jpg"}, {"d.jpg"}, {"e.jpg"}});
-  StoreFor(next).Update(again, true);
+  next.Update(again, true);
   EXPECT_EQ(next.decoded, (Strings{"c.jpg", "e.jpg"}));
   for (const FileRecord& r : again) EXPECT_EQ(r.digest, SignatureDigest(r)) << r.name;
 }

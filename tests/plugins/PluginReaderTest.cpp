@@ -22,12 +22,6 @@ std::string FakeDir(const char* folder) { return std::string(NORVANE_FAKE_PLUGIN
 // Only the given folders, never the system's search.
 PluginSearchPath Folders(std::vector<std::string> dirs) { return PluginSearchPath{std::move(dirs), false}; }
 
-class ScopedSearchPath {
- public:
-  explicit ScopedSearchPath(PluginSearchPath search) { SetPluginSearchPath(std::move(search)); }
-  ~ScopedSearchPath() { ResetPluginSearchPath(); }
-};
-
 // A 40-byte information header followed by `table` (4 bytes per entry).
 Bytes Info(std::int32_t width, std::int32_t height, std::uint16_t bitsPerPixel, const Bytes& table = {}) {
   Bytes out;
@@ -87,18 +81,17 @@ TEST_F(PluginReaderTest, GifFallsBackToTheSecondLibraryAndTheFirstWinsWhenPresen
   Fake().script.info = Info(1, 1, 24);
   Fake().script.bits = Bytes{1, 2, 3, 0};
   {
-    // The current search path is what LoadImageFile and DetectPlugins use.
-    const ScopedSearchPath only(Folders({dir_.path(), FakeDir("second")}));
-    const PluginFlags flags = DetectPlugins();
+    // The path DetectPlugins probed is the one LoadImageFile is handed.
+    const PluginFlags flags = DetectPlugins(Folders({dir_.path(), FakeDir("second")}));
     EXPECT_TRUE(flags.gifAvailable);
     EXPECT_FALSE(flags.pngAvailable);
     DecodedImage image;
-    ASSERT_EQ(LoadResult::LoadOk, image.LoadImageFile(gif_));
+    ASSERT_EQ(LoadResult::LoadOk, image.LoadImageFile(gif_, flags.searchPath));
     EXPECT_EQ("ifgif2.spi", Fake().record.lastLibrary);
     EXPECT_EQ(PixelKind::Bgr24, image.pixelKind);
     EXPECT_EQ((Bytes{1, 2, 3}), PixelRow(image, 0));
     // There is no second library for PNG.
-    EXPECT_EQ(LoadResult::Unsupported, image.LoadImageFile(png_));
+    EXPECT_EQ(LoadResult::Unsupported, image.LoadImageFile(png_, flags.searchPath));
     EXPECT_EQ(1, Fake().record.calls);
   }
   DecodedImage image;

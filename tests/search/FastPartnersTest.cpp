@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "base/CpuFeatures.h"
 #include "search/FindPartners.h"
 #include "search/PartnerIndex.h"
 #include "search/PartnerKernel.h"
@@ -345,7 +346,7 @@ TEST(FastPartnersTest, CodeBoundsHoldAndFilterVariantsAgree) {
               }
             }
             ASSERT_EQ(plain, expected);
-            if (!partner::Avx2Available()) continue;
+            if (!CpuHasAvx2()) continue;
             const std::size_t found = partner::FilterCodesAvx2(codes[q], &codes[q], count,
                                                                sadLimit, squaredLimit,
                                                                vector.data());

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "image/ImageSlots.h"
+#include "search/ImageSlots.h"
 #include "search/ResultTable.h"
 #include "search/SearchView.h"
 #include "settings/Settings.h"

@@ -217,6 +217,37 @@ TEST(SearchSessionTest, StopAfterTheThirdFileKeepsExactlyTheFirstThree) {
   EXPECT_EQ(run.view.log.back(), "SetStatusText ");
 }
 
+TEST(SearchSessionTest, AfterAStopTheNextFolderIsRewrittenWithItsFirstFileAlone) {
+  // The stop arrives while the first or the last file of the first folder
+  // is on show.
+  for (const int kept : {1, 2}) {
+    SCOPED_TRACE(kept);
+    TempDir dir;
+    test::MakeDir(dir.File("sub"));
+    WriteBmp(dir.File("a.bmp"), 1);
+    WriteBmp(dir.File("b.bmp"), 2);
+    WriteBmp(dir.File("sub/c.bmp"), 3);
+    WriteBmp(dir.File("sub/d.bmp"), 4);
+    Search run(dir.path(), true);
+    run.AtStatus("検索中\n\r" + std::to_string(kept) + "/4", [&] { run.session.RequestStop(); });
+    run.session.OnStart();
+
+    ASSERT_EQ(run.RecordNames().size(), static_cast<std::size_t>(kept));
+    EXPECT_EQ(run.session.stopIndex(), kept);
+    EXPECT_EQ(run.view.Calls("ListDeleteRow").size(), static_cast<std::size_t>(4 - kept));
+    // The first folder's cache has both files; the next folder's, a file
+    // with its first file alone, unsigned.
+    const std::string first = run.session.records()[0].folder;
+    const std::string next = first == dir.path() ? dir.File("sub") : dir.path();
+    FileList entries;
+    ASSERT_EQ(ReadCacheFile(CachePathFor(first), first, entries), 0);
+    EXPECT_EQ(entries.size(), 2u);
+    ASSERT_EQ(ReadCacheFile(CachePathFor(next), next, entries), 0);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].width, 0);
+  }
+}
+
 TEST(SearchSessionTest, APressQueuedWhenOrderingBeginsIsAskedButNoLongerStops) {
   TempDir dir;
   for (int i = 0; i < 3; ++i) WriteBmp(dir.File(std::string(1, char('a' + i)) + ".bmp"), i + 1);
@@ -271,6 +302,7 @@ TEST(SearchSessionTest, OverlongFolderTextIsRefusedBeforeAnythingChanges) {
             (std::vector<std::string>{"CommitEdits", "Inform " + std::string(kFolderTooLongText) + " 情報"}));
   EXPECT_FALSE(run.session.searching());
 }
+
 
 }  // namespace
 }  // namespace norvane

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "base/CpuFeatures.h"
 #include "image/DecodedImage.h"
 #include "signature/GridKernel.h"
 #include "signature/PixelDigest.h"
@@ -107,33 +108,22 @@ TEST(SignatureExtractor, ColourGridIsBitExactAgainstPlainFormula) {
   }
 }
 
-void Collect(void* context, const std::uint8_t* data, std::size_t length) {
-  static_cast<Bytes*>(context)->insert(static_cast<Bytes*>(context)->end(), data, data + length);
-}
-
 TEST(SignatureExtractor, RowKernelsAgreeBitForBit) {
   // The vector kernel must give exactly the sums of the portable one, also
-  // for colours that stress the rounding (all 0, all 255, alternating), and
-  // both must hand every byte of the row to the digest once, in order.
+  // for colours that stress the rounding (all 0, all 255, alternating).
   for (std::int64_t cellWidth : {0, 1, 2, 3, 7, 64, 333}) {
     const std::size_t rowBytes = static_cast<std::size_t>(cellWidth) * 12 + 9;  // 3 pixels outside
     Bytes row = RandomBytes(rowBytes, static_cast<unsigned>(cellWidth));
     for (std::size_t i = 0; i < row.size() / 4; ++i) row[i] = (i % 2) ? 255 : 0;
     grid::BandSums portable, vector;
-    Bytes fedPortable, fedVector;
-    const grid::ByteSink toPortable{&Collect, &fedPortable}, toVector{&Collect, &fedVector};
     for (int pass = 0; pass < 3; ++pass) {
-      grid::AccumulateBgrRowPortable(row.data(), cellWidth, portable, rowBytes, &toPortable);
-      if (grid::Avx2Available()) {
-        grid::AccumulateBgrRowAvx2(row.data(), cellWidth, vector, rowBytes, &toVector);
+      grid::AccumulateBgrRowPortable(row.data(), cellWidth, portable);
+      if (CpuHasAvx2()) {
+        grid::AccumulateBgrRowAvx2(row.data(), cellWidth, vector);
       } else {
-        grid::AccumulateBgrRowPortable(row.data(), cellWidth, vector, rowBytes, &toVector);
+        grid::AccumulateBgrRowPortable(row.data(), cellWidth, vector);
       }
-      EXPECT_TRUE(std::equal(fedPortable.end() - rowBytes, fedPortable.end(), row.begin()));
-      EXPECT_TRUE(std::equal(fedVector.end() - rowBytes, fedVector.end(), row.begin()));
     }
-    EXPECT_EQ(fedPortable.size(), 3 * rowBytes);
-    EXPECT_EQ(fedVector.size(), 3 * rowBytes);
     EXPECT_EQ(std::memcmp(&portable, &vector, sizeof portable), 0) << "cell width " << cellWidth;
   }
 }

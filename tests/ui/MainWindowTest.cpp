@@ -90,6 +90,13 @@ class MainWindowTest : public QObject {
     const FileRecord& right = h.w().session().records().at(static_cast<std::size_t>(left.partner));
     QCOMPARE(h.w().InfoTextOf(kRightSide), InfoText(&right));
     QVERIFY(h.w().InfoTextOf(kLeftSide).find("\r\n( 8 * 6 )\r\n") != std::string::npos);
+    // A row whose link cell names no record shows nothing, never record 0.
+    h.w().ClearPanes();
+    h.w().ListSetText(1, kColumnPosition, "x");
+    h.w().list().SelectRow(1);
+    h.w().ShowSelectedPair();
+    QCOMPARE(h.w().InfoTextOf(kLeftSide), std::string());
+    QVERIFY(h.w().imageSlots().Get(kLeftSide) == nullptr);
     // Back to idle.
     QCOMPARE(h.w().startButton().text(), QString::fromUtf8("開始"));
     QVERIFY(h.w().startButton().isEnabled());

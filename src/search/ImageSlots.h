@@ -1,4 +1,5 @@
-// The two pictures the main window shows side by side.
+// The two pictures a search view shows side by side: the left one the search
+// hands over while it gathers signatures, and the pair of the selected row.
 #pragma once
 
 #include <array>

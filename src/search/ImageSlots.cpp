@@ -1,4 +1,4 @@
-#include "image/ImageSlots.h"
+#include "search/ImageSlots.h"
 
 #include <utility>
 
