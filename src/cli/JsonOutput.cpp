@@ -1,8 +1,9 @@
 #include "cli/JsonOutput.h"
 
-#include <charconv>
 #include <cstdint>
 #include <optional>
+
+#include "base/Decimal.h"
 
 namespace norvane::cli {
 
@@ -42,22 +43,18 @@ void AppendEscape(std::string& out, unsigned code) {
   for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(code >> shift) & 0xF];
 }
 
-std::optional<long long> CellNumber(const std::string& cell) {
-  long long value = 0;
-  const auto [end, ec] = std::from_chars(cell.data(), cell.data() + cell.size(), value);
-  if (cell.empty() || ec != std::errc() || end != cell.data() + cell.size()) return std::nullopt;
-  return value;
-}
+// Cells hold "%d" texts; anything else (an empty partner cell) is no number.
+std::optional<int> CellNumber(const std::string& cell) { return ParseWholeInteger(cell); }
 
 std::string NumberOrNull(const std::string& cell) {
-  const std::optional<long long> value = CellNumber(cell);
+  const std::optional<int> value = CellNumber(cell);
   return value ? std::to_string(*value) : "null";
 }
 
 // The path of the record a position cell names, as a JSON value.
 std::string PathOf(const std::string& cell, const FileList& records) {
-  const std::optional<long long> position = CellNumber(cell);
-  if (!position || *position < 0 || static_cast<unsigned long long>(*position) >= records.size()) return "null";
+  const std::optional<int> position = CellNumber(cell);
+  if (!position || *position < 0 || static_cast<std::size_t>(*position) >= records.size()) return "null";
   return JsonString(records[static_cast<std::size_t>(*position)].path);
 }
 

@@ -1,8 +1,6 @@
 #include "i18n/Texts.h"
 
-#include <algorithm>
-#include <array>
-#include <utility>
+#include "base/Ascii.h"
 
 namespace norvane {
 
@@ -19,18 +17,11 @@ constexpr Translation kTranslations[] = {
 
 Language g_language = Language::Japanese;
 
-bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    return lower(x) == lower(y);
-  });
-}
-
 }  // namespace
 
 std::optional<Language> ParseLanguage(std::string_view text) {
-  if (EqualsIgnoreAsciiCase(text, "ja") || EqualsIgnoreAsciiCase(text, "japanese")) return Language::Japanese;
-  if (EqualsIgnoreAsciiCase(text, "en") || EqualsIgnoreAsciiCase(text, "english")) return Language::English;
+  if (EqualsIgnoringAsciiCase(text, "ja") || EqualsIgnoringAsciiCase(text, "japanese")) return Language::Japanese;
+  if (EqualsIgnoringAsciiCase(text, "en") || EqualsIgnoringAsciiCase(text, "english")) return Language::English;
   return std::nullopt;
 }
 
