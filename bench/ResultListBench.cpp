@@ -3,6 +3,9 @@
 //                        columns 1 to 8, on a shown list
 //   BM_SortList/N/col    one header click's sort of N rows by a column
 //                        (1 name, 2 size, 7 difference)
+//   BM_BatchMove/N       the batch move's work on the list and the records
+//                        for N rows where N/2 images go (the files are not
+//                        touched: every move succeeds at once)
 // The list is shown on Qt's offscreen platform, so the view's own work on
 // inserted and reordered rows is part of the time.
 #include <benchmark/benchmark.h>
@@ -12,6 +15,7 @@
 
 #include <QApplication>
 
+#include "move/BatchMove.h"
 #include "search/SearchView.h"
 #include "ui/ResultList.h"
 
@@ -70,6 +74,50 @@ BENCHMARK(BM_SortList)
     ->Args({100000, kColumnSize})
     ->Args({100000, kColumnDifference})
     ->Unit(benchmark::kMillisecond);
+
+void BM_BatchMove(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  ResultList list;
+  list.resize(700, 300);
+  list.show();
+  FileList records(static_cast<std::size_t>(n));
+  for (auto _ : state) {
+    state.PauseTiming();
+    // Rows in the first half pair with one of the second half, a few
+    // images being the partner of many rows; the list is sorted by
+    // difference, so every pair qualifies for limit 10.
+    ResultModel& rows = list.rows();
+    rows.DeleteAll();
+    for (int i = 0; i < n; ++i) {
+      records[static_cast<std::size_t>(i)].path = "/p/" + std::to_string(i);
+      records[static_cast<std::size_t>(i)].partner = -1;
+      rows.InsertRow(i, DecimalText(i));
+      rows.SetText(i, kColumnName, std::to_string(i) + ".jpg");
+      if (i < n / 2) {
+        const int partner = n / 2 + (i % 7 == 0 ? 0 : i);
+        records[static_cast<std::size_t>(i)].partner = partner;
+        rows.SetText(i, kColumnPartnerName, std::to_string(partner) + ".jpg");
+        rows.SetText(i, kColumnDifference, DecimalText(i % 11));
+        rows.SetText(i, kColumnPartner, DecimalText(partner));
+      }
+    }
+    list.SelectRow(n - 1);
+    QApplication::processEvents();
+    state.ResumeTiming();
+    int moved = 0;
+    rows.EditRows([&](std::vector<ResultRow>& cells) {
+      BatchMoveResult result = BatchMove(cells, records, 10, kRightSide, [](const std::string&) {
+        return MoveOutcome{true, {}};
+      });
+      moved = result.moved;
+      return std::move(result.removed);
+    });
+    QApplication::processEvents();  // the view lays the shorter list out
+    benchmark::DoNotOptimize(moved);
+  }
+  state.SetItemsProcessed(state.iterations() * n);
+}
+BENCHMARK(BM_BatchMove)->Arg(40000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace norvane::ui

@@ -52,8 +52,13 @@ void ConsoleView::SetStatusText(std::string_view text) {
     case ProgressStyle::None:
       return;
     case ProgressStyle::Line:
+    {
       // Carriage return, the text, then erase to the end of the line.
-      Write("\r" + OneLine(Localize(text)) + "\x1b[K");
+      std::string line = "\r";
+      line += OneLine(Localize(text));
+      line += "\x1b[K";
+      Write(line);
+    }
       lineOpen_ = !text.empty();
       return;
     case ProgressStyle::Lines:

@@ -8,10 +8,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QToolButton>
 
+#include "move/BatchMove.h"
 #include "search/SearchView.h"
 #include "ui/Layout.h"
 #include "ui/Placement.h"
@@ -98,6 +100,13 @@ BatchMoveDialog::BatchMoveDialog(ResultModel& rows, FileList& records, Mover mov
   cancel_->setObjectName("2");
   cancel_->setAutoDefault(false);
   Place(cancel_, DialogRect(101, 82, 50, 14));
+
+  // Shown only while a long run works through the list.
+  progress_ = new QProgressBar(this);
+  progress_->setObjectName("progress");
+  progress_->setTextVisible(false);
+  Place(progress_, DialogRect(33, 67, 118, 8));
+  progress_->hide();
   connect(run_, &QPushButton::clicked, this, [this] { RunBatchMove(); });
   connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
 
@@ -122,6 +131,24 @@ bool BatchMoveDialog::eventFilter(QObject* watched, QEvent* event) {
     }
   }
   return QDialog::eventFilter(watched, event);
+}
+
+void BatchMoveDialog::reject() {
+  // Escape or the title bar's close button must not end the dialog in the
+  // middle of a run: its result message would have no window left.
+  if (!running_) QDialog::reject();
+}
+
+void BatchMoveDialog::ShowProgress(int visited, int total) {
+  // A short run shows nothing; a long one shows how far it is and keeps
+  // the windows painted about every two frames. The dialog is modal and
+  // its buttons are off, so nothing else can change the list meanwhile.
+  if (clock_.elapsed() < 30) return;
+  clock_.restart();
+  progress_->setRange(0, total);
+  progress_->setValue(visited);
+  progress_->show();
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
 void BatchMoveDialog::Tell(const QString& text, bool warning) {
@@ -149,8 +176,19 @@ int BatchMoveDialog::RunBatchMove() {
 
   run_->setEnabled(false);
   cancel_->setEnabled(false);
+  running_ = true;
+  clock_.start();
   WaitCursor wait;
-  const int moved = BatchMove(rows_, records_, limit_, side_, mover_);
+  int moved = 0;
+  rows_.EditRows([&](std::vector<ResultRow>& rows) {
+    BatchMoveResult result = BatchMove(rows, records_, limit_, side_, mover_, [this](int visited, int total) {
+      ShowProgress(visited, total);
+    });
+    moved = result.moved;
+    return std::move(result.removed);
+  });
+  progress_->hide();
+  running_ = false;
   wait.Release();
   Tell(Tr("%1 個の画像を移動しました。").arg(moved), false);
   run_->setEnabled(true);

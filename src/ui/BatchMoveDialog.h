@@ -6,11 +6,13 @@
 #include <string_view>
 
 #include <QDialog>
+#include <QElapsedTimer>
 
 #include "scan/FileRecord.h"
 #include "ui/MoveCommands.h"
 
 class QLineEdit;
+class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class QToolButton;
@@ -53,8 +55,12 @@ class BatchMoveDialog : public QDialog {
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
 
+ public slots:
+  void reject() override;
+
  private:
   void Tell(const QString& text, bool warning);
+  void ShowProgress(int visited, int total);
 
   ResultModel& rows_;
   FileList& records_;
@@ -69,6 +75,9 @@ class BatchMoveDialog : public QDialog {
   QRadioButton* right_ = nullptr;   // 1031
   QPushButton* run_ = nullptr;      // 1032
   QPushButton* cancel_ = nullptr;   // 2
+  QProgressBar* progress_ = nullptr;
+  QElapsedTimer clock_;  // since the run or the last progress shown
+  bool running_ = false;
 };
 
 }  // namespace norvane::ui

@@ -8,6 +8,7 @@
 #include <QKeyEvent>
 
 #include "base/Ascii.h"
+#include "move/BatchMove.h"
 
 namespace norvane::ui {
 
@@ -138,6 +139,28 @@ void ResultModel::DeleteRow(int row) {
   beginRemoveRows(QModelIndex(), row, row);
   rows_.erase(rows_.begin() + row);
   endRemoveRows();
+}
+
+void ResultModel::EditRows(const std::function<std::vector<bool>(std::vector<ResultRow>&)>& edit) {
+  const std::vector<bool> removed = edit(rows_);
+  emit layoutAboutToBeChanged();
+  std::vector<int> newRowOf(rows_.size(), -1);
+  int kept = 0;
+  for (std::size_t r = 0; r < rows_.size(); ++r) {
+    if (r >= removed.size() || !removed[r]) newRowOf[r] = kept++;
+  }
+  RemoveMarkedRows(rows_, removed);
+  const QModelIndexList from = persistentIndexList();
+  QModelIndexList to;
+  to.reserve(from.size());
+  for (const QModelIndex& index : from) {
+    const int row = index.isValid() && static_cast<std::size_t>(index.row()) < newRowOf.size()
+                        ? newRowOf[static_cast<std::size_t>(index.row())]
+                        : -1;
+    to.push_back(row >= 0 ? this->index(row, index.column()) : QModelIndex());
+  }
+  changePersistentIndexList(from, to);
+  emit layoutChanged();
 }
 
 void ResultModel::SortRows(int column, int direction) {

@@ -5,6 +5,7 @@
 #include <array>
 #include <string>
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -52,6 +53,11 @@ class ResultModel : public QAbstractTableModel {
   std::optional<int> RecordOfRow(int row, std::size_t recordCount, int column = kColumnPosition) const;
   // The first row whose own record is `record`, or -1.
   int RowOfRecord(int record) const;
+
+  // Runs `edit` on all rows at once: it may change cells and returns which
+  // rows leave the list. The view is told once; the selection and the
+  // current row follow the rows that stay.
+  void EditRows(const std::function<std::vector<bool>(std::vector<ResultRow>&)>& edit);
 
   // Reorders every row by `column` in `direction` with CompareCells; rows
   // that compare equal keep their order. Selection and current row follow

@@ -51,7 +51,9 @@ class BatchMoveTest : public QObject {
   void LimitTenMovesTheThreeQualifyingPartners() {
     MoveFixture f(FourDifferences());
     Batch b(f);
+    f.list().SelectRow(8);
     QCOMPARE(b.Run("10", kRightSide), 3);
+    QCOMPARE(f.list().FirstSelectedRow(), 5);  // the selection stays with record 8
     QCOMPARE(b.told, (std::vector<std::string>{"3 個の画像を移動しました。"}));
     for (int moved : {5, 6, 7}) QVERIFY(Exists(f.MovedPath(moved)));
     QVERIFY(Exists(f.ImagePath(8)));
