@@ -43,6 +43,12 @@ std::string UsageText() {
          "                                  (standard: Japanese)\n"
          "  --progress                      progress lines on standard error even\n"
          "                                  when it is not a terminal\n"
+         "  --move-to DIR, --trash          move away the images the window's batch\n"
+         "                                  move picks, into DIR or the desktop's trash,\n"
+         "                                  and print each move instead of the list\n"
+         "  --max-difference N              the batch move's limit (needed with them)\n"
+         "  --side left|right               which image of a pair goes (standard: right)\n"
+         "  --dry-run                       print what would be moved, move nothing\n"
          "  --signature FILE...             decode each file and print its signature\n"
          "  --help, --version\n"
          "Ctrl-C stops between files and prints the results gathered so far.\n"
@@ -53,6 +59,7 @@ std::string UsageText() {
          "  1    FOLDER is missing, is not a folder or cannot be listed, or the\n"
          "       results could not be written (in --signature mode: a file did not load)\n"
          "  2    bad usage\n"
+         "  3    an image could not be moved (the others were)\n"
          "  130  interrupted by Ctrl-C\n";
 }
 
@@ -150,6 +157,41 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& options, st
         error = "--language: ja or en, not " + std::string(text);
         return false;
       }
+    } else if (name == "--move-to") {
+      std::string_view text;
+      if (!value(text)) return false;
+      if (text.empty()) {
+        error = "--move-to needs a folder";
+        return false;
+      }
+      if (options.action == MoveAction::Trash) {
+        error = "--move-to and --trash exclude each other";
+        return false;
+      }
+      options.action = MoveAction::MoveTo;
+      options.moveFolder = std::string(text);
+    } else if (name == "--trash" && !inlineValue) {
+      if (options.action == MoveAction::MoveTo) {
+        error = "--move-to and --trash exclude each other";
+        return false;
+      }
+      options.action = MoveAction::Trash;
+    } else if (name == "--max-difference") {
+      std::string_view text;
+      if (!value(text)) return false;
+      std::int32_t number = 0;
+      if (!ParseInteger(text, INT32_MIN, INT32_MAX, number)) return notInteger(text);
+      options.maxDifference = number;
+    } else if (name == "--side") {
+      std::string_view text;
+      if (!value(text)) return false;
+      if (text != "left" && text != "right") {
+        error = "--side: left or right, not " + std::string(text);
+        return false;
+      }
+      options.side = text == "left" ? 0 : 1;
+    } else if (name == "--dry-run" && !inlineValue) {
+      options.dryRun = true;
     } else if (name == "--header" && !inlineValue) {
       options.header = true;
     } else if (name == "--progress" && !inlineValue) {
@@ -175,6 +217,14 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& options, st
     }
     options.files = std::move(operands);
     return true;
+  }
+  if ((options.action != MoveAction::None) != options.maxDifference.has_value()) {
+    error = "--move-to or --trash goes with --max-difference";
+    return false;
+  }
+  if (options.dryRun && options.action == MoveAction::None) {
+    error = "--dry-run goes with --move-to or --trash";
+    return false;
   }
   if (options.header && options.format == OutputFormat::Json) {
     error = "--header goes with --format tsv only";

@@ -15,6 +15,10 @@ enum class CliMode { Search, Signature, Help, Version };
 // How the result list is printed: tab-separated cells, or JSON Lines.
 enum class OutputFormat { Tsv, Json };
 
+// What happens to the images the batch move picks: nothing (the result
+// list is printed), a move into a folder, or the desktop's trash.
+enum class MoveAction { None, MoveTo, Trash };
+
 struct CliOptions {
   CliMode mode = CliMode::Search;
   std::string folder;              // the target folder (search)
@@ -29,6 +33,11 @@ struct CliOptions {
   std::optional<int> jobs;  // threads that decode; unset: the hardware threads
   OutputFormat format = OutputFormat::Tsv;
   std::optional<Language> language;  // unset: the settings file's, else Japanese
+  MoveAction action = MoveAction::None;
+  std::string moveFolder;                // with MoveTo
+  std::optional<std::int32_t> maxDifference;  // the batch move's limit
+  int side = 1;                          // 0 left (the row's own image), 1 right (its partner)
+  bool dryRun = false;
   bool header = false;
   bool progress = false;  // progress lines also when standard error is not a terminal
 };

@@ -34,6 +34,7 @@ class ConsoleView : public SearchView {
   // Whether an interrupt was seen (and passed on as a stop request).
   bool interrupted() const { return interrupted_; }
   const ResultTable& table() const { return table_; }
+  ResultTable& table() { return table_; }
   // "norvane-cli: warning: " + text on its own line of the error stream.
   void Warn(std::string_view text);
 

@@ -2,6 +2,7 @@
 // with the result list printed as tab-separated lines.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,7 +16,9 @@
 #include "cli/SignatureDump.h"
 #include "gather/SignatureGatherer.h"
 #include "image/PluginReader.h"
+#include "move/BatchMove.h"
 #include "move/FileMove.h"
+#include "move/Trash.h"
 #include "search/SearchSession.h"
 #include "settings/Settings.h"
 
@@ -24,6 +27,7 @@ namespace {
 
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitMoveFailed = 3;
 constexpr int kExitInterrupted = 130;  // 128 + SIGINT, as shells report it
 
 extern "C" void OnInterrupt(int) { g_interruptRequested = 1; }
@@ -98,7 +102,62 @@ void WarnAboutUnreadable(const SearchSession& session, ConsoleView& view) {
   }
 }
 
+// The window's batch move over the result list, with the console's own
+// mover: every move (or, in a dry run, every image that would go) is
+// printed on standard output as it happens, a failure on standard error
+// with its reason; the rest go on.
+int RunMoves(const CliOptions& options, SearchSession& session, ConsoleView& view) {
+  bool failed = false;
+  bool written = true;
+  const auto print = [&](const std::string& line) {
+    if (written) written = std::fwrite(line.data(), 1, line.size(), stdout) == line.size() && std::fflush(stdout) == 0;
+  };
+  const bool trash = options.action == MoveAction::Trash;
+  const Mover mover = [&](const std::string& path) {
+    if (options.dryRun) {
+      print(std::string(trash ? "would trash\t" : "would move\t") + EscapeField(path) + "\n");
+      return MoveOutcome{true, {}};
+    }
+    MoveOutcome outcome;
+    std::string destination;
+    if (trash) {
+      TrashResult result = MoveToTrash(path);
+      outcome = {result.ok, std::move(result.message)};
+    } else {
+      MoveResult result = MoveFileToFolder(path, options.moveFolder);
+      outcome = {result.ok(), result.ok() ? std::string() : ErrorText(result.error)};
+      destination = std::move(result.destination);
+    }
+    if (outcome.ok) {
+      print(trash ? "trashed\t" + EscapeField(path) + "\n"
+                  : "moved\t" + EscapeField(path) + "\t" + EscapeField(destination) + "\n");
+    } else {
+      failed = true;
+      std::fprintf(stderr, "norvane-cli: cannot move %s: %s\n", path.c_str(), outcome.errorText.c_str());
+    }
+    return outcome;
+  };
+  BatchMove(view.table().rows(), session.records(), *options.maxDifference, options.side, mover);
+  if (!written) {
+    if (errno != EPIPE) std::perror("norvane-cli: writing the moves");
+    return kExitFailure;
+  }
+  return failed ? kExitMoveFailed : 0;
+}
+
 int RunSearch(const CliOptions& options) {
+  // A move folder that is not there would fail every single move.
+  if (options.action == MoveAction::MoveTo) {
+    struct stat target {};
+    const int error = ::stat(options.moveFolder.c_str(), &target) != 0 ? errno
+                      : S_ISDIR(target.st_mode)                       ? 0
+                                                                      : ENOTDIR;
+    if (error != 0) {
+      std::fprintf(stderr, "norvane-cli: cannot move into %s: %s\n", options.moveFolder.c_str(),
+                   ErrorText(error).c_str());
+      return kExitFailure;
+    }
+  }
   if (const int error = CheckTargetFolder(options.folder); error != 0) {
     std::fprintf(stderr, "norvane-cli: cannot search %s: %s\n", options.folder.c_str(), ErrorText(error).c_str());
     return kExitFailure;
@@ -121,6 +180,10 @@ int RunSearch(const CliOptions& options) {
   session.OnStart();
   std::signal(SIGINT, SIG_DFL);
   WarnAboutUnreadable(session, view);
+  if (options.action != MoveAction::None) {
+    if (view.interrupted() || g_interruptRequested) return kExitInterrupted;  // never act on a partial list
+    return RunMoves(options, session, view);
+  }
 
   bool written = true;
   if (options.header) {

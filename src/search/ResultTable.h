@@ -37,6 +37,7 @@ class ResultTable {
   void SortByDifference();
 
   const std::vector<ResultRow>& rows() const { return rows_; }
+  std::vector<ResultRow>& rows() { return rows_; }
 
  private:
   bool Valid(int row, int column) const {

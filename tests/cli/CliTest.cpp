@@ -4,7 +4,9 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <map>
 #include <set>
 #include <string>
@@ -12,6 +14,8 @@
 
 #include "cli/Subprocess.h"
 #include "image/DecodedImage.h"
+#include "move/BatchMove.h"
+#include "search/ResultTable.h"
 #include "scan/FolderScan.h"
 #include "signature/SignatureExtractor.h"
 #include "support/BmpWriter.h"
@@ -377,10 +381,107 @@ TEST(CliTest, HelpManualPageAndCompletionNameTheSameOptions) {
   // The exit codes of the help are those of the manual page.
   const test::Bytes page = test::ReadFile(resources + "/man/norvane-cli.1");
   const std::string pageText(page.begin(), page.end());
-  for (const char* code : {"0", "1", "2", "130"}) {
+  for (const char* code : {"0", "1", "2", "3", "130"}) {
     EXPECT_NE(help.out.find(std::string("  ") + code + "  "), std::string::npos) << code;
     EXPECT_NE(pageText.find(std::string(".B ") + code + "\n"), std::string::npos) << code;
   }
+}
+
+// The names in a folder, sorted.
+std::vector<std::string> FolderNames(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(CliTest, MovesAreThoseOfTheBatchMoveOnThePrintedList) {
+  struct Case {
+    int limit;
+    const char* side;
+    bool dryRun;
+    bool clash;  // the move folder already holds the first image's name
+  };
+  const std::vector<Case> cases = {{0, "right", false, false}, {0, "left", false, true},
+                                   {1000, "right", true, false}, {-1, "right", false, false}};
+  for (const Case& c : cases) {
+    CliFolder f;
+    TempDir moveTo;
+    const std::string label = std::to_string(c.limit) + c.side + (c.dryRun ? " dry" : "");
+    // What the batch move picks from the list this search prints.
+    const test::ProcessResult list = Cli({"--no-cache", f.dir.path()}, f.cwd.path());
+    ResultTable table;
+    FileList records;
+    for (const std::string& line : Lines(list.out)) {
+      const std::vector<std::string> cells = Split(line, '\t');
+      ASSERT_EQ(cells.size(), 9u) << line;
+      table.InsertRow(table.RowCount(), cells[0]);
+      for (int column = 1; column < kColumnCount; ++column) table.SetText(table.RowCount() - 1, column, cells[column]);
+      const int position = std::stoi(cells[0]);
+      if (records.size() <= static_cast<std::size_t>(position)) records.resize(position + 1);
+      records[position].path = f.dir.File(cells[1]);
+      records[position].partner = cells[8].empty() ? -1 : std::stoi(cells[8]);
+    }
+    std::vector<std::string> expected;
+    BatchMove(table.rows(), records, c.limit, std::string(c.side) == "left" ? kLeftSide : kRightSide,
+              [&](const std::string& path) {
+                expected.push_back(path);
+                return MoveOutcome{true, {}};
+              });
+    if (c.limit >= 0) EXPECT_FALSE(expected.empty()) << label;
+    const std::string clashName = expected.empty() ? "" : expected[0].substr(f.dir.path().size() + 1);
+    if (c.clash) test::WriteFile(moveTo.File(clashName), std::string("mine"));
+
+    const std::vector<std::string> before = FolderNames(f.dir.path());
+    std::vector<std::string> args = {"--no-cache", "--move-to", moveTo.path(), "--max-difference",
+                                     std::to_string(c.limit), "--side", c.side, f.dir.path()};
+    if (c.dryRun) args.insert(args.begin(), "--dry-run");
+    const test::ProcessResult r = Cli(args, f.cwd.path());
+    EXPECT_EQ(r.exitCode, 0) << label << r.err;
+    std::vector<std::string> printed;
+    for (const std::string& line : Lines(r.out)) {
+      const std::vector<std::string> fields = Split(line, '\t');
+      printed.push_back(fields.at(1));
+      if (c.dryRun) {
+        EXPECT_EQ(fields.size(), 2u) << line;
+        EXPECT_EQ(fields[0], "would move") << line;
+        continue;
+      }
+      ASSERT_EQ(fields.size(), 3u) << line;
+      EXPECT_EQ(fields[0], "moved");
+      EXPECT_FALSE(std::filesystem::exists(fields[1])) << line;
+      EXPECT_TRUE(std::filesystem::exists(fields[2])) << line;
+      const std::string name = fields[1].substr(f.dir.path().size() + 1);
+      const std::string stem = name.substr(0, name.rfind('.'));
+      EXPECT_EQ(fields[2], moveTo.File(c.clash && name == clashName ? stem + " (2)" + name.substr(stem.size()) : name));
+    }
+    EXPECT_EQ(printed, expected) << label;
+    if (c.dryRun) EXPECT_EQ(FolderNames(f.dir.path()), before) << label;
+    if (c.dryRun) EXPECT_TRUE(FolderNames(moveTo.path()).empty()) << label;
+    if (c.clash) EXPECT_EQ(test::ReadFile(moveTo.File(clashName)), test::Bytes({'m', 'i', 'n', 'e'})) << label;
+  }
+  // A move folder that is not there ends the run before anything moves.
+  CliFolder f;
+  const test::ProcessResult r = Cli({"--trash", "--move-to", f.dir.File("x"), "--max-difference", "0", f.dir.path()}, f.cwd.path());
+  EXPECT_EQ(r.exitCode, 2);
+  const test::ProcessResult missing =
+      Cli({"--move-to", f.dir.File("nowhere"), "--max-difference", "0", f.dir.path()}, f.cwd.path());
+  EXPECT_EQ(missing.exitCode, 1);
+  EXPECT_EQ(missing.out, "");
+  EXPECT_EQ(FolderNames(f.dir.path()).size(), 6u);
+  // A folder that refuses the moves: each failure is named, the exit code
+  // says so, and every image stays.
+  TempDir locked;
+  OpenToAll(f.dir);
+  OpenToAll(f.cwd);
+  chmod(locked.path().c_str(), 0555);
+  const test::ProcessResult refused = Cli({"--no-cache", "--move-to", locked.path(), "--max-difference", "0", f.dir.path()},
+                                          f.cwd.path(), /*unprivileged=*/true);
+  EXPECT_EQ(refused.exitCode, 3);
+  EXPECT_EQ(refused.out, "");
+  EXPECT_NE(refused.err.find("norvane-cli: cannot move " + f.dir.path()), std::string::npos) << refused.err;
+  EXPECT_NE(refused.err.find("Permission denied"), std::string::npos) << refused.err;
+  EXPECT_TRUE(FolderNames(locked.path()).empty());
 }
 
 TEST(CliTest, SignatureModePrintsEveryValueExactly) {
