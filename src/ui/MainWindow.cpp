@@ -326,6 +326,7 @@ void MainWindow::OnStartClicked() {
   if (outermost) {
     list_->SetHeaderSortEnabled(false);
     coalescing_ = true;
+    lastPump_ = {};
   }
   session_.OnStart();
   if (outermost) {
@@ -511,14 +512,21 @@ void MainWindow::Inform(std::string_view text, std::string_view caption) {
 }
 
 void MainWindow::PumpMessages() {
+  // A search pumps after every file, thousands of times a second: its
+  // events are handled once a frame, which no one can tell from every file,
+  // and the list is then laid out and painted once a frame too instead of
+  // once a row.
+  if (coalescing_ && std::chrono::steady_clock::now() - lastPump_ < kFrame) return;
   FlushPaintsIfDue();
   QCoreApplication::processEvents(QEventLoop::AllEvents);
+  lastPump_ = std::chrono::steady_clock::now();
 }
 
 void MainWindow::WaitUntil(const std::function<bool(int)>& ready) {
   while (!ready(kWaitSliceMs)) {
     FlushPaintsIfDue();
     QCoreApplication::processEvents(QEventLoop::AllEvents);
+    lastPump_ = std::chrono::steady_clock::now();
   }
 }
 
@@ -527,7 +535,7 @@ void MainWindow::FlushPaints() {
   for (const int side : {kLeftSide, kRightSide}) {
     if (infoDirty_[side]) (side == kLeftSide ? leftInfo_ : rightInfo_)->setText(Shown(Text(infoTexts_[side])));
     if (paneDirty_[side]) {
-      pane(side).SetImage(slots_.Share(side));  // repaints it too
+      pairLoader_->Release(pane(side).SetImage(slots_.Share(side)));  // repaints it too
     } else if (repaintDirty_[side]) {
       DrawPane(side);
     }
@@ -556,8 +564,14 @@ void MainWindow::ClearPane(int side) {
   ClearSide(side);
 }
 
+void MainWindow::PutSlot(int side, std::shared_ptr<const DecodedImage> image) {
+  std::shared_ptr<const DecodedImage> former = slots_.Share(side);
+  slots_.Put(side, std::move(image));
+  pairLoader_->Release(std::move(former));
+}
+
 void MainWindow::ClearSide(int side) {
-  slots_.Clear(side);
+  PutSlot(side, nullptr);
   paneDirty_[side] = true;
   SetInfoText(side, nullptr);
 }
@@ -570,7 +584,7 @@ void MainWindow::ClearPanes() {
 
 const DecodedImage* MainWindow::SetLeftImage(const FileRecord&, std::unique_ptr<DecodedImage> decoded) {
   pairPending_ = false;
-  slots_.Put(kLeftSide, std::move(decoded));
+  PutSlot(kLeftSide, std::move(decoded));
   paneDirty_[kLeftSide] = true;
   if (!coalescing_) FlushPaints();
   return slots_.Get(kLeftSide);
@@ -610,7 +624,7 @@ void MainWindow::ShowLoadedPair(PairLoader::Result result) {
   if (!pairPending_ || result.ticket != pairTicket_) return;  // superseded
   pairPending_ = false;
   for (const int side : {kLeftSide, kRightSide}) {
-    slots_.Put(side, std::move(result.images[side]));
+    PutSlot(side, std::move(result.images[side]));
     paneDirty_[side] = true;
   }
   if (!coalescing_) FlushPaints();

@@ -151,6 +151,8 @@ class MainWindow : public QMainWindow, public SearchView {
   void ShowLoadedPair(PairLoader::Result result);
   // Empties a side without dropping the pair being decoded.
   void ClearSide(int side);
+  // Puts a picture into a side's slot; the one it held is freed off this thread.
+  void PutSlot(int side, std::shared_ptr<const DecodedImage> image);
   void ApplyLayout();
   void SaveOnClose();
   // A message with the application's name as caption and no icon.
@@ -180,6 +182,7 @@ class MainWindow : public QMainWindow, public SearchView {
   bool paneDirty_[2] = {false, false};    // the slot's picture is not handed to the pane yet
   bool repaintDirty_[2] = {false, false};
   std::chrono::steady_clock::time_point lastFlush_{};
+  std::chrono::steady_clock::time_point lastPump_{};
 
   std::unique_ptr<PairLoader> pairLoader_;
   std::uint64_t pairTicket_ = 0;

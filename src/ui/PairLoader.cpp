@@ -29,11 +29,28 @@ std::uint64_t PairLoader::Request(std::string left, std::string right) {
   return ticket;
 }
 
+void PairLoader::Release(std::shared_ptr<const DecodedImage> image) {
+  if (image == nullptr) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    released_.push_back(std::move(image));
+  }
+  changed_.notify_all();
+}
+
 void PairLoader::Loop() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    changed_.wait(lock, [this] { return stopping_ || pending_; });
+    changed_.wait(lock, [this] { return stopping_ || pending_ || !released_.empty(); });
     if (stopping_) return;
+    if (!released_.empty()) {
+      std::vector<std::shared_ptr<const DecodedImage>> released;
+      released.swap(released_);
+      lock.unlock();
+      released.clear();
+      lock.lock();
+      continue;
+    }
     pending_ = false;
     Result result;
     result.ticket = ticket_;

@@ -1,6 +1,8 @@
-// Decodes the two pictures of the pair a window shows on a thread of its
-// own, so that choosing a row never holds the window's thread while a large
-// picture is decoded. Only the latest request matters: one not yet begun when
+// The window's picture thread. It decodes the two pictures of the pair a
+// window shows, so that choosing a row never holds the window's thread while
+// a large picture is decoded, and it frees the pictures the window lets go
+// of: handing a picture of tens of megabytes back to the system takes tens
+// of milliseconds. Only the latest request matters: one not yet begun when
 // a newer one comes is dropped, and the window ignores the results of any but
 // its latest ticket.
 #pragma once
@@ -12,6 +14,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "image/DecodedImage.h"
 #include "image/PluginReader.h"
@@ -38,6 +41,9 @@ class PairLoader {
   // Decodes the files at `left` and `right` (bytes as the scan found them;
   // "" for nothing) and returns the ticket its result will carry.
   std::uint64_t Request(std::string left, std::string right);
+  // Drops the caller's reference to `image` on the loader's thread, so that
+  // the picture, when no one else holds it, is freed there.
+  void Release(std::shared_ptr<const DecodedImage> image);
 
  private:
   void Loop();
@@ -49,6 +55,7 @@ class PairLoader {
   std::uint64_t ticket_ = 0;
   bool pending_ = false;
   std::string paths_[2];
+  std::vector<std::shared_ptr<const DecodedImage>> released_;
   bool stopping_ = false;
   std::thread thread_;
 };

@@ -15,11 +15,12 @@ PreviewPane::PreviewPane(QWidget* parent) : QFrame(parent) {
   setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-void PreviewPane::SetImage(std::shared_ptr<const DecodedImage> image) {
-  image_ = std::move(image);
+std::shared_ptr<const DecodedImage> PreviewPane::SetImage(std::shared_ptr<const DecodedImage> image) {
+  std::swap(image_, image);
   fitted_ = QImage();
   fittedFor_ = QSize();
   update();
+  return image;
 }
 
 bool PreviewPane::HasPicture() const {

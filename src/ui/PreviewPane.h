@@ -21,7 +21,8 @@ class PreviewPane : public QFrame {
   // fitted to the pane, made at the first paint after the picture or the
   // pane's size changed: a repaint only copies that, and a picture handed
   // over many times between two paints is never fitted at all.
-  void SetImage(std::shared_ptr<const DecodedImage> image);
+  // Returns the picture shown before.
+  std::shared_ptr<const DecodedImage> SetImage(std::shared_ptr<const DecodedImage> image);
   const DecodedImage* Image() const { return image_.get(); }
   // Whether a picture that is drawn is shown (Gray16 and Quad32 are not).
   bool HasPicture() const;
