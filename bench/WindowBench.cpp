@@ -9,6 +9,8 @@
 //                        the longest gap between two ticks (the event loop's
 //                        worst stall, the search's end and the display of row
 //                        0's pair included) and the 99th percentile of gaps.
+//   BM_FitLargePicture   one 54-megapixel picture fitted into a 500 x 400
+//                        pane, as a pane does at its first paint.
 // The folders are generated once, outside the timed parts.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -33,6 +35,7 @@
 #include "gather/SignatureGatherer.h"
 #include "settings/Settings.h"
 #include "ui/MainWindow.h"
+#include "ui/PaneDrawing.h"
 
 extern char** environ;
 
@@ -225,6 +228,16 @@ void BM_WindowStalls(benchmark::State& state) {
   state.counters["p99_gap_ms"] = gaps[std::min(gaps.size() - 1, gaps.size() * 99 / 100)];
 }
 BENCHMARK(BM_WindowStalls)->Unit(benchmark::kSecond)->Iterations(2)->UseRealTime();
+
+void BM_FitLargePicture(benchmark::State& state) {
+  DecodedImage image;
+  if (image.AllocatePixels(9000, 6000, PixelKind::Bgr24) != LoadResult::LoadOk) {
+    state.SkipWithError("no memory for the picture");
+    return;
+  }
+  for (auto _ : state) benchmark::DoNotOptimize(FittedBitmap(image, 500, 400));
+}
+BENCHMARK(BM_FitLargePicture)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace norvane::ui
