@@ -167,6 +167,12 @@ void SignatureGatherer::WorkerLoop() {
   }
 }
 
+bool SignatureGatherer::WaitNext(std::chrono::milliseconds timeout) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (next_ >= paths_.size() || threads_.empty()) return true;
+  return changed_.wait_for(lock, timeout, [this] { return SlotOf(next_).state == SlotState::Ready; });
+}
+
 GatheredFile SignatureGatherer::TakeNext() {
   std::unique_lock<std::mutex> lock(mutex_);
   if (next_ >= paths_.size()) return {};

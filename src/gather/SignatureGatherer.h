@@ -9,6 +9,7 @@
 // inside TakeNext, decoding several files ahead so that the lanes fill.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -67,6 +68,11 @@ class SignatureGatherer {
   // Waits for the result of NextPath() and hands it over. Past the last file
   // it returns an empty result.
   GatheredFile TakeNext();
+  // Whether TakeNext can hand over the next result without waiting for a
+  // worker, after waiting at most `timeout` for it to become so. Without
+  // workers TakeNext does the work itself and this answers true at once; so
+  // it does past the last file.
+  bool WaitNext(std::chrono::milliseconds timeout);
 
   // Threads for a search by default: the hardware threads, at least 1.
   static int HardwareWorkers();

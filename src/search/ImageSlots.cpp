@@ -14,7 +14,7 @@ int ImageSlots::LoadSlotImage(int slot, const FileRecord& record) {
   return 0;
 }
 
-void ImageSlots::Put(int slot, std::unique_ptr<DecodedImage> image) {
+void ImageSlots::Put(int slot, std::shared_ptr<const DecodedImage> image) {
   if (ValidSlot(slot)) slots_[slot] = std::move(image);
 }
 
@@ -24,6 +24,10 @@ void ImageSlots::Clear(int slot) {
 
 const DecodedImage* ImageSlots::Get(int slot) const {
   return ValidSlot(slot) ? slots_[slot].get() : nullptr;
+}
+
+std::shared_ptr<const DecodedImage> ImageSlots::Share(int slot) const {
+  return ValidSlot(slot) ? slots_[slot] : nullptr;
 }
 
 }  // namespace norvane

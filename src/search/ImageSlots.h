@@ -21,16 +21,19 @@ class ImageSlots {
   int LoadSlotImage(int slot, const FileRecord& record);
 
   // Puts an image decoded elsewhere into `slot` (null empties it).
-  void Put(int slot, std::unique_ptr<DecodedImage> image);
+  void Put(int slot, std::shared_ptr<const DecodedImage> image);
 
   // Empties one slot.
   void Clear(int slot);
 
   // The image of a slot, or null when the slot is empty.
   const DecodedImage* Get(int slot) const;
+  // The same, shared: a window's pane keeps the picture it shows alive until
+  // it is told of the next one, even when the slot has moved on.
+  std::shared_ptr<const DecodedImage> Share(int slot) const;
 
  private:
-  std::array<std::unique_ptr<DecodedImage>, 2> slots_;
+  std::array<std::shared_ptr<const DecodedImage>, 2> slots_;
 };
 
 }  // namespace norvane

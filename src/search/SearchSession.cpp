@@ -1,6 +1,7 @@
 #include "search/SearchSession.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstddef>
 #include <span>
 #include <string>
@@ -123,11 +124,13 @@ void SearchSession::GatherSignatures() {
 
     FolderPlan plan = PlanFolder(folder, settings_.EnableCache);
     GatherOptions options;
-    // With one job everything runs on this thread; a folder whose signatures
-    // all come from its cache starts no threads.
-    options.workers = jobs_ > 1 ? static_cast<int>(std::min<std::size_t>(plan.computePaths.size(),
-                                                                          static_cast<std::size_t>(jobs_)))
-                                : 0;
+    // With one job everything runs on this thread unless decoding is kept
+    // off it; a folder whose signatures all come from its cache starts no
+    // threads.
+    const bool workers = jobs_ > 1 || offCallingThread_;
+    options.workers = workers ? static_cast<int>(std::min<std::size_t>(plan.computePaths.size(),
+                                                                      static_cast<std::size_t>(jobs_)))
+                              : 0;
     options.plugins = plugins_.searchPath;
     SignatureGatherer gatherer(plan.computePaths, options);
 
@@ -148,6 +151,7 @@ void SearchSession::GatherSignatures() {
         // stays listed without a signature and is neither drawn nor waited
         // on.
         ShowProgress(record);
+        view_.WaitUntil([&gatherer](int ms) { return gatherer.WaitNext(std::chrono::milliseconds(ms)); });
         GatheredFile file = gatherer.TakeNext();
         const DecodedImage* image = view_.SetLeftImage(record, std::move(file.image));
         if (image == nullptr) continue;

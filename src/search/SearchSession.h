@@ -46,6 +46,10 @@ class SearchSession {
   // shows the results in order. The default is the hardware threads.
   void SetJobs(int jobs) { jobs_ = jobs < 1 ? 1 : jobs; }
   int jobs() const { return jobs_; }
+  // Keeps decoding off the calling thread even with one job: at least one
+  // worker decodes, and the calling thread only shows the results (a window,
+  // whose thread must stay free for its events).
+  void SetDecodeOffCallingThread(bool on) { offCallingThread_ = on; }
 
   // Requests a stop without asking (a close request to the window).
   void RequestStop() { stopRequested_ = true; }
@@ -79,6 +83,7 @@ class SearchSession {
   bool stopRequested_ = false;
   std::int32_t stopIndex_ = 0;
   int jobs_ = SignatureGatherer::HardwareWorkers();
+  bool offCallingThread_ = false;
 };
 
 }  // namespace norvane

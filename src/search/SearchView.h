@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -118,8 +119,19 @@ class SearchView {
 
   // Handles every event already waiting and returns at once, never waiting.
   // Other handlers of the front end (a second press of Start, a close
-  // request) run only here while a search is under way.
+  // request) run here while a search is under way.
   virtual void PumpMessages() = 0;
+
+  // Returns once `ready` has answered true; `ready(ms)` waits at most ms
+  // milliseconds for its answer. The search calls it before it takes a file
+  // that other threads decode. A window keeps handling its events in
+  // between, so that it can be moved, repainted or stopped while a large
+  // picture is decoded; the search itself shows nothing here and honours a
+  // stop only at its usual checks. By default this simply waits.
+  virtual void WaitUntil(const std::function<bool(int)>& ready) {
+    while (!ready(1000)) {
+    }
+  }
 };
 
 }  // namespace norvane

@@ -34,6 +34,8 @@ int main(int argc, char** argv) {
     window.show();
     QApplication::processEvents();
     window.OnStartClicked();  // returns when the search has ended
+    // Row 0's pair is decoded on another thread; the picture waits for it.
+    while (window.PairPending()) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
     for (int i = 0; i < 10; ++i) QApplication::processEvents();
     if (window.ListRowCount() == 0) {
       std::fprintf(stderr, "norvane-screenshot: the search found nothing\n");

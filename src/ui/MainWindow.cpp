@@ -34,6 +34,13 @@ namespace norvane::ui {
 
 namespace {
 
+// A display frame: while a search runs, what only paints is shown at most
+// this often.
+constexpr auto kFrame = std::chrono::milliseconds(20);
+// How long a wait for a picture decoded elsewhere goes without handling the
+// window's events.
+constexpr int kWaitSliceMs = 5;
+
 QString Text(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
@@ -118,6 +125,15 @@ MainWindow::MainWindow(std::string settingsFile, QWidget* parent)
   ApplyMoveFolderState();
   session_.records().clear();
   ApplyLayout();
+
+  // The window's thread never decodes a picture: the search's workers and
+  // the pair loader do.
+  session_.SetDecodeOffCallingThread(true);
+  pairLoader_ = std::make_unique<PairLoader>(plugins_.searchPath, [this](PairLoader::Result result) {
+    // On the loader's thread: the result goes to the window's thread.
+    auto shared = std::make_shared<PairLoader::Result>(std::move(result));
+    QMetaObject::invokeMethod(this, [this, shared] { ShowLoadedPair(std::move(*shared)); }, Qt::QueuedConnection);
+  });
 }
 
 MainWindow::~MainWindow() {
@@ -208,8 +224,17 @@ void MainWindow::ApplyLayout() {
   Place(list_, r.list);
   Place(options_, r.options);
   Place(start_, r.start);
-  Place(status_, r.status);
-  Place(batchMove_, r.batchMove);
+  // The status field holds two lines ("検索中" and "n/m") in the font in
+  // use; the batch-move button moves down when it would cover them.
+  Rect status = r.status;
+  const QFontMetrics statusMetrics(status_->font());
+  const QMargins frame = status_->contentsMargins();
+  status.height = std::max(status.height, 2 * statusMetrics.lineSpacing() + frame.top() + frame.bottom() +
+                                              2 * status_->margin());
+  Rect batchMove = r.batchMove;
+  batchMove.y = std::max(batchMove.y, status.y + status.height + 4);
+  Place(status_, status);
+  Place(batchMove_, batchMove);
   Place(leftInfo_, r.leftInfo);
   Place(rightInfo_, r.rightInfo);
   Place(leftPane_, r.leftPane);
@@ -260,6 +285,7 @@ void MainWindow::ChooseMoveFolder() {
 void MainWindow::SaveOnClose() {
   if (saved_) return;
   saved_ = true;
+  pairPending_ = false;
   slots_.Clear(kLeftSide);
   slots_.Clear(kRightSide);
   CopyFoldersIn();
@@ -297,9 +323,18 @@ void MainWindow::OnStartClicked() {
     ChooseSearchFolder();
     if (searchEdit_->text().isEmpty()) return;
   }
-  if (outermost) list_->SetHeaderSortEnabled(false);
+  if (outermost) {
+    list_->SetHeaderSortEnabled(false);
+    coalescing_ = true;
+    lastPump_ = {};
+  }
   session_.OnStart();
-  if (outermost) list_->SetHeaderSortEnabled(true);
+  if (outermost) {
+    // The search's last state is shown, whatever the frame clock says.
+    coalescing_ = false;
+    FlushPaints();
+    list_->SetHeaderSortEnabled(true);
+  }
   if (outermost && closePending_ && !session_.searching()) {
     closePending_ = false;
     close();
@@ -453,10 +488,12 @@ void MainWindow::EnableCommands(bool enabled) {
 
 void MainWindow::SetStatusText(std::string_view text) {
   statusText_.assign(text);
-  status_->setText(Shown(Tr(text)));
+  statusDirty_ = true;
+  if (!coalescing_) FlushPaints();
 }
 
 bool MainWindow::AskYesNo(std::string_view text, std::string_view caption) {
+  FlushPaints();  // the window behind the question shows where the search is
   if (askHook_) return askHook_(Tr(text).toStdString(), Tr(caption).toStdString());
   QMessageBox box(QMessageBox::Question, Tr(caption), Tr(text),
                   QMessageBox::Yes | QMessageBox::No, this);
@@ -465,6 +502,7 @@ bool MainWindow::AskYesNo(std::string_view text, std::string_view caption) {
 }
 
 void MainWindow::Inform(std::string_view text, std::string_view caption) {
+  FlushPaints();
   if (informHook_) {
     informHook_(Tr(text).toStdString(), Tr(caption).toStdString());
     return;
@@ -473,21 +511,68 @@ void MainWindow::Inform(std::string_view text, std::string_view caption) {
   box.exec();
 }
 
-void MainWindow::PumpMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void MainWindow::PumpMessages() {
+  // A search pumps after every file, thousands of times a second: its
+  // events are handled once a frame, which no one can tell from every file,
+  // and the list is then laid out and painted once a frame too instead of
+  // once a row.
+  if (coalescing_ && std::chrono::steady_clock::now() - lastPump_ < kFrame) return;
+  FlushPaintsIfDue();
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
+  lastPump_ = std::chrono::steady_clock::now();
+}
+
+void MainWindow::WaitUntil(const std::function<bool(int)>& ready) {
+  while (!ready(kWaitSliceMs)) {
+    FlushPaintsIfDue();
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    lastPump_ = std::chrono::steady_clock::now();
+  }
+}
+
+void MainWindow::FlushPaints() {
+  if (statusDirty_) status_->setText(Shown(Tr(statusText_)));
+  for (const int side : {kLeftSide, kRightSide}) {
+    if (infoDirty_[side]) (side == kLeftSide ? leftInfo_ : rightInfo_)->setText(Shown(Text(infoTexts_[side])));
+    if (paneDirty_[side]) {
+      pairLoader_->Release(pane(side).SetImage(slots_.Share(side)));  // repaints it too
+    } else if (repaintDirty_[side]) {
+      DrawPane(side);
+    }
+    infoDirty_[side] = paneDirty_[side] = repaintDirty_[side] = false;
+  }
+  statusDirty_ = false;
+  lastFlush_ = std::chrono::steady_clock::now();
+}
+
+void MainWindow::FlushPaintsIfDue() {
+  if (!coalescing_ || std::chrono::steady_clock::now() - lastFlush_ >= kFrame) FlushPaints();
+}
 
 // --- SearchView and panes ------------------------------------------------------
 
 void MainWindow::SetInfoText(int side, const FileRecord* record) {
   if (side != kLeftSide && side != kRightSide) return;
-  std::string text = InfoText(record);
-  (side == kLeftSide ? leftInfo_ : rightInfo_)->setText(Shown(Text(text)));
-  infoTexts_[side == kLeftSide ? 0 : 1] = std::move(text);
+  infoTexts_[side] = InfoText(record);
+  infoDirty_[side] = true;
+  if (!coalescing_) FlushPaints();
 }
 
 void MainWindow::ClearPane(int side) {
   if (side != kLeftSide && side != kRightSide) return;
-  slots_.Clear(side);
-  pane(side).SetImage(nullptr);
+  pairPending_ = false;  // the pair being decoded must not fill the pane again
+  ClearSide(side);
+}
+
+void MainWindow::PutSlot(int side, std::shared_ptr<const DecodedImage> image) {
+  std::shared_ptr<const DecodedImage> former = slots_.Share(side);
+  slots_.Put(side, std::move(image));
+  pairLoader_->Release(std::move(former));
+}
+
+void MainWindow::ClearSide(int side) {
+  PutSlot(side, nullptr);
+  paneDirty_[side] = true;
   SetInfoText(side, nullptr);
 }
 
@@ -498,13 +583,17 @@ void MainWindow::ClearPanes() {
 }
 
 const DecodedImage* MainWindow::SetLeftImage(const FileRecord&, std::unique_ptr<DecodedImage> decoded) {
-  slots_.Put(kLeftSide, std::move(decoded));
-  const DecodedImage* image = slots_.Get(kLeftSide);
-  leftPane_->SetImage(image);
-  return image;
+  pairPending_ = false;
+  PutSlot(kLeftSide, std::move(decoded));
+  paneDirty_[kLeftSide] = true;
+  if (!coalescing_) FlushPaints();
+  return slots_.Get(kLeftSide);
 }
 
-void MainWindow::RepaintLeftPane() { DrawPane(kLeftSide); }
+void MainWindow::RepaintLeftPane() {
+  repaintDirty_[kLeftSide] = true;
+  if (!coalescing_) FlushPaints();
+}
 
 void MainWindow::DrawPane(int side) {
   if (side != kLeftSide && side != kRightSide) return;
@@ -515,21 +604,30 @@ void MainWindow::ShowPair(int position) {
   const FileList& records = session_.records();
   if (position < 0 || records.empty() || static_cast<std::size_t>(position) >= records.size()) return;
   const FileRecord& left = records[position];
-  // Texts first, so a file that cannot be decoded still shows its text.
+  // Texts first, so a file that cannot be decoded still shows its text. The
+  // panes keep the former pictures until the new ones are decoded.
   SetInfoText(kLeftSide, &left);
-  slots_.LoadSlotImage(kLeftSide, left);
-  leftPane_->SetImage(slots_.Get(kLeftSide));
+  std::string rightPath;
   const int partner = left.partner;
   if (partner < 0 || static_cast<std::size_t>(partner) >= records.size()) {
-    ClearPane(kRightSide);
+    ClearSide(kRightSide);
   } else {
     const FileRecord& right = records[partner];
     SetInfoText(kRightSide, &right);
-    slots_.LoadSlotImage(kRightSide, right);
-    rightPane_->SetImage(slots_.Get(kRightSide));
+    rightPath = right.path;
   }
-  DrawPane(kLeftSide);
-  DrawPane(kRightSide);
+  pairTicket_ = pairLoader_->Request(left.path, std::move(rightPath));
+  pairPending_ = true;
+}
+
+void MainWindow::ShowLoadedPair(PairLoader::Result result) {
+  if (!pairPending_ || result.ticket != pairTicket_) return;  // superseded
+  pairPending_ = false;
+  for (const int side : {kLeftSide, kRightSide}) {
+    PutSlot(side, std::move(result.images[side]));
+    paneDirty_[side] = true;
+  }
+  if (!coalescing_) FlushPaints();
 }
 
 void MainWindow::ShowSelectedPair() {

@@ -3,6 +3,8 @@
 // pane pictures for its whole life and shows the search through SearchView.
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -16,6 +18,7 @@
 #include "search/SearchView.h"
 #include "settings/Settings.h"
 #include "ui/Layout.h"
+#include "ui/PairLoader.h"
 #include "ui/Translation.h"
 
 class QLabel;
@@ -74,11 +77,16 @@ class MainWindow : public QMainWindow, public SearchView {
   void SortListByDifference(int n) override;
   void SelectFirstRow() override;
   void PumpMessages() override;
+  void WaitUntil(const std::function<bool(int)>& ready) override;
 
   // The panes.
   // Shows records[position] on the left and its partner on the right; a
-  // position outside records changes nothing.
+  // position outside records changes nothing. The texts change at once; the
+  // pictures are decoded on another thread and shown when they arrive,
+  // unless the panes have been given something else by then.
   void ShowPair(int position);
+  // Whether the pictures of the last ShowPair are still being decoded.
+  bool PairPending() const { return pairPending_; }
   // ShowPair of the first selected row's record (column 0), if a row is selected.
   void ShowSelectedPair();
   // Empties one side: picture and information text.
@@ -102,6 +110,8 @@ class MainWindow : public QMainWindow, public SearchView {
   QLineEdit& searchEdit() { return *searchEdit_; }
   QLineEdit& moveEdit() { return *moveEdit_; }
   // Texts as set, line breaks included (the labels show them without CRs).
+  // During a search the labels and panes show them at most once a display
+  // frame, and exactly at its end.
   const std::string& InfoTextOf(int side) const { return infoTexts_[side == kLeftSide ? 0 : 1]; }
   const std::string& StatusText() const { return statusText_; }
 
@@ -133,6 +143,16 @@ class MainWindow : public QMainWindow, public SearchView {
 
  private:
   void BuildControls();
+  // Shows what the status text, the information texts and the panes were
+  // given since the last time; FlushPaintsIfDue only once a display frame
+  // has passed while a search runs.
+  void FlushPaints();
+  void FlushPaintsIfDue();
+  void ShowLoadedPair(PairLoader::Result result);
+  // Empties a side without dropping the pair being decoded.
+  void ClearSide(int side);
+  // Puts a picture into a side's slot; the one it held is freed off this thread.
+  void PutSlot(int side, std::shared_ptr<const DecodedImage> image);
   void ApplyLayout();
   void SaveOnClose();
   // A message with the application's name as caption and no icon.
@@ -153,6 +173,20 @@ class MainWindow : public QMainWindow, public SearchView {
   std::string statusText_;
   bool closePending_ = false;  // a close arrived during a search
   bool saved_ = false;
+
+  // While a search runs the labels and panes are painted at most once a
+  // display frame: a search shows files far faster than anyone can read.
+  bool coalescing_ = false;
+  bool statusDirty_ = false;
+  bool infoDirty_[2] = {false, false};
+  bool paneDirty_[2] = {false, false};    // the slot's picture is not handed to the pane yet
+  bool repaintDirty_[2] = {false, false};
+  std::chrono::steady_clock::time_point lastFlush_{};
+  std::chrono::steady_clock::time_point lastPump_{};
+
+  std::unique_ptr<PairLoader> pairLoader_;
+  std::uint64_t pairTicket_ = 0;
+  bool pairPending_ = false;
 
   QWidget* client_ = nullptr;
   QLabel* searchLabel_ = nullptr;

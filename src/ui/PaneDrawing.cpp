@@ -1,7 +1,8 @@
 #include "ui/PaneDrawing.h"
 
 #include <algorithm>
-#include <cstring>
+#include <cstdint>
+#include <vector>
 
 #include <QPainter>
 
@@ -15,65 +16,55 @@ QSize FittedSize(int width, int height, int paneWidth, int paneHeight) {
   return {static_cast<int>(width * s), static_cast<int>(height * s)};
 }
 
-std::int64_t PaddedStride(PixelKind kind, int width) {
-  if (width < 0) return 0;
-  std::int64_t bytes = 0;
-  switch (kind) {
-    case PixelKind::Indexed8:
-      bytes = width;
-      break;
-    case PixelKind::Bgr24:
-      bytes = std::int64_t{3} * width;
-      break;
-    default:
-      return 0;
-  }
-  return (bytes + 3) / 4 * 4;
-}
-
-QImage ToBitmap(const DecodedImage& image) {
+QImage FittedBitmap(const DecodedImage& image, int paneWidth, int paneHeight) {
   const PixelKind kind = image.pixelKind;
   if (kind != PixelKind::Indexed8 && kind != PixelKind::Bgr24) return {};
   if (image.width <= 0 || image.height <= 0 || image.Pixels() == nullptr) return {};
-  const std::int64_t rowBytes = std::int64_t{image.width} * BytesPerPixel(kind);
+  const int bytesPerPixel = BytesPerPixel(kind);
+  const std::int64_t rowBytes = std::int64_t{image.width} * bytesPerPixel;
   if (static_cast<std::int64_t>(image.PixelBytes()) < rowBytes * image.height) return {};
+  const QSize drawn = FittedSize(image.width, image.height, paneWidth, paneHeight);
+  if (drawn.isEmpty()) return {};
 
-  QImage bitmap(image.width, image.height,
-                kind == PixelKind::Indexed8 ? QImage::Format_Indexed8 : QImage::Format_BGR888);
-  // A picture too large for the memory left gives a null image.
-  if (bitmap.isNull() || bitmap.bytesPerLine() != PaddedStride(kind, image.width)) return {};
-  if (kind == PixelKind::Indexed8) {
-    QList<QRgb> table;
-    table.reserve(256);
-    for (const PaletteEntry& e : image.palette) table.push_back(qRgb(e.red, e.green, e.blue));
-    bitmap.setColorTable(table);
+  QImage fitted(drawn, QImage::Format_RGB32);
+  if (fitted.isNull()) return {};
+  // The source column of every drawn column, worked out once.
+  std::vector<std::int64_t> columns(static_cast<std::size_t>(drawn.width()));
+  for (int x = 0; x < drawn.width(); ++x) {
+    const std::int64_t sx = (std::int64_t{2} * x + 1) * image.width / (std::int64_t{2} * drawn.width());
+    columns[static_cast<std::size_t>(x)] = sx * bytesPerPixel;
   }
-  const std::uint8_t* source = image.Pixels();
-  for (int y = 0; y < image.height; ++y) {
-    std::uint8_t* row = bitmap.scanLine(y);
-    std::memcpy(row, source + rowBytes * y, static_cast<std::size_t>(rowBytes));
-    // The padding bytes of a row carry no pixels; keep them defined.
-    std::memset(row + rowBytes, 0, static_cast<std::size_t>(bitmap.bytesPerLine() - rowBytes));
+  QRgb palette[256];
+  for (int i = 0; i < 256; ++i) {
+    const PaletteEntry& e = image.palette[static_cast<std::size_t>(i)];
+    palette[i] = qRgb(e.red, e.green, e.blue);
   }
-  return bitmap;
+  const std::uint8_t* pixels = image.Pixels();
+  for (int y = 0; y < drawn.height(); ++y) {
+    const std::int64_t sy = (std::int64_t{2} * y + 1) * image.height / (std::int64_t{2} * drawn.height());
+    const std::uint8_t* row = pixels + sy * rowBytes;
+    auto* out = reinterpret_cast<QRgb*>(fitted.scanLine(y));
+    if (kind == PixelKind::Indexed8) {
+      for (std::size_t x = 0; x < columns.size(); ++x) out[x] = palette[row[columns[x]]];
+    } else {
+      for (std::size_t x = 0; x < columns.size(); ++x) {
+        const std::uint8_t* p = row + columns[x];
+        out[x] = qRgb(p[2], p[1], p[0]);
+      }
+    }
+  }
+  return fitted;
 }
 
-void DrawFitted(QPainter& painter, const QImage& bitmap, int width, int height, int paneWidth,
-                int paneHeight, const QColor& background) {
-  painter.save();
-  painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+void DrawFitted(QPainter& painter, const QImage& fitted, int paneWidth, int paneHeight,
+                const QColor& background) {
   painter.fillRect(0, 0, paneWidth + 1, paneHeight + 1, background);
-  const QSize drawn = FittedSize(width, height, paneWidth, paneHeight);
-  if (!bitmap.isNull() && !drawn.isEmpty()) {
-    painter.drawImage(QRect(QPoint(0, 0), drawn), bitmap, QRect(0, 0, width, height));
-  }
-  painter.restore();
+  if (!fitted.isNull()) painter.drawImage(QPoint(0, 0), fitted);
 }
 
 void DrawFitted(const DecodedImage& image, QPainter& painter, int paneWidth, int paneHeight,
                 const QColor& background) {
-  DrawFitted(painter, ToBitmap(image), image.width, image.height, paneWidth, paneHeight,
-             background);
+  DrawFitted(painter, FittedBitmap(image, paneWidth, paneHeight), paneWidth, paneHeight, background);
 }
 
 }  // namespace norvane::ui

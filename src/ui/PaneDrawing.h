@@ -17,24 +17,21 @@ namespace norvane::ui {
 // An empty picture or pane gives 0 x 0.
 QSize FittedSize(int width, int height, int paneWidth, int paneHeight);
 
-// Bytes per row of the drawing copy of a picture: the row rounded up to a
-// multiple of 4 bytes (1 byte per pixel for Indexed8, 3 for Bgr24); 0 for
-// kinds that are not drawn.
-std::int64_t PaddedStride(PixelKind kind, int width);
-
-// The drawing copy of a picture: rows padded to PaddedStride, Indexed8 with
-// its palette, Bgr24 with its bytes in blue, green, red order. Null for Empty,
-// Gray16 and Quad32 pictures (they are not drawn) and when memory runs out.
-QImage ToBitmap(const DecodedImage& image);
+// The picture scaled to FittedSize for a paneWidth x paneHeight pane, pixels
+// repeated or dropped, never blended: drawn pixel (x, y) is the picture's
+// pixel at the centre of its footprint. The work is in proportion to the
+// drawn size, not to the picture's, so a picture of tens of megapixels is
+// fitted within a display frame. Indexed8 goes through its palette, Bgr24
+// is taken as it is. Null for Empty, Gray16 and Quad32 pictures (they are
+// not drawn), for an empty fitted size and when memory runs out.
+QImage FittedBitmap(const DecodedImage& image, int paneWidth, int paneHeight);
 
 // Paints a pane of paneWidth x paneHeight: the whole pane in `background`,
-// then `bitmap` (a ToBitmap copy of a width x height picture, or null) scaled
-// to FittedSize at the top-left corner, pixels repeated or dropped, never
-// blended.
-void DrawFitted(QPainter& painter, const QImage& bitmap, int width, int height, int paneWidth,
-                int paneHeight, const QColor& background);
+// then `fitted` (a FittedBitmap, or null) at the top-left corner.
+void DrawFitted(QPainter& painter, const QImage& fitted, int paneWidth, int paneHeight,
+                const QColor& background);
 
-// The same for a decoded picture, converting it for this one drawing.
+// The same for a decoded picture, fitted for this one drawing.
 void DrawFitted(const DecodedImage& image, QPainter& painter, int paneWidth, int paneHeight,
                 const QColor& background);
 

@@ -15,27 +15,32 @@ PreviewPane::PreviewPane(QWidget* parent) : QFrame(parent) {
   setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-void PreviewPane::SetImage(const DecodedImage* image) {
-  if (image == nullptr) {
-    bitmap_ = QImage();
-    width_ = height_ = 0;
-  } else {
-    bitmap_ = ToBitmap(*image);
-    width_ = image->width;
-    height_ = image->height;
-  }
+std::shared_ptr<const DecodedImage> PreviewPane::SetImage(std::shared_ptr<const DecodedImage> image) {
+  std::swap(image_, image);
+  fitted_ = QImage();
+  fittedFor_ = QSize();
   update();
+  return image;
+}
+
+bool PreviewPane::HasPicture() const {
+  return image_ != nullptr &&
+         (image_->pixelKind == PixelKind::Indexed8 || image_->pixelKind == PixelKind::Bgr24) &&
+         image_->width > 0 && image_->height > 0;
 }
 
 void PreviewPane::paintEvent(QPaintEvent* event) {
   {
     QPainter painter(this);
     const QRect area = contentsRect();
+    if (image_ != nullptr && fittedFor_ != area.size()) {
+      fitted_ = FittedBitmap(*image_, area.width(), area.height());
+      fittedFor_ = area.size();
+    }
     painter.setClipRect(area);
     painter.translate(area.topLeft());
-    // Gray16 and Quad32 pictures have no drawing copy: the pane stays cleared.
-    DrawFitted(painter, bitmap_, width_, height_, area.width(), area.height(),
-               palette().color(QPalette::Button));
+    // Gray16 and Quad32 pictures have no fitted copy: the pane stays cleared.
+    DrawFitted(painter, fitted_, area.width(), area.height(), palette().color(QPalette::Button));
   }
   QFrame::paintEvent(event);  // the sunken border
 }

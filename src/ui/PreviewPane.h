@@ -1,8 +1,11 @@
 // One of the two sunken frames that show a picture of the chosen pair.
 #pragma once
 
+#include <memory>
+
 #include <QFrame>
 #include <QImage>
+#include <QSize>
 
 #include "image/DecodedImage.h"
 
@@ -14,10 +17,15 @@ class PreviewPane : public QFrame {
  public:
   explicit PreviewPane(QWidget* parent = nullptr);
 
-  // The picture to show, or null for none. The pane keeps a drawing copy
-  // made once here, so repaints never convert the picture again.
-  void SetImage(const DecodedImage* image);
-  bool HasPicture() const { return !bitmap_.isNull(); }
+  // The picture to show, or null for none. The pane keeps it and a copy
+  // fitted to the pane, made at the first paint after the picture or the
+  // pane's size changed: a repaint only copies that, and a picture handed
+  // over many times between two paints is never fitted at all.
+  // Returns the picture shown before.
+  std::shared_ptr<const DecodedImage> SetImage(std::shared_ptr<const DecodedImage> image);
+  const DecodedImage* Image() const { return image_.get(); }
+  // Whether a picture that is drawn is shown (Gray16 and Quad32 are not).
+  bool HasPicture() const;
   // The area pictures are drawn into (inside the sunken border).
   QSize DrawingSize() const { return contentsRect().size(); }
 
@@ -37,9 +45,9 @@ class PreviewPane : public QFrame {
   // click has already acted and the pane may show the next pair by now,
   // which the user has not looked at: this click does nothing.
   bool secondClick_ = false;
-  QImage bitmap_;
-  int width_ = 0;
-  int height_ = 0;
+  std::shared_ptr<const DecodedImage> image_;
+  QImage fitted_;
+  QSize fittedFor_;  // the drawing size fitted_ was made for; invalid when stale
 };
 
 }  // namespace norvane::ui

@@ -27,6 +27,9 @@ class RecordingView : public SearchView {
   bool answer = true;
   // Called at every PumpMessages, after it is logged.
   std::function<void()> onPump;
+  // Called once at every WaitUntil, before the wait, the way a window
+  // handles its events while it waits; nothing is logged.
+  std::function<void()> onWait;
 
   std::vector<std::string> log;
   ResultTable table;
@@ -100,6 +103,11 @@ class RecordingView : public SearchView {
   void PumpMessages() override {
     log.push_back("PumpMessages");
     if (onPump) onPump();
+  }
+  void WaitUntil(const std::function<bool(int)>& ready) override {
+    if (onWait) onWait();
+    while (!ready(1)) {
+    }
   }
 
   // Log entries that start with `prefix`.

@@ -151,9 +151,11 @@ struct RunTrace {
 };
 
 // `stopAfter` > 0: a close request at the first pump after that many files.
-RunTrace SearchWithJobs(const TempDir& dir, int jobs, std::size_t stopAfter) {
+// `offThread`: decoding never on the calling thread, as in the window.
+RunTrace SearchWithJobs(const TempDir& dir, int jobs, bool offThread, std::size_t stopAfter) {
   Search run(dir.path(), true);
   run.session.SetJobs(jobs);
+  run.session.SetDecodeOffCallingThread(offThread);
   if (stopAfter > 0) {
     run.view.onPump = [&] {
       if (run.view.statusTexts.size() >= stopAfter) run.session.RequestStop();
@@ -168,13 +170,13 @@ TEST(SearchSessionTest, ThreadCountChangesNothingTheViewOrTheCacheSees) {
   // Each thread count starts from the same cache state: none, then what a
   // stopped run left, then a full one (every signature reused).
   std::vector<RunTrace> traces[3];
-  for (const int jobs : {1, 2, 5}) {
+  for (const auto& [jobs, offThread] : {std::pair{1, false}, {1, true}, {2, false}, {5, false}}) {
     SCOPED_TRACE(jobs);
     TempDir dir;
     WriteMixedTree(dir);
-    traces[0].push_back(SearchWithJobs(dir, jobs, 17));
-    traces[1].push_back(SearchWithJobs(dir, jobs, 0));
-    traces[2].push_back(SearchWithJobs(dir, jobs, 0));
+    traces[0].push_back(SearchWithJobs(dir, jobs, offThread, 17));
+    traces[1].push_back(SearchWithJobs(dir, jobs, offThread, 0));
+    traces[2].push_back(SearchWithJobs(dir, jobs, offThread, 0));
   }
   for (const std::vector<RunTrace>& runs : traces) {
     ASSERT_FALSE(runs[0].cacheRoot.empty());
@@ -215,6 +217,29 @@ TEST(SearchSessionTest, StopAfterTheThirdFileKeepsExactlyTheFirstThree) {
   EXPECT_EQ(run.view.Calls("SortListByDifference"), (std::vector<std::string>{"SortListByDifference 3"}));
   for (const std::string& status : run.view.statusTexts) EXPECT_NE(status, "検索中\n\r4/5");
   EXPECT_EQ(run.view.log.back(), "SetStatusText ");
+}
+
+// A window handles its events while it waits for a picture decoded
+// elsewhere: a stop confirmed then still lets the file waited for be shown
+// and kept, and is honoured before the next file.
+TEST(SearchSessionTest, StopDuringTheWaitForAFileKeepsThatFile) {
+  TempDir dir;
+  for (int i = 0; i < 5; ++i) WriteBmp(dir.File(std::string(1, char('a' + i)) + ".bmp"), i + 1);
+  for (const int jobs : {1, 2}) {
+    SCOPED_TRACE(jobs);
+    Search run(dir.path());
+    run.session.SetJobs(jobs);
+    run.session.SetDecodeOffCallingThread(true);
+    run.settings.EnableCache = false;
+    run.view.onWait = [&] {
+      if (run.view.statusTexts.back() == "検索中\n\r2/5") run.session.OnStart();
+    };
+    run.session.OnStart();
+    EXPECT_EQ(run.view.Calls("AskYesNo").size(), 1u);
+    EXPECT_EQ(run.view.loads, 2);
+    EXPECT_EQ(run.RecordNames(), (std::vector<std::string>{"a.bmp", "b.bmp"}));
+    EXPECT_EQ(run.view.Calls("ListSetText 1 4"), (std::vector<std::string>{"ListSetText 1 4 4", "ListSetText 1 4 4"}));
+  }
 }
 
 TEST(SearchSessionTest, AfterAStopTheNextFolderIsRewrittenWithItsFirstFileAlone) {

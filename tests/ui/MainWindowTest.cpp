@@ -1,4 +1,6 @@
 // The main window driving real searches on temporary folders.
+#include <algorithm>
+
 #include <QAction>
 #include <QApplication>
 #include <QFileDialog>
@@ -43,6 +45,12 @@ struct ImageFolder {
   std::string path() const { return dir.path().toStdString(); }
 };
 
+// A text as a label shows it: without carriage returns.
+std::string Strip(std::string text) {
+  text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+  return text;
+}
+
 // A window whose message boxes answer "no" unless told otherwise.
 struct Harness : test::AnsweredWindow {
   Harness() { answer = false; }
@@ -81,6 +89,8 @@ class MainWindowTest : public QObject {
     QVERIFY(h.w().list().hasFocus() || !QApplication::focusWindow());
     // Row 0 is the identical pair, with both pictures loaded.
     QCOMPARE(h.w().ListGetText(0, kColumnDifference), std::string("0"));
+    // The pair is decoded off the window's thread and shown when it arrives.
+    QTRY_VERIFY(!h.w().PairPending());
     QVERIFY(h.w().imageSlots().Get(kLeftSide) != nullptr);
     QVERIFY(h.w().imageSlots().Get(kRightSide) != nullptr);
     QVERIFY(h.w().pane(kLeftSide).HasPicture());
@@ -122,6 +132,70 @@ class MainWindowTest : public QObject {
     saved.SettingsFile = h.ini;
     QCOMPARE(LoadSettings(saved), SettingsResult::Ok);
     QCOMPARE(saved.SearchFolder, folder.path());
+  }
+
+  // While a search runs the labels and panes are painted at most once a
+  // frame; at a question, at the end and after a stop they show exactly what
+  // the search last gave them.
+  void PaintsShowTheLastStateAtAQuestionAndAtTheEnd() {
+    ImageFolder folder(6);
+    for (const bool stop : {false, true}) {
+      Harness h;
+      h.answer = true;
+      QVERIFY(h.Shown());
+      auto* status = h.w().findChild<QLabel*>("1009");
+      auto* info = h.w().findChild<QLabel*>("1003");
+      QString statusAtQuestion, infoAtQuestion;
+      std::string statusText, infoText;
+      if (stop) {
+        h.w().SetAskHook([&](std::string_view, std::string_view) {
+          statusAtQuestion = status->text();
+          infoAtQuestion = info->text();
+          statusText = h.w().StatusText();
+          infoText = h.w().InfoTextOf(kLeftSide);
+          return true;
+        });
+        QTimer::singleShot(0, &h.w(), [&] { h.w().startButton().click(); });
+      }
+      h.Search(folder.path());
+      QCOMPARE(h.w().ListRowCount(), stop ? 1 : 6);
+      if (stop) {
+        QCOMPARE(statusAtQuestion, QString::fromUtf8("検索中\n1/6"));
+        QCOMPARE(statusText, std::string("検索中\n\r1/6"));
+        QCOMPARE(infoAtQuestion.toStdString(), Strip(infoText));
+      }
+      // At once, before any event: the texts the search left.
+      QCOMPARE(status->text(), QString());
+      for (const char* name : {"1003", "1008"}) {
+        const int side = std::string(name) == "1003" ? kLeftSide : kRightSide;
+        QCOMPARE(h.w().findChild<QLabel*>(name)->text().toStdString(), Strip(h.w().InfoTextOf(side)));
+        QVERIFY(!h.w().InfoTextOf(side).empty() || (stop && side == kRightSide));
+      }
+      QTRY_VERIFY(!h.w().PairPending());
+      for (const int side : {kLeftSide, kRightSide}) {
+        QCOMPARE(h.w().pane(side).Image(), h.w().imageSlots().Get(side));
+      }
+      QVERIFY(h.w().pane(kLeftSide).HasPicture());
+    }
+  }
+
+  // "検索中" and "n/m" both fit the status field, in the program's font and
+  // in the system's.
+  void StatusFieldHoldsTwoLines() {
+    const QFont system = QApplication::font();
+    for (const QFont& font : {QFont(QStringLiteral("IPAPGothic"), 9), system}) {
+      QApplication::setFont(font);
+      Harness h;
+      QVERIFY(h.Shown());
+      auto* status = h.w().findChild<QLabel*>("1009");
+      h.w().SetStatusText("検索中\n\r10000/10000");
+      const QRect room = status->contentsRect().marginsRemoved(QMargins(1, 1, 1, 1) * status->margin());
+      const QRect needed = QFontMetrics(status->font()).boundingRect(QRect(0, 0, 1000, 1000), Qt::AlignLeft | Qt::AlignTop, status->text());
+      QVERIFY2(needed.height() <= room.height(), qPrintable(QString("%1 > %2").arg(needed.height()).arg(room.height())));
+      // The batch-move button stays clear of it.
+      QVERIFY(!status->geometry().intersects(h.w().findChild<QPushButton*>("1035")->geometry()));
+    }
+    QApplication::setFont(system);
   }
 
   void AboutItemAndBox() {

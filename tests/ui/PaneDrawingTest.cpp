@@ -71,6 +71,20 @@ class PaneDrawingTest : public QObject {
     QCOMPARE(pane.pixelColor(100, 170), kFace);  // the strip below keeps the face colour
   }
 
+  // An enlarged 8-bit picture repeats each pixel, in its palette's colour.
+  void EnlargedIndexedPictureRepeatsPixels() {
+    DecodedImage image;
+    QCOMPARE(image.AllocatePixels(3, 1, PixelKind::Indexed8), LoadResult::LoadOk);
+    image.indexed.data()[0] = 7;
+    image.indexed.data()[1] = 9;
+    image.indexed.data()[2] = 7;
+    image.palette[7] = {255, 0, 0, 0};  // blue, green, red
+    image.palette[9] = {0, 0, 255, 0};
+    const QImage pane = Paint(image, 9, 6);
+    QCOMPARE(PictureBox(pane, 9, 6), QRect(0, 0, 9, 3));
+    for (int x = 0; x < 9; ++x) QCOMPARE(pane.pixelColor(x, 2), QColor(x / 3 == 1 ? Qt::red : Qt::blue));
+  }
+
 };
 
 }  // namespace
