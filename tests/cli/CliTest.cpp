@@ -428,7 +428,9 @@ TEST(CliTest, MovesAreThoseOfTheBatchMoveOnThePrintedList) {
                 expected.push_back(path);
                 return MoveOutcome{true, {}};
               });
-    if (c.limit >= 0) EXPECT_FALSE(expected.empty()) << label;
+    if (c.limit >= 0) {
+      EXPECT_FALSE(expected.empty()) << label;
+    }
     const std::string clashName = expected.empty() ? "" : expected[0].substr(f.dir.path().size() + 1);
     if (c.clash) test::WriteFile(moveTo.File(clashName), std::string("mine"));
 
@@ -456,9 +458,13 @@ TEST(CliTest, MovesAreThoseOfTheBatchMoveOnThePrintedList) {
       EXPECT_EQ(fields[2], moveTo.File(c.clash && name == clashName ? stem + " (2)" + name.substr(stem.size()) : name));
     }
     EXPECT_EQ(printed, expected) << label;
-    if (c.dryRun) EXPECT_EQ(FolderNames(f.dir.path()), before) << label;
-    if (c.dryRun) EXPECT_TRUE(FolderNames(moveTo.path()).empty()) << label;
-    if (c.clash) EXPECT_EQ(test::ReadFile(moveTo.File(clashName)), test::Bytes({'m', 'i', 'n', 'e'})) << label;
+    if (c.dryRun) {
+      EXPECT_EQ(FolderNames(f.dir.path()), before) << label;
+      EXPECT_TRUE(FolderNames(moveTo.path()).empty()) << label;
+    }
+    if (c.clash) {
+      EXPECT_EQ(test::ReadFile(moveTo.File(clashName)), test::Bytes({'m', 'i', 'n', 'e'})) << label;
+    }
   }
   // A move folder that is not there ends the run before anything moves.
   CliFolder f;
