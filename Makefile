@@ -56,7 +56,7 @@ fuzz: deps
 bench: deps
 	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DNORVANE_BENCH=ON -DNORVANE_TESTS=OFF $(CMAKE_FLAGS)
 	cmake --build build-bench -j $(JOBS)
-	set -e; for b in build-bench/bin/*Bench; do echo "== $$b"; $$b; done
+	set -e; for b in build-bench/bin/*Bench; do echo "== $$b"; $(if $(BIG),NORVANE_BENCH_BIG=1) $$b; done
 
 # A Debian package in build-package/, checked by lintian (errors fail) and by
 # the validators of the desktop file and the AppStream metadata.

@@ -10,6 +10,13 @@
 //                   of each program run.
 //   BM_WarmSearch   10,000 small JPEGs in 10 folders with every signature in
 //                   the caches: norvane-cli --subfolders, nothing decoded.
+//   BM_WarmSearchLarge/F/N
+//                   N tiny JPEGs in each of F folders, every signature in the
+//                   caches: 100,000 files in 1,000 folders, and 1,000,000 in
+//                   1,000 folders when NORVANE_BENCH_BIG is set in the
+//                   environment (`make bench BIG=1`; making that tree takes
+//                   a long while). Counters: wall and CPU time, peak memory
+//                   and peak memory per file.
 // The folders are generated once, outside the timed parts.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -22,7 +29,10 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <map>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -88,9 +98,15 @@ class GeneratedTree {
     char pattern[] = "/tmp/norvane-bench-XXXXXX";
     if (mkdtemp(pattern) != nullptr) root_ = pattern;
   }
+  // With NORVANE_BENCH_KEEP set the tree stays, for profiling by hand.
   ~GeneratedTree() {
     std::error_code ec;
-    if (!root_.empty()) std::filesystem::remove_all(root_, ec);
+    if (root_.empty()) return;
+    if (std::getenv("NORVANE_BENCH_KEEP") != nullptr) {
+      std::fprintf(stderr, "kept %s\n", root_.c_str());
+      return;
+    }
+    std::filesystem::remove_all(root_, ec);
   }
   GeneratedTree(const GeneratedTree&) = delete;
   GeneratedTree& operator=(const GeneratedTree&) = delete;
@@ -143,6 +159,50 @@ GeneratedTree& ManySmallFiles() {
       const std::string path = folder + "/small" + std::to_string(i) + ".jpg";
       tree.files.push_back(path);
       tree.ok = WriteJpeg(path, 64, 48, PhotoPixels(64, 48, f * 1000 + i)) && tree.ok;
+    }
+  }
+  return tree;
+}
+
+// A tiny picture of 4 x 4 flat cells of 4 x 3 pixels: one colour per
+// picture, moved up or down per cell, so that pictures differ the way
+// unrelated photographs do and few are similar.
+std::vector<JSAMPLE> TinyPixels(int seed) {
+  std::mt19937 local(static_cast<unsigned>(seed));
+  std::uniform_int_distribution<int> colour(40, 215), offset(-40, 40);
+  const int base[3] = {colour(local), colour(local), colour(local)};
+  int cells[16][3];
+  for (auto& cell : cells) {
+    for (int c = 0; c < 3; ++c) cell[c] = base[c] + offset(local);
+  }
+  std::vector<JSAMPLE> rgb(16 * 12 * 3);
+  for (int y = 0; y < 12; ++y) {
+    for (int x = 0; x < 16; ++x) {
+      for (int c = 0; c < 3; ++c) rgb[static_cast<std::size_t>((y * 16 + x) * 3 + c)] = static_cast<JSAMPLE>(cells[(y / 3) * 4 + x / 4][c]);
+    }
+  }
+  return rgb;
+}
+
+// `files` JPEGs of 16 x 12 in each of `folders` folders, each from its own
+// seed, so that nearly every file has pixels (and a digest) of its own.
+GeneratedTree& TinyFileTree(int folders, int files) {
+  static std::map<std::pair<int, int>, std::unique_ptr<GeneratedTree>> trees;
+  std::unique_ptr<GeneratedTree>& slot = trees[{folders, files}];
+  if (slot) return *slot;
+  slot = std::make_unique<GeneratedTree>();
+  GeneratedTree& tree = *slot;
+  if (tree.root().empty()) return tree;
+  for (int f = 0; f < folders && tree.ok; ++f) {
+    char folder[48];
+    std::snprintf(folder, sizeof folder, "/folder%04d", f);
+    const std::string dir = tree.root() + folder;
+    std::error_code ec;
+    std::filesystem::create_directory(dir, ec);
+    for (int i = 0; i < files; ++i) {
+      char name[32];
+      std::snprintf(name, sizeof name, "/tiny%06d.jpg", i);
+      tree.ok = WriteJpeg(dir + name, 16, 12, TinyPixels(f * files + i)) && tree.ok;
     }
   }
   return tree;
@@ -270,6 +330,38 @@ void BM_WarmSearch(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_WarmSearch)->Unit(benchmark::kMillisecond)->Iterations(3)->UseManualTime();
+
+void BM_WarmSearchLarge(benchmark::State& state) {
+  const int folders = static_cast<int>(state.range(0));
+  const int files = static_cast<int>(state.range(1));
+  if (static_cast<long>(folders) * files > 100000 && std::getenv("NORVANE_BENCH_BIG") == nullptr) {
+    state.SkipWithError("set NORVANE_BENCH_BIG to make and search this tree");
+    return;
+  }
+  GeneratedTree& tree = TinyFileTree(folders, files);
+  if (!tree.ok || tree.root().empty() || !RunCli({"--subfolders", tree.root()}).ok) {
+    state.SkipWithError("could not generate the folders or fill their caches");
+    return;
+  }
+  for (auto _ : state) {
+    const CliRun run = RunCli({"--subfolders", tree.root()});
+    if (!run.ok) {
+      state.SkipWithError("norvane-cli failed");
+      return;
+    }
+    state.SetIterationTime(run.seconds);
+    state.counters["cpu_s"] = run.cpuSeconds;
+    state.counters["peak_MiB"] = run.peakMib;
+    state.counters["bytes_per_file"] =
+        run.peakMib * 1048576.0 / (static_cast<double>(folders) * files);
+  }
+}
+BENCHMARK(BM_WarmSearchLarge)
+    ->Args({1000, 100})
+    ->Args({1000, 1000})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseManualTime();
 
 }  // namespace
 }  // namespace norvane

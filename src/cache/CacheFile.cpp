@@ -258,9 +258,6 @@ int RemoveStrayTemporaries(const std::string& cachePath) {
   return removed;
 }
 
-namespace {
-}  // namespace
-
 std::string CachePathFor(const std::string& folder) { return folder + "/" + kCacheFileName; }
 
 bool IsReusableEntry(const FileRecord& entry) {
@@ -299,6 +296,49 @@ int ReadCacheFile(const std::string& cachePath, const std::string& folder, FileL
   return 0;
 }
 
+namespace {
+
+// The complete file for `entries`, handed to `sink` in pieces of whole
+// records (the header in front of the first); stops when `sink` returns false.
+template <typename Sink>
+bool FormatCacheFile(const FileList& entries, Sink sink) {
+  std::vector<unsigned char> chunk;
+  chunk.reserve(kCacheHeaderSize + kCacheRecordSize * kRecordsPerChunk);
+  chunk.insert(chunk.end(), kMagic, kMagic + sizeof kMagic);
+  chunk.insert(chunk.end(), kVersionText, kVersionText + sizeof kVersionText);
+  for (const FileRecord& entry : entries) {
+    const std::size_t at = chunk.size();
+    chunk.resize(at + kCacheRecordSize);
+    FormatRecord(entry, chunk.data() + at);
+    if (chunk.size() + kCacheRecordSize > chunk.capacity()) {
+      if (!sink(chunk.data(), chunk.size())) return false;
+      chunk.clear();
+    }
+  }
+  return chunk.empty() || sink(chunk.data(), chunk.size());
+}
+
+// Whether the regular file at `cachePath` already holds exactly the bytes
+// that writing `entries` would give it: same length, same bytes to the last.
+bool HoldsSameContent(const std::string& cachePath, const FileList& entries) {
+  Fd file(::open(cachePath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (file.get() < 0) return false;
+  struct stat st;
+  if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  const std::uint64_t length = kCacheHeaderSize + std::uint64_t{kCacheRecordSize} * entries.size();
+  if (static_cast<std::uint64_t>(st.st_size) != length) return false;
+  std::vector<unsigned char> disk(kCacheHeaderSize + kCacheRecordSize * kRecordsPerChunk);
+  const bool same = FormatCacheFile(entries, [&](const unsigned char* data, std::size_t size) {
+    return ReadFull(file.get(), disk.data(), size) == static_cast<std::int64_t>(size) &&
+           std::memcmp(disk.data(), data, size) == 0;
+  });
+  // The file may have grown since fstat: only its end makes it the same.
+  unsigned char extra;
+  return same && ReadFull(file.get(), &extra, 1) == 0;
+}
+
+}  // namespace
+
 int WriteCacheFile(const std::string& cachePath, const FileList& entries) {
   mode_t mode = 0666;  // narrowed by the umask for a new file
   bool keepMode = false;
@@ -312,6 +352,12 @@ int WriteCacheFile(const std::string& cachePath, const FileList& entries) {
     }
     mode = st.st_mode & 07777;
     keepMode = true;
+    // A file that already holds these very bytes is left in place: writing
+    // it again would give the same file. Its folder is still swept.
+    if (HoldsSameContent(cachePath, entries)) {
+      RemoveStrayTemporaries(cachePath);
+      return 0;
+    }
   }
 
   std::string tempPath;
@@ -319,21 +365,9 @@ int WriteCacheFile(const std::string& cachePath, const FileList& entries) {
   if (file.get() < 0) return -1;
   if (keepMode) ::fchmod(file.get(), mode);
 
-  bool ok = true;
-  std::vector<unsigned char> chunk;
-  chunk.reserve(kCacheHeaderSize + kCacheRecordSize * kRecordsPerChunk);
-  chunk.insert(chunk.end(), kMagic, kMagic + sizeof kMagic);
-  chunk.insert(chunk.end(), kVersionText, kVersionText + sizeof kVersionText);
-  for (std::size_t i = 0; i < entries.size() && ok; ++i) {
-    const std::size_t at = chunk.size();
-    chunk.resize(at + kCacheRecordSize);
-    FormatRecord(entries[i], chunk.data() + at);
-    if (chunk.size() + kCacheRecordSize > chunk.capacity()) {
-      ok = WriteFull(file.get(), chunk.data(), chunk.size());
-      chunk.clear();
-    }
-  }
-  if (ok && !chunk.empty()) ok = WriteFull(file.get(), chunk.data(), chunk.size());
+  bool ok = FormatCacheFile(entries, [&](const unsigned char* data, std::size_t size) {
+    return WriteFull(file.get(), data, size);
+  });
   // The duplicate keeps the file locked until it has its final name; the
   // close of the original still reports a late write error.
   const Fd lock(::dup(file.get()));

@@ -50,7 +50,9 @@ int ReadCacheFile(const std::string& cachePath, const std::string& folder, FileL
 // Writes `entries` as a complete cache file: to a new temporary file in the
 // same folder, renamed over `cachePath` once written, so that a reader never
 // sees a half-written file in its place. The temporary file stays locked
-// (flock) until it is renamed. Returns 0, or -1 when nothing was
+// (flock) until it is renamed. An existing regular, writable file that
+// already holds exactly those bytes is left as it is (same inode and time).
+// Returns 0, or -1 when nothing was
 // replaced: the folder is not writable, the write failed, or an existing
 // `cachePath` is not a regular file or is read-only (those are left alone).
 // A name of 256 bytes or more fills its field without terminator.
@@ -62,7 +64,7 @@ int WriteCacheFile(const std::string& cachePath, const FileList& entries);
 // regular file that no writer holds locked and either its process is gone or
 // it is more than a minute old, so that a search running at the same time
 // in another process keeps its file. Returns the number removed.
-// WriteCacheFile calls it after every cache file it puts in place.
+// WriteCacheFile calls it after every cache file it puts or leaves in place.
 int RemoveStrayTemporaries(const std::string& cachePath);
 
 // Whether a cache entry may stand in for decoding its file: a computed

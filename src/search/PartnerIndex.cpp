@@ -123,26 +123,46 @@ void PartnerIndex::Build() {
   // The key is the projection of the luma means on a unit vector: two
   // records further apart than sqrt(L) in it are not similar. Both keys may
   // be off by the rounding of their sums.
-  reach_ = std::sqrt(limit_ * (1 + kRelativeMargin)) * (1 + kRelativeMargin) +
-           2 * kScaleMargin * maxScale + kTiny;
-  bound_ = limit_ * (1 + kBoundMargin) + 1;
-  // SAD - n < sum |differences| <= sqrt(n D²) for a similar pair.
-  const int coded = deviationsCoded ? partner::kCodeBytes : partner::kCodedMeans;
-  const double sad = coded + 1 + std::sqrt(coded * limit_) * (1 + kBoundMargin);
-  sadLimit_ = sad >= 32767.0 ? 32767 : static_cast<int>(sad);
-  squaredLimit_ = bound_ >= 2147483647.0 ? INT32_MAX : static_cast<std::int32_t>(bound_);
+  maxScale_ = maxScale;
+  coded_ = deviationsCoded ? partner::kCodeBytes : partner::kCodedMeans;
+  full_ = ReachFor(limit_);
   indexed_ = true;
+}
+
+PartnerIndex::Reach PartnerIndex::ReachFor(double limit) const {
+  Reach reach;
+  reach.key = std::sqrt(limit * (1 + kRelativeMargin)) * (1 + kRelativeMargin) +
+              2 * kScaleMargin * maxScale_ + kTiny;
+  reach.bound = limit * (1 + kBoundMargin) + 1;
+  // SAD - n < sum |differences| <= sqrt(n D²) for a pair within the limit.
+  const double sad = coded_ + 1 + std::sqrt(coded_ * limit) * (1 + kBoundMargin);
+  reach.sad = sad >= 32767.0 ? 32767 : static_cast<int>(sad);
+  reach.squared = reach.bound >= 2147483647.0 ? INT32_MAX : static_cast<std::int32_t>(reach.bound);
+  return reach;
+}
+
+PartnerIndex::Reach PartnerIndex::ReachBeside(const PartnerChoice& best) const {
+  // A candidate replaces the partner only with a stored difference
+  // floor(sqrt(D²) + 1) no larger than the partner's, so sqrt(D²) below
+  // difference + 1 with room for the rounding of the square root: D² up to
+  // (difference + 2)² covers every candidate that can still win.
+  if (best.partner < 0 || best.difference >= 65536) return full_;
+  const double d = static_cast<double>(best.difference) + 2.0;
+  const double limit = d * d;
+  return limit < limit_ ? ReachFor(limit) : full_;
 }
 
 void PartnerIndex::Scan(std::size_t row, std::size_t begin, std::size_t end, int j,
                         PartnerChoice& best) const {
   const double key = keys_[row];
+  // The partner found so far narrows what a candidate must reach to win.
+  Reach reach = ReachBeside(best);
   const auto first = keys_.begin() + static_cast<std::ptrdiff_t>(begin);
   const auto last = keys_.begin() + static_cast<std::ptrdiff_t>(end);
-  const auto low = std::lower_bound(first, last, key - reach_);
-  const auto high = std::upper_bound(low, last, key + reach_);
+  const auto low = std::lower_bound(first, last, key - reach.key);
+  const auto high = std::upper_bound(low, last, key + reach.key);
   const std::size_t from = static_cast<std::size_t>(low - keys_.begin());
-  const std::size_t to = static_cast<std::size_t>(high - keys_.begin());
+  std::size_t to = static_cast<std::size_t>(high - keys_.begin());
   const partner::MeanCode& code = codes_[row];
   const FileRecord& p = records_[static_cast<std::size_t>(j)];
   const std::int64_t aspect = aspects_[row];
@@ -150,7 +170,8 @@ void PartnerIndex::Scan(std::size_t row, std::size_t begin, std::size_t end, int
   for (std::size_t chunk = from; chunk < to; chunk += kFilterChunk) {
     const std::size_t count = std::min(kFilterChunk, to - chunk);
     const std::size_t found =
-        partner::FilterCodes(code, &codes_[chunk], count, sadLimit_, squaredLimit_, passed);
+        partner::FilterCodes(code, &codes_[chunk], count, reach.sad, reach.squared, passed);
+    bool improved = false;
     for (std::size_t s = 0; s < found; ++s) {
       const std::size_t k = chunk + passed[s].offset;
       const std::int32_t position = positions_[k];
@@ -159,7 +180,7 @@ void PartnerIndex::Scan(std::size_t row, std::size_t begin, std::size_t end, int
       // of the other terms.
       const double da = static_cast<double>(aspect - aspects_[k]);
       const double lower = da * params_.weightA * da + static_cast<double>(passed[s].squared);
-      if (!(lower <= bound_)) continue;
+      if (!(lower <= reach.bound)) continue;
 
       const double d2 = SquaredDistance(p, records_[static_cast<std::size_t>(position)], aspect,
                                         aspects_[k], params_, limit_);
@@ -169,7 +190,16 @@ void PartnerIndex::Scan(std::size_t row, std::size_t begin, std::size_t end, int
           (stored == best.difference && position < best.partner)) {
         best.partner = position;
         best.difference = stored;
+        improved = true;
       }
+    }
+    if (improved) {
+      // The rest of this window only needs to reach the new partner.
+      reach = ReachBeside(best);
+      to = static_cast<std::size_t>(
+          std::upper_bound(keys_.begin() + static_cast<std::ptrdiff_t>(chunk + count),
+                           keys_.begin() + static_cast<std::ptrdiff_t>(to), key + reach.key) -
+          keys_.begin());
     }
   }
 }

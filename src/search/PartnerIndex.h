@@ -53,13 +53,26 @@ class PartnerIndex {
   // `row` (record j) and keeps the best in `best`.
   void Scan(std::size_t row, std::size_t begin, std::size_t end, int j, PartnerChoice& best) const;
 
+  // How far a candidate may be from a record and still count, for a limit
+  // of D²: the half-width of the key window, the widened limit for the
+  // lower bounds of D², and the largest code SAD and squared code bound.
+  struct Reach {
+    double key = 0;
+    double bound = 0;
+    int sad = 0;
+    std::int32_t squared = 0;
+  };
+  Reach ReachFor(double limit) const;
+  // The reach for a candidate that could still replace `best`: the full one
+  // while there is no partner, else one for the partner's difference.
+  Reach ReachBeside(const PartnerChoice& best) const;
+
   const FileList& records_;
   DifferenceParams params_;
   double limit_ = 0;
-  double reach_ = 0;  // half-width of the key window with every margin
-  double bound_ = 0;  // L widened for rounding, for the lower bounds of D²
-  int sadLimit_ = 0;  // largest code SAD a similar pair can have
-  std::int32_t squaredLimit_ = 0;  // largest squared code bound, the same
+  Reach full_;            // the reach for L itself
+  double maxScale_ = 0;   // largest sum of the magnitudes of a record's luma means
+  int coded_ = 0;         // code bytes that stand for values
   bool indexed_ = false;
   int blockSize_ = 1;
   int blocks_ = 0;

@@ -240,6 +240,43 @@ TEST(WriteCacheFile, ReplacesOnlyWhatItMay) {
   ::unlink(path.c_str());
 }
 
+// A file that already holds the very bytes is left alone (same inode, same
+// time); any other content, however small the difference, is replaced.
+TEST(WriteCacheFile, RewritesOnlyAFileWhoseBytesDiffer) {
+  TempDir dir;
+  const std::string path = dir.File("_cache.nrv");
+  const FileList entries = {Entry("a.jpg", 1), Entry("b.jpg", 2)};
+  ASSERT_EQ(WriteCacheFile(path, entries), 0);
+  const Bytes good = test::ReadFile(path);
+  Bytes lastBit = good;
+  lastBit.back() ^= 1;  // the top bit of the last double
+  Bytes cut(good.begin(), good.end() - 1);
+  Bytes longer = good;
+  longer.push_back(0);  // a damaged tail: part of a record more
+  Bytes version = good;
+  version[6] = '4';
+  const struct {
+    const char* what;
+    Bytes before;
+    bool rewritten;
+  } cases[] = {
+      {"same bytes", good, false},   {"one bit", lastBit, true}, {"cut short", cut, true},
+      {"partial tail", longer, true}, {"version", version, true},
+  };
+  for (const auto& c : cases) {
+    test::WriteFile(path, c.before);
+    const timeval old[2] = {{std::time(nullptr) - 3600, 0}, {std::time(nullptr) - 3600, 0}};
+    ASSERT_EQ(::utimes(path.c_str(), old), 0);
+    struct stat before, after;
+    ASSERT_EQ(::stat(path.c_str(), &before), 0);
+    ASSERT_EQ(WriteCacheFile(path, entries), 0) << c.what;
+    ASSERT_EQ(::stat(path.c_str(), &after), 0);
+    EXPECT_EQ(test::ReadFile(path), good) << c.what;
+    EXPECT_EQ(after.st_ino != before.st_ino, c.rewritten) << c.what;
+    EXPECT_EQ(after.st_mtime != before.st_mtime, c.rewritten) << c.what;
+  }
+}
+
 // The write bits decide for everyone, root included; a write that fails part
 // way changes nothing either.
 TEST(WriteCacheFile, ReadOnlyCacheAndFailedWriteKeepTheOldFile) {

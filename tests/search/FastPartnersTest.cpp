@@ -30,6 +30,7 @@ struct Shape {
   SignatureCell shift{};     // (only the means and the luma deviation)
   int wildPercent = 0;       // means far outside 0..255 / -128..127 (beyond the byte codes)
   int brokenDeviationPercent = 0;  // a deviation that is infinite or not a number
+  double lumaJitter = 0;     // copies with every luma mean moved by one amount up to this
 };
 
 FileList MakeRecords(int n, std::uint64_t seed, const Shape& shape) {
@@ -69,6 +70,13 @@ FileList MakeRecords(int n, std::uint64_t seed, const Shape& shape) {
       }
       r.width = source.width;
       r.height = source.height;
+      if (shape.lumaJitter > 0) {
+        // D is exactly the distance of the keys: the key window is tight.
+        std::uniform_real_distribution<double> amount(-shape.lumaJitter, shape.lumaJitter);
+        const double moved = amount(rng);
+        for (SignatureCell& c : r.grid) c.meanY += moved;
+        continue;
+      }
       if (percent(rng) < shape.shiftPercent) {
         for (SignatureCell& c : r.grid) {
           c.meanY += shape.shift.meanY;
@@ -217,6 +225,24 @@ TEST(FastPartnersTest, SameChoicesWhereDifferencesTieAndHitTheLimitExactly) {
                             [](const PartnerChoice& p) { return p.difference > 90; }) > 0,
               c.similar)
         << what;
+  }
+}
+
+TEST(FastPartnersTest, SameChoicesWhenThePartnerFoundFirstIsNotTheLast) {
+  // Copies whose luma means all moved by one amount lie exactly as far apart
+  // as their keys, in random order of position and key: the partner found
+  // so far narrows the window, and a later candidate of equal stored
+  // difference at an earlier position must still be found.
+  Shape spokes;
+  spokes.clusterPercent = 70;
+  spokes.identicalPercent = 0;
+  spokes.lumaJitter = 9.0;
+  for (std::uint64_t seed : {10u, 11u}) {
+    const FileList records = MakeRecords(1500, seed, spokes);
+    for (std::int32_t t : {20, 37, 100}) {
+      ExpectSameChoices(records, DifferenceParams{t, 1.0, 0.0}, 1,
+                        "spokes seed " + std::to_string(seed) + " T " + std::to_string(t));
+    }
   }
 }
 
