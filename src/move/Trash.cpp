@@ -69,8 +69,33 @@ TrashPlace PlaceFor(const std::string& path, dev_t device) {
   return place;
 }
 
-// The name under which `folder`/files holds the file (device, inode).
-std::optional<std::string> NameInTrash(const std::string& folder, const struct stat& file) {
+bool IsFile(const std::string& path, const struct stat& file) {
+  struct stat st{};
+  return ::lstat(path.c_str(), &st) == 0 && st.st_dev == file.st_dev && st.st_ino == file.st_ino;
+}
+
+// The n-th name the trash tries for `name`: the name itself, then a number
+// after its first part ("a.2.jpg", "a.3.jpg"; "notes.2" without a dot).
+std::string NumberedTrashName(const std::string& name, int n) {
+  if (n == 1) return name;
+  const std::size_t dot = name.find('.');
+  if (dot == std::string::npos) return name + "." + std::to_string(n);
+  return name.substr(0, dot) + "." + std::to_string(n) + name.substr(dot);
+}
+
+// The name under which `folder`/files holds the file (device, inode). The
+// trash gives a file the first of its names whose note does not exist yet,
+// so those names are tried in turn; only when that fails is the whole
+// folder listed (a trash with thousands of files would make every move of
+// a batch list it otherwise).
+std::optional<std::string> NameInTrash(const std::string& folder, const std::string& baseName,
+                                       const struct stat& file) {
+  for (int n = 1; n <= 100000; ++n) {
+    const std::string name = NumberedTrashName(baseName, n);
+    if (IsFile(folder + "/files/" + name, file)) return name;
+    struct stat note{};
+    if (::lstat((folder + "/info/" + name + ".trashinfo").c_str(), &note) != 0) break;
+  }
   const std::string files = folder + "/files";
   const std::unique_ptr<DIR, DirClose> dir(::opendir(files.c_str()));
   if (dir == nullptr) return std::nullopt;
@@ -123,7 +148,7 @@ int EnsureNote(const std::string& originalPath, const std::string& canonicalPath
                const struct stat& file) {
   const TrashPlace place = PlaceFor(canonicalPath, file.st_dev);
   for (const std::string& folder : place.folders) {
-    const std::optional<std::string> name = NameInTrash(folder, file);
+    const std::optional<std::string> name = NameInTrash(folder, std::string(FileNameOf(canonicalPath)), file);
     if (!name) continue;
     const std::unique_ptr<char, Free> escaped(g_uri_escape_string(place.notedPath.c_str(), "/", FALSE));
     const std::string notePath = folder + "/info/" + *name + ".trashinfo";

@@ -124,14 +124,20 @@ TEST(TrashTest, RefusedFileStaysAndTheReasonIsGiven) {
   EXPECT_EQ(missing.message, std::strerror(ENOENT));
   EXPECT_TRUE(test::FolderEntries(home.path()).empty());
 
+  // An earlier file of the same name is in the trash already, so the trash
+  // stores the next one as "kept.2.jpg".
+  test::TempDir earlier;
+  test::WriteFile(earlier.File("kept.jpg"), std::string("earlier"));
+  ASSERT_TRUE(TrashInChild(earlier.File("kept.jpg"), home.path(), std::nullopt, work.path()).ok);
+
   // No room for the restore note (a full disk): the file is not trashed.
   const TrashResult full = TrashInChild(kept, home.path(), std::nullopt, work.path(), 1);
   EXPECT_FALSE(full.ok);
   EXPECT_FALSE(full.message.empty());
   EXPECT_EQ(Text(test::ReadFile(kept)), "picture");
   const std::string trash = home.File(".local/share/Trash");
-  EXPECT_TRUE(test::FolderEntries(trash + "/files").empty());
-  EXPECT_TRUE(test::FolderEntries(trash + "/info").empty());
+  EXPECT_EQ(test::FolderEntries(trash + "/files"), std::vector<std::string>{"kept.jpg"});
+  EXPECT_EQ(test::FolderEntries(trash + "/info"), std::vector<std::string>{"kept.jpg.trashinfo"});
   EXPECT_TRUE(test::FolderEntries(work.path()).empty());
 }
 
