@@ -153,8 +153,12 @@ TEST(SignatureGathererBoundTest, DecodesNoFurtherAheadThanTheFileAndByteBounds) 
     std::int64_t bytes;
     std::size_t ahead;  // files decoded by the time the first is handed over
   } cases[] = {{2, std::int64_t{64} << 20, 2}, {3, std::int64_t{64} << 20, 3}, {0, 2 * bytes, 2}};
+  // Inline, the gatherer decodes ahead until the bounds or the hasher's lanes
+  // are full; it needs more lanes than the largest bound here.
+  int backends = 0;
   for (const Md5Backend backend : {Md5Backend::Avx2, Md5Backend::Avx512}) {
-    if (!Md5BackendAvailable(backend)) continue;
+    if (!Md5BackendAvailable(backend) || Md5LaneCount(backend) <= 3) continue;
+    ++backends;
     for (const auto& c : cases) {
       SCOPED_TRACE(std::to_string(c.files) + " files " + std::to_string(c.bytes) + " bytes");
       for (const std::string& path : paths) test::WriteFile(path, test::MakeBmp24(4, 4, Pattern(4, 4, 1)));
@@ -170,6 +174,7 @@ TEST(SignatureGathererBoundTest, DecodesNoFurtherAheadThanTheFileAndByteBounds) 
       }
     }
   }
+  if (backends == 0) GTEST_SKIP() << "no hasher with more than three lanes here";
 }
 
 }  // namespace
