@@ -121,6 +121,19 @@ TEST(ReadCacheFile, HeaderAndRecordCounting) {
   EXPECT_EQ(entries[69].name, "f1069");
 }
 
+TEST(ReadCacheFile, NameFillingItsFieldStopsThereAndIsNeverReused) {
+  TempDir dir;
+  const std::string path = dir.File("_cache.nrv");
+  test::WriteFile(path, FileOf(Header(), {HandRecord(std::string(256, 'n'), "2020/01/01 00:00:00", 1, 7, 8, kDigest, 1.0),
+                                          HandRecord(std::string(255, 'm'), "2020/01/01 00:00:01", 1, 7, 8, kDigest, 1.0)}));
+  FileList entries;
+  ASSERT_EQ(ReadCacheFile(path, dir.path(), entries), 0);
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(std::tie(entries[0].name, entries[0].date, entries[0].width, entries[0].height),
+            std::make_tuple(std::string(256, 'n'), "2020/01/01 00:00:00", 0, 8));
+  EXPECT_EQ(std::tie(entries[1].name, entries[1].width), std::make_tuple(std::string(255, 'm'), 7));
+}
+
 TEST(ReadCacheFile, RejectedHeadersLeaveTheList) {
   TempDir dir;
   const std::string path = dir.File("_cache.nrv");

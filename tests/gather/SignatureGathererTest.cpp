@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <unistd.h>
 #include <memory>
 #include <string>
 #include <thread>
@@ -133,6 +134,47 @@ TEST_F(SignatureGathererTest, DroppingTheGathererMidwayStopsItsWorkers) {
   }
   SignatureGatherer nothing({}, GatherOptions{});
   EXPECT_EQ(nothing.TakeNext().image, nullptr);
+}
+
+TEST(SignatureGathererBoundTest, DecodesNoFurtherAheadThanTheFileAndByteBounds) {
+  // Six equal pictures; after the first is taken every file is removed, so
+  // a later file arrives decoded only if it was decoded ahead of time.
+  test::TempDir dir;
+  std::vector<std::string> paths;
+  for (int i = 0; i < 6; ++i) {
+    paths.push_back(dir.File("p" + std::to_string(i) + ".bmp"));
+    test::WriteFile(paths.back(), test::MakeBmp24(4, 4, Pattern(4, 4, 1)));
+  }
+  DecodedImage one;
+  ASSERT_EQ(one.LoadImageFile(paths[0]), LoadResult::LoadOk);
+  const auto bytes = static_cast<std::int64_t>(one.PixelBytes());
+  const struct {
+    std::size_t files;
+    std::int64_t bytes;
+    std::size_t ahead;  // files decoded by the time the first is handed over
+  } cases[] = {{2, std::int64_t{64} << 20, 2}, {3, std::int64_t{64} << 20, 3}, {0, 2 * bytes, 2}};
+  // Inline, the gatherer decodes ahead until the bounds or the hasher's lanes
+  // are full; it needs more lanes than the largest bound here.
+  int backends = 0;
+  for (const Md5Backend backend : {Md5Backend::Avx2, Md5Backend::Avx512}) {
+    if (!Md5BackendAvailable(backend) || Md5LaneCount(backend) <= 3) continue;
+    ++backends;
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::to_string(c.files) + " files " + std::to_string(c.bytes) + " bytes");
+      for (const std::string& path : paths) test::WriteFile(path, test::MakeBmp24(4, 4, Pattern(4, 4, 1)));
+      GatherOptions options;
+      options.backend = backend;
+      options.lookAheadFiles = c.files;
+      options.lookAheadBytes = c.bytes;
+      SignatureGatherer gatherer(paths, options);
+      ASSERT_NE(gatherer.TakeNext().image, nullptr);
+      for (const std::string& path : paths) ::unlink(path.c_str());
+      for (std::size_t i = 1; i < paths.size(); ++i) {
+        EXPECT_EQ(gatherer.TakeNext().image != nullptr, i < c.ahead) << i;
+      }
+    }
+  }
+  if (backends == 0) GTEST_SKIP() << "no hasher with more than three lanes here";
 }
 
 }  // namespace

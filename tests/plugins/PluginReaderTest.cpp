@@ -55,6 +55,13 @@ Bytes PixelRow(const DecodedImage& image, int y) {
   return Bytes(row, row + static_cast<std::size_t>(image.width) * 3);
 }
 
+// BGR pixels of a grey table's indices.
+Bytes Grey(std::initializer_list<std::uint8_t> indices) {
+  Bytes out;
+  for (std::uint8_t i : indices) test::PutBytes(out, {i, i, i});
+  return out;
+}
+
 class PluginReaderTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -167,6 +174,12 @@ TEST_F(PluginReaderTest, EveryDepthBecomesBgrTopRowFirst) {
       {"8 bits", Info(5, 2, 8, Table(8, {{3, PaletteEntry{0, 0, 255, 0}}, {9, PaletteEntry{10, 20, 30, 0}}})),
        {3, 3, 3, 3, 3, 200, 200, 200, 3, 9, 3, 3, 3, 200, 200, 200},
        {0, 0, 255, 10, 20, 30, 0, 0, 255, 0, 0, 255, 0, 0, 255, 0, 0, 255, 0, 0, 255, 0, 0, 255, 0, 0, 255, 0, 0, 255}},
+      // Grey table: index i is (i, i, i). 10 wide at 1 bit: 2 bytes and 2 of
+      // padding per row, the bits after the tenth pixel set.
+      {"1 bit", Info(10, 2, 1, Table(1)), {0xA0, 0x7F, 0xFF, 0xFF, 0x00, 0x80, 0xFF, 0xFF},
+       Grey({0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 1, 0, 1, 0, 0, 0, 0, 0, 0, 1})},
+      // 3 wide at 4 bits, high nibble first, the fourth nibble padding.
+      {"4 bits", Info(3, 2, 4, Table(4)), {0x12, 0x3F, 0xFF, 0xFF, 0x45, 0x6F, 0xEE, 0xEE}, Grey({4, 5, 6, 1, 2, 3})},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

@@ -56,5 +56,16 @@ TEST(RecordOrderTest, EveryModeOrdersByItsKeyAndKeepsScanOrderAmongEqualKeys) {
   }
 }
 
+TEST(RecordOrderTest, NamesCompareAsUnsignedBytesShorterFirst) {
+  // Bytes of 0x80 and above sort after ASCII, as unsigned values.
+  FileList list = {Rec("\xff", 1, "d", 1, 1), Rec("\xc3\xa9.jpg", 1, "d", 1, 1), Rec("z.jpg", 1, "d", 1, 1),
+                   Rec("\x80.jpg", 1, "d", 1, 1), Rec("z", 1, "d", 1, 1)};
+  const std::vector<std::string> ascending = {"z", "z.jpg", "\x80.jpg", "\xc3\xa9.jpg", "\xff"};
+  SortRecords(list, 1);
+  EXPECT_EQ(test::NamesOf(list), ascending);
+  SortRecords(list, 2);
+  EXPECT_EQ(test::NamesOf(list), std::vector<std::string>(ascending.rbegin(), ascending.rend()));
+}
+
 }  // namespace
 }  // namespace norvane

@@ -326,6 +326,11 @@ TEST(SearchSessionTest, OverlongFolderTextIsRefusedBeforeAnythingChanges) {
   EXPECT_EQ(run.view.log,
             (std::vector<std::string>{"CommitEdits", "Inform " + std::string(kFolderTooLongText) + " 情報"}));
   EXPECT_FALSE(run.session.searching());
+  // A text of exactly the longest length is searched like any other.
+  Search longest("/" + std::string(kMaxFolderText - 1, 'x'));
+  longest.session.OnStart();
+  ASSERT_GE(longest.view.log.size(), 2u);
+  EXPECT_EQ(0u, longest.view.log[1].rfind("SetStartButton", 0));
 }
 
 

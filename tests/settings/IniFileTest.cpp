@@ -33,5 +33,17 @@ TEST(IniFileUpdate, EveryValueReadsBackExactly) {
   }
 }
 
+TEST(IniFileLookup, KeysAreFoundAndSetWithinTheirOwnSectionOnly) {
+  const char* text = "k=0\n[AB]\nk=1\n[A]\nx=2\n[B]\nk=3\n[A]\nk=4\n";
+  const IniFile file = IniFile::Parse(text);
+  EXPECT_EQ(std::nullopt, file.Get("A", "k"));  // not from the next section, nor a later [A]
+  EXPECT_EQ("3", file.Get("b", "K"));
+  EXPECT_EQ("1", file.Get("AB", "k"));
+  EXPECT_EQ(std::nullopt, file.Get("", "k"));
+  IniFile changed = file;
+  ASSERT_TRUE(changed.Set("A", "k", "9"));
+  EXPECT_EQ("k=0\n[AB]\nk=1\n[A]\nx=2\nk=9\n[B]\nk=3\n[A]\nk=4\n", changed.Text());
+}
+
 }  // namespace
 }  // namespace norvane

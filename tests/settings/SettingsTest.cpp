@@ -287,6 +287,12 @@ TEST_F(SettingsFileTest, RefusedFolderLineStartsEmptyAndSurvivesASave) {
   ASSERT_EQ(SettingsResult::Ok, SaveSettings(s));
   after = ReadText(path_);
   EXPECT_EQ(0u, after.find("[General]\r\n" + longSearch + "MoveFolder=/chosen\r\n"));
+  // A text of exactly the longest length is a folder like any other.
+  const std::string longest = "/" + std::string(kMaxFolderText - 1, 'k');
+  s = Load("[General]\nMoveFolder=" + longest + "\n");
+  EXPECT_EQ(longest, s.MoveFolder);
+  s.SearchFolder = longest;
+  EXPECT_EQ(SettingsResult::Ok, SaveSettings(s));
 }
 
 TEST_F(SettingsFileTest, FileThatCannotBeReadIsNeverReplaced) {

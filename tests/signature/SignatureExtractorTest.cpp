@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -65,14 +64,7 @@ SignatureGrid ReferenceColourGrid(const Bytes& bgr, int width, int height) {
 // Bit-for-bit comparison: NaN equals NaN of the same bits, 0 differs from -0.
 ::testing::AssertionResult SameBits(const SignatureGrid& a, const SignatureGrid& b) {
   for (int i = 0; i < kGridCells; ++i) {
-    const double va[6] = {a[i].meanY, a[i].meanCb, a[i].meanCr, a[i].sdevY, a[i].sdevCb, a[i].sdevCr};
-    const double vb[6] = {b[i].meanY, b[i].meanCb, b[i].meanCr, b[i].sdevY, b[i].sdevCb, b[i].sdevCr};
-    for (int f = 0; f < 6; ++f) {
-      if (std::bit_cast<std::uint64_t>(va[f]) != std::bit_cast<std::uint64_t>(vb[f])) {
-        return ::testing::AssertionFailure()
-               << "cell " << i << " field " << f << ": " << va[f] << " vs " << vb[f];
-      }
-    }
+    if (std::memcmp(&a[i], &b[i], sizeof a[i]) != 0) return ::testing::AssertionFailure() << "cell " << i;
   }
   return ::testing::AssertionSuccess();
 }
