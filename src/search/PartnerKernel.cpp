@@ -9,6 +9,12 @@
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define NORVANE_PARTNER_AVX2 1
 #include <immintrin.h>
+// GCC's AVX-512 intrinsics start from a deliberately undefined register
+// (_mm512_undefined_epi32), which its own flow analysis then reports as
+// possibly uninitialised wherever they are inlined.
+#if !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #endif
 
 namespace norvane::partner {
@@ -163,7 +169,83 @@ __attribute__((target("avx2"))) std::size_t FilterCodesAvx2(const MeanCode& quer
   return found;
 }
 
+namespace {
+
+// The squared bound of one code against the query, all 64 bytes at once.
+__attribute__((target("avx512f,avx512bw"), always_inline)) inline std::int32_t SquaredBound512(
+    const MeanCode& code, __m512i q) {
+  const __m512i a = _mm512_load_si512(code.bytes);
+  const __m512i distance = _mm512_sub_epi8(_mm512_max_epu8(a, q), _mm512_min_epu8(a, q));
+  const __m512i term = _mm512_min_epu8(_mm512_subs_epu8(distance, _mm512_set1_epi8(1)),
+                                       _mm512_set1_epi8(127));
+  // As in PairSquares: two squares of at most 127 fit a 16-bit number.
+  const __m512i pairs = _mm512_maddubs_epi16(term, term);
+  return _mm512_reduce_add_epi32(_mm512_madd_epi16(pairs, _mm512_set1_epi16(1)));
+}
+
+// The eight partial SADs (one per 64-bit lane, each below 2^11) of one code.
+__attribute__((target("avx512f,avx512bw"), always_inline)) inline __m512i LaneSad512(
+    const MeanCode& code, __m512i q) {
+  return _mm512_sad_epu8(_mm512_load_si512(code.bytes), q);
+}
+
+// Four codes' lane SADs side by side as 16-bit fields of each 64-bit lane.
+__attribute__((target("avx512f,avx512bw"), always_inline)) inline __m512i PackFour512(
+    const MeanCode* codes, __m512i q) {
+  __m512i packed = LaneSad512(codes[0], q);
+  packed = _mm512_or_si512(packed, _mm512_slli_epi64(LaneSad512(codes[1], q), 16));
+  packed = _mm512_or_si512(packed, _mm512_slli_epi64(LaneSad512(codes[2], q), 32));
+  return _mm512_or_si512(packed, _mm512_slli_epi64(LaneSad512(codes[3], q), 48));
+}
+
+}  // namespace
+
+__attribute__((target("avx512f,avx512bw"))) std::size_t FilterCodesAvx512(
+    const MeanCode& query, const MeanCode* codes, std::size_t count, int sadLimit,
+    std::int32_t squaredLimit, PassedCode* out) {
+  const __m512i q = _mm512_load_si512(query.bytes);
+  // As in FilterCodesAvx2: eight lane sums of four codes add up in 16-bit
+  // fields without carries, and the totals compare as signed numbers.
+  const __m128i bound = _mm_set1_epi16(static_cast<short>(sadLimit < 32767 ? sadLimit : 32767));
+  std::size_t found = 0;
+  std::size_t k = 0;
+  for (; k + 8 <= count; k += 8) {
+    const __m512i low = PackFour512(codes + k, q);       // codes k .. k + 3
+    const __m512i high = PackFour512(codes + k + 4, q);  // codes k + 4 .. k + 7
+    // Sum the eight lanes of both: [low, high] in one 128-bit register.
+    const __m512i pairs =
+        _mm512_add_epi64(_mm512_unpacklo_epi64(low, high), _mm512_unpackhi_epi64(low, high));
+    const __m256i quads = _mm256_add_epi64(_mm512_castsi512_si256(pairs),
+                                           _mm512_extracti64x4_epi64(pairs, 1));
+    const __m128i sums = _mm_add_epi64(_mm256_castsi256_si128(quads),
+                                       _mm256_extracti128_si256(quads, 1));
+    // One bit per code, set where its SAD is at most the limit.
+    const __m128i above = _mm_cmpgt_epi16(sums, bound);
+    unsigned within =
+        ~static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(above, above))) & 0xFFu;
+    while (within != 0) {
+      const unsigned i = static_cast<unsigned>(__builtin_ctz(within));
+      within &= within - 1;
+      const std::int32_t squared = SquaredBound512(codes[k + i], q);
+      out[found] = PassedCode{static_cast<std::uint32_t>(k + i), squared};
+      found += squared <= squaredLimit ? 1 : 0;
+    }
+  }
+  for (; k < count; ++k) {
+    if (_mm512_reduce_add_epi64(LaneSad512(codes[k], q)) > sadLimit) continue;
+    const std::int32_t squared = SquaredBound512(codes[k], q);
+    out[found] = PassedCode{static_cast<std::uint32_t>(k), squared};
+    found += squared <= squaredLimit ? 1 : 0;
+  }
+  return found;
+}
+
 #else
+
+std::size_t FilterCodesAvx512(const MeanCode& query, const MeanCode* codes, std::size_t count,
+                              int sadLimit, std::int32_t squaredLimit, PassedCode* out) {
+  return FilterCodesPortable(query, codes, count, sadLimit, squaredLimit, out);
+}
 
 std::size_t FilterCodesAvx2(const MeanCode& query, const MeanCode* codes, std::size_t count,
                             int sadLimit, std::int32_t squaredLimit, PassedCode* out) {
@@ -174,6 +256,7 @@ std::size_t FilterCodesAvx2(const MeanCode& query, const MeanCode* codes, std::s
 
 std::size_t FilterCodes(const MeanCode& query, const MeanCode* codes, std::size_t count,
                         int sadLimit, std::int32_t squaredLimit, PassedCode* out) {
+  if (CpuHasAvx512()) return FilterCodesAvx512(query, codes, count, sadLimit, squaredLimit, out);
   if (CpuHasAvx2()) return FilterCodesAvx2(query, codes, count, sadLimit, squaredLimit, out);
   return FilterCodesPortable(query, codes, count, sadLimit, squaredLimit, out);
 }
