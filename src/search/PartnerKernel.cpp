@@ -116,6 +116,24 @@ __attribute__((target("avx2"), always_inline)) inline std::int32_t SquaredBound(
   return _mm_cvtsi128_si32(t);
 }
 
+// One bit per code of codes[0..3], set where its SAD is at most the limit
+// held in every 16-bit field of `bound`. A SAD is at most 64 x 255 < 2^15,
+// so four of them share one 64-bit lane as 16-bit fields without carries,
+// and compare as signed 16-bit numbers.
+__attribute__((target("avx2"), always_inline)) inline unsigned WithinFour(const MeanCode* codes,
+                                                                         __m256i q0, __m256i q1,
+                                                                         __m128i bound) {
+  __m256i packed = LaneSad(codes[0], q0, q1);
+  packed = _mm256_or_si256(packed, _mm256_slli_epi64(LaneSad(codes[1], q0, q1), 16));
+  packed = _mm256_or_si256(packed, _mm256_slli_epi64(LaneSad(codes[2], q0, q1), 32));
+  packed = _mm256_or_si256(packed, _mm256_slli_epi64(LaneSad(codes[3], q0, q1), 48));
+  __m128i sums = _mm_add_epi64(_mm256_castsi256_si128(packed), _mm256_extracti128_si256(packed, 1));
+  sums = _mm_add_epi64(sums, _mm_unpackhi_epi64(sums, sums));
+  // Two mask bits per 16-bit field; set where the SAD is above the limit.
+  const __m128i above = _mm_cmpgt_epi16(sums, bound);
+  return ~static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(above, above))) & 0xFu;
+}
+
 }  // namespace
 
 __attribute__((target("avx2"))) std::size_t FilterCodesAvx2(const MeanCode& query,
@@ -126,38 +144,29 @@ __attribute__((target("avx2"))) std::size_t FilterCodesAvx2(const MeanCode& quer
   const __m256i* q = reinterpret_cast<const __m256i*>(query.bytes);
   const __m256i q0 = _mm256_load_si256(q);
   const __m256i q1 = _mm256_load_si256(q + 1);
-  // A SAD is at most 64 x 255 < 2^15, so four of them share one 64-bit lane
-  // as 16-bit fields without carries, and compare as signed 16-bit numbers.
   const __m128i bound = _mm_set1_epi16(static_cast<short>(sadLimit < 32767 ? sadLimit : 32767));
-  const __m128i squaredBound = _mm_set1_epi32(squaredLimit);
+  // As in FilterCodesAvx512: the SAD bits of 64 codes first, then the
+  // squared bounds of the codes within the SAD limit.
   std::size_t found = 0;
   std::size_t k = 0;
+  for (; k + 64 <= count; k += 64) {
+    std::uint64_t bits = 0;
+    for (int g = 0; g < 16; ++g) {
+      bits |= std::uint64_t{WithinFour(codes + k + 4 * g, q0, q1, bound)} << (4 * g);
+    }
+    for (; bits != 0; bits &= bits - 1) {
+      const std::size_t offset = k + static_cast<std::size_t>(__builtin_ctzll(bits));
+      const std::int32_t squared = SquaredBound(codes[offset], q0, q1);
+      out[found] = PassedCode{static_cast<std::uint32_t>(offset), squared};
+      found += squared <= squaredLimit ? 1 : 0;
+    }
+  }
   for (; k + 4 <= count; k += 4) {
-    __m256i packed = LaneSad(codes[k], q0, q1);
-    packed = _mm256_or_si256(packed, _mm256_slli_epi64(LaneSad(codes[k + 1], q0, q1), 16));
-    packed = _mm256_or_si256(packed, _mm256_slli_epi64(LaneSad(codes[k + 2], q0, q1), 32));
-    packed = _mm256_or_si256(packed, _mm256_slli_epi64(LaneSad(codes[k + 3], q0, q1), 48));
-    __m128i sums = _mm_add_epi64(_mm256_castsi256_si128(packed),
-                                 _mm256_extracti128_si256(packed, 1));
-    sums = _mm_add_epi64(sums, _mm_unpackhi_epi64(sums, sums));
-    // Two mask bits per 16-bit field; set where the SAD is above the limit.
-    const int above = _mm_movemask_epi8(_mm_cmpgt_epi16(sums, bound)) & 0xFF;
-    if (above == 0xFF) continue;
-    // The squared bounds of all four (at most 64 x 127² each), summed
-    // across lanes side by side: [b0, b1, b2, b3].
-    const __m256i pairs01 = _mm256_hadd_epi32(SquaredLanes(codes[k], q0, q1),
-                                              SquaredLanes(codes[k + 1], q0, q1));
-    const __m256i pairs23 = _mm256_hadd_epi32(SquaredLanes(codes[k + 2], q0, q1),
-                                              SquaredLanes(codes[k + 3], q0, q1));
-    const __m256i halves = _mm256_hadd_epi32(pairs01, pairs23);
-    const __m128i squared = _mm_add_epi32(_mm256_castsi256_si128(halves),
-                                          _mm256_extracti128_si256(halves, 1));
-    const int over = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpgt_epi32(squared, squaredBound)));
-    alignas(16) std::int32_t values[4];
-    _mm_store_si128(reinterpret_cast<__m128i*>(values), squared);
-    for (std::size_t i = 0; i < 4; ++i) {
-      if (((above >> (2 * i)) & 1) != 0 || ((over >> i) & 1) != 0) continue;
-      out[found++] = PassedCode{static_cast<std::uint32_t>(k + i), values[i]};
+    for (unsigned bits = WithinFour(codes + k, q0, q1, bound); bits != 0; bits &= bits - 1) {
+      const std::size_t offset = k + static_cast<std::size_t>(__builtin_ctz(bits));
+      const std::int32_t squared = SquaredBound(codes[offset], q0, q1);
+      out[found] = PassedCode{static_cast<std::uint32_t>(offset), squared};
+      found += squared <= squaredLimit ? 1 : 0;
     }
   }
   for (; k < count; ++k) {
