@@ -58,6 +58,10 @@ std::size_t FilterCodesPortable(const MeanCode& query, const MeanCode* codes, st
 std::size_t FilterCodesAvx2(const MeanCode& query, const MeanCode* codes, std::size_t count,
                             int sadLimit, std::int32_t squaredLimit, PassedCode* out);
 
+// The same with AVX-512 (F and BW) instructions; only when CpuHasAvx512().
+std::size_t FilterCodesAvx512(const MeanCode& query, const MeanCode* codes, std::size_t count,
+                              int sadLimit, std::int32_t squaredLimit, PassedCode* out);
+
 // The fastest variant this processor runs.
 std::size_t FilterCodes(const MeanCode& query, const MeanCode* codes, std::size_t count,
                         int sadLimit, std::int32_t squaredLimit, PassedCode* out);

@@ -388,5 +388,49 @@ TEST(FastPartnersTest, CodeBoundsHoldAndFilterVariantsAgree) {
   }
 }
 
+// Every vector filter this processor runs passes exactly the codes, and the
+// squared bounds, of the plain one: random codes with near and equal copies,
+// counts around the groups of four and eight, limits at the values that occur.
+TEST(FastPartnersTest, VectorFiltersMatchThePlainOne) {
+  std::mt19937_64 rng(17);
+  std::uniform_int_distribution<int> byte(0, 255), step(-3, 3), percent(0, 99);
+  std::vector<partner::MeanCode> codes(200);
+  for (std::size_t k = 0; k < codes.size(); ++k) {
+    for (std::uint8_t& b : codes[k].bytes) {
+      const int near = k > 0 ? codes[k - 1].bytes[&b - codes[k].bytes] + step(rng) : 0;
+      b = static_cast<std::uint8_t>(percent(rng) < 70 ? std::clamp(near, 0, 255) : byte(rng));
+    }
+    if (percent(rng) < 10 && k > 0) codes[k] = codes[k - 1];
+  }
+  using Filter = std::size_t (*)(const partner::MeanCode&, const partner::MeanCode*, std::size_t,
+                                 int, std::int32_t, partner::PassedCode*);
+  std::vector<std::pair<const char*, Filter>> variants;
+  if (CpuHasAvx2()) variants.emplace_back("AVX2", partner::FilterCodesAvx2);
+  if (CpuHasAvx512()) variants.emplace_back("AVX-512", partner::FilterCodesAvx512);
+  std::vector<partner::PassedCode> plain(codes.size()), vector(codes.size());
+  for (std::size_t q = 0; q < 60; q += 7) {
+    for (std::size_t count : {1, 7, 8, 9, 15, 16, 17, 33, 140}) {
+      const std::size_t middle = q + count / 2;
+      const int sad = partner::CodeSad(codes[q], codes[middle]);
+      const std::int32_t squared = partner::CodeSquaredLowerBound(codes[q], codes[middle]);
+      for (int sadLimit : {0, sad - 1, sad, sad + 40, 32767}) {
+        for (std::int32_t squaredLimit : {0, squared - 1, squared, INT32_MAX}) {
+          const std::size_t expected = partner::FilterCodesPortable(
+              codes[q], &codes[q], count, sadLimit, squaredLimit, plain.data());
+          for (const auto& [name, filter] : variants) {
+            const std::size_t found =
+                filter(codes[q], &codes[q], count, sadLimit, squaredLimit, vector.data());
+            ASSERT_EQ(found, expected) << name << " " << q << " " << count << " " << sadLimit;
+            for (std::size_t k = 0; k < found; ++k) {
+              ASSERT_EQ(vector[k].offset, plain[k].offset) << name;
+              ASSERT_EQ(vector[k].squared, plain[k].squared) << name;
+            }
+          }
+        }
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace norvane
