@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "base/Decimal.h"
+#include "base/FileDescriptor.h"
 #include "base/LittleEndian.h"
 #include "signature/PixelDigest.h"
 
@@ -43,27 +44,6 @@ constexpr unsigned char kVersionText[4] = {'1', '0', '3', 0};
 // Records are read and written this many at a time.
 constexpr std::size_t kRecordsPerChunk = 64;
 
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  // Closes now and reports whether the close succeeded (a network file
-  // system may report a failed write only here).
-  bool Close() {
-    const int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
-
 // Reads until `length` bytes are in or the file ends; returns the count read,
 // or -1 on a read error.
 std::int64_t ReadFull(int fd, unsigned char* data, std::size_t length) {
@@ -78,19 +58,6 @@ std::int64_t ReadFull(int fd, unsigned char* data, std::size_t length) {
     done += static_cast<std::size_t>(n);
   }
   return static_cast<std::int64_t>(done);
-}
-
-bool WriteFull(int fd, const unsigned char* data, std::size_t length) {
-  std::size_t done = 0;
-  while (done < length) {
-    const ssize_t n = ::write(fd, data + done, length - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
 }
 
 // The text at the start of a field, up to its first zero byte but never
@@ -228,13 +195,13 @@ int RemoveStrayTemporaries(const std::string& cachePath) {
   const std::string cacheName = slash == std::string::npos ? cachePath : cachePath.substr(slash + 1);
   const std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.c_str()));
   if (!dir) return 0;
-  Fd dirFd(::dup(::dirfd(dir.get())));
+  UniqueFd dirFd(::dup(::dirfd(dir.get())));
   if (dirFd.get() < 0) return 0;
   int removed = 0;
   while (const dirent* entry = ::readdir(dir.get())) {
     const pid_t owner = TemporaryOwner(entry->d_name, cacheName);
     if (owner <= 0) continue;
-    Fd file(::openat(dirFd.get(), entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    UniqueFd file(::openat(dirFd.get(), entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (file.get() < 0) continue;
     struct stat st;
     if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
@@ -268,7 +235,7 @@ int ReadCacheFile(const std::string& cachePath, const std::string& folder, FileL
                   std::size_t maxRecords) {
   // O_NOFOLLOW: never read through a symbolic link; O_NONBLOCK: a FIFO put
   // in the file's place must not hang the search (it is refused below).
-  Fd file(::open(cachePath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  UniqueFd file(::open(cachePath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (file.get() < 0) return -1;
   struct stat st;
   if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
@@ -321,7 +288,7 @@ bool FormatCacheFile(const FileList& entries, Sink sink) {
 // Whether the regular file at `cachePath` already holds exactly the bytes
 // that writing `entries` would give it: same length, same bytes to the last.
 bool HoldsSameContent(const std::string& cachePath, const FileList& entries) {
-  Fd file(::open(cachePath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  UniqueFd file(::open(cachePath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (file.get() < 0) return false;
   struct stat st;
   if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
@@ -361,17 +328,17 @@ int WriteCacheFile(const std::string& cachePath, const FileList& entries) {
   }
 
   std::string tempPath;
-  Fd file(CreateTemporary(cachePath, mode, tempPath));
+  UniqueFd file(CreateTemporary(cachePath, mode, tempPath));
   if (file.get() < 0) return -1;
   if (keepMode) ::fchmod(file.get(), mode);
 
   bool ok = FormatCacheFile(entries, [&](const unsigned char* data, std::size_t size) {
-    return WriteFull(file.get(), data, size);
+    return WriteAll(file.get(), data, size) == 0;
   });
   // The duplicate keeps the file locked until it has its final name; the
   // close of the original still reports a late write error.
-  const Fd lock(::dup(file.get()));
-  ok = file.Close() && ok;
+  const UniqueFd lock(::dup(file.get()));
+  ok = file.Close() == 0 && ok;
   if (!ok || ::rename(tempPath.c_str(), cachePath.c_str()) != 0) {
     ::unlink(tempPath.c_str());
     return -1;

@@ -27,8 +27,6 @@ std::optional<Language> ParseLanguage(std::string_view text) {
 
 void SetLanguage(Language language) { g_language = language; }
 
-Language CurrentLanguage() { return g_language; }
-
 std::optional<std::string_view> EnglishFor(std::string_view japanese) {
   for (const Translation& t : kTranslations) {
     if (t.source == japanese) return t.english;

@@ -17,7 +17,6 @@ std::optional<Language> ParseLanguage(std::string_view text);
 // Chooses the language for the rest of the run. Called once at start-up,
 // before any other thread exists; afterwards the choice is only read.
 void SetLanguage(Language language);
-Language CurrentLanguage();
 
 // The text to show for a Japanese source text: the text itself in Japanese,
 // its translation in English. A text the catalogue lacks is shown as it is

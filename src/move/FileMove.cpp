@@ -10,39 +10,11 @@
 #include <array>
 #include <utility>
 
+#include "base/FileDescriptor.h"
+
 namespace norvane {
 
 namespace {
-
-// Owns one file descriptor.
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd = -1) : fd_(fd) {}
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept {
-    if (this != &other) {
-      if (fd_ >= 0) ::close(fd_);
-      fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
-  }
-  ~UniqueFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-  // Closes now and reports the close's own failure (delayed write errors
-  // surface here on some file systems).
-  int Close() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd >= 0 && ::close(fd) != 0 ? errno : 0;
-  }
-
- private:
-  int fd_;
-};
 
 std::string FolderOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
@@ -55,20 +27,6 @@ bool SameDirectory(const std::string& a, const std::string& b) {
   struct stat sa{}, sb{};
   if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
-int WriteAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t written = ::write(fd, data, size);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    if (written == 0) return EIO;
-    data += written;
-    size -= static_cast<std::size_t>(written);
-  }
-  return 0;
 }
 
 // Copies `in` (of `expected` bytes) into `out`, flushes it to the disk and

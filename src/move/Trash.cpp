@@ -13,6 +13,7 @@
 
 #include <gio/gio.h>
 
+#include "base/FileDescriptor.h"
 #include "move/FileMove.h"
 
 namespace norvane {
@@ -111,34 +112,23 @@ std::optional<std::string> NameInTrash(const std::string& folder, const std::str
 
 std::string ReadSmallFile(const std::string& path) {
   std::string content;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return content;
+  const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  if (fd.get() < 0) return content;
   char buffer[4096];
-  for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) > 0 && content.size() < 65536;) {
+  for (ssize_t got; (got = ::read(fd.get(), buffer, sizeof buffer)) > 0 && content.size() < 65536;) {
     content.append(buffer, static_cast<std::size_t>(got));
   }
-  ::close(fd);
   return content;
 }
 
 // Writes the whole note and flushes it; an errno value on failure.
 int WriteNote(const std::string& path, const std::string& content) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return errno;
-  int error = 0;
-  for (std::size_t done = 0; error == 0 && done < content.size();) {
-    const ssize_t written = ::write(fd, content.data() + done, content.size() - done);
-    if (written > 0) {
-      done += static_cast<std::size_t>(written);
-    } else if (written < 0 && errno != EINTR) {
-      error = errno;
-    } else if (written == 0) {
-      error = EIO;
-    }
-  }
-  if (error == 0 && ::fsync(fd) != 0) error = errno;
-  if (::close(fd) != 0 && error == 0) error = errno;
-  return error;
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC));
+  if (fd.get() < 0) return errno;
+  int error = WriteAll(fd.get(), content.data(), content.size());
+  if (error == 0 && ::fsync(fd.get()) != 0) error = errno;
+  const int closeError = fd.Close();
+  return error != 0 ? error : closeError;
 }
 
 // Makes sure the trash can give the file back: a note that does not name

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "base/Ascii.h"
+#include "base/FileDescriptor.h"
 
 namespace norvane {
 
@@ -90,27 +91,6 @@ std::string Encode(std::string_view value) {
   return out;
 }
 
-// Closes a descriptor when it goes out of scope.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-  // Closes now and reports the error close gives (a late write error).
-  int Close() {
-    const int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0 ? 0 : errno;
-  }
-
- private:
-  int fd_;
-};
-
 // Removes a temporary file when it goes out of scope, unless it was renamed.
 class TempFile {
  public:
@@ -136,17 +116,6 @@ std::uint64_t RandomNumber() {
          (++counter * 0x9E3779B97F4A7C15ull);
 }
 
-int WriteAll(int fd, std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t n = ::write(fd, text.data(), text.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    text.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return 0;
-}
 
 // The folder part of a path: "." when it has none, "/" for a file at the root.
 std::string FolderOf(const std::string& path) {
@@ -257,7 +226,7 @@ std::string IniFile::Text() const {
 IniReadResult ReadTextFile(const std::string& path, std::string& text) {
   text.clear();
   // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below.
-  Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
   if (fd.get() < 0) {
     return (errno == ENOENT || errno == ENOTDIR) ? IniReadResult::Missing : IniReadResult::CannotRead;
   }
@@ -357,11 +326,11 @@ int ReplaceFileAtomically(const std::string& path, std::string_view text) {
     if (fdValue < 0 && errno != EEXIST) return errno;
   }
   if (fdValue < 0) return EEXIST;
-  Descriptor fd(fdValue);
+  UniqueFd fd(fdValue);
   TempFile temp(tempPath);
 
   if (keepMode) ::fchmod(fd.get(), mode);  // best effort: the text matters more than its mode
-  if (const int error = WriteAll(fd.get(), text)) return error;
+  if (const int error = WriteAll(fd.get(), text.data(), text.size())) return error;
   if (::fsync(fd.get()) != 0) return errno;
   if (const int error = fd.Close()) return error;
   if (::rename(tempPath.c_str(), target.c_str()) != 0) return errno;
@@ -369,7 +338,7 @@ int ReplaceFileAtomically(const std::string& path, std::string_view text) {
 
   // Make the rename itself durable. The new file is complete either way, so
   // a folder that cannot be synced is not a failure.
-  Descriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir.get() >= 0) ::fsync(dir.get());
   return 0;
 }
