@@ -107,7 +107,7 @@ void BM_BatchMove(benchmark::State& state) {
     int moved = 0;
     rows.EditRows([&](std::vector<ResultRow>& cells) {
       BatchMoveResult result = BatchMove(cells, records, 10, kRightSide, [](const std::string&) {
-        return MoveOutcome{true, {}};
+        return MoveOutcome{true, {}, {}};
       });
       moved = result.moved;
       return std::move(result.removed);

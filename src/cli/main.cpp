@@ -16,9 +16,9 @@
 #include "cli/SignatureDump.h"
 #include "gather/SignatureGatherer.h"
 #include "image/PluginReader.h"
+#include "base/FileDescriptor.h"
 #include "move/BatchMove.h"
 #include "move/FileMove.h"
-#include "move/Trash.h"
 #include "search/SearchSession.h"
 #include "settings/Settings.h"
 
@@ -81,12 +81,8 @@ int CheckTargetFolder(const std::string& folder) {
 
 // Whether opening `path` for reading is refused by its permissions.
 bool OpenRefused(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd >= 0) {
-    ::close(fd);
-    return false;
-  }
-  return errno == EACCES || errno == EPERM;
+  const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  return fd.get() < 0 && (errno == EACCES || errno == EPERM);
 }
 
 // The images the result list lacks for a reason the user can fix: folders
@@ -116,21 +112,12 @@ int RunMoves(const CliOptions& options, SearchSession& session, ConsoleView& vie
   const Mover mover = [&](const std::string& path) {
     if (options.dryRun) {
       print(std::string(trash ? "would trash\t" : "would move\t") + EscapeField(path) + "\n");
-      return MoveOutcome{true, {}};
+      return MoveOutcome{true, {}, {}};
     }
-    MoveOutcome outcome;
-    std::string destination;
-    if (trash) {
-      TrashResult result = MoveToTrash(path);
-      outcome = {result.ok, std::move(result.message)};
-    } else {
-      MoveResult result = MoveFileToFolder(path, options.moveFolder);
-      outcome = {result.ok(), result.ok() ? std::string() : ErrorText(result.error)};
-      destination = std::move(result.destination);
-    }
+    const MoveOutcome outcome = MoveAway(path, trash, options.moveFolder);
     if (outcome.ok) {
       print(trash ? "trashed\t" + EscapeField(path) + "\n"
-                  : "moved\t" + EscapeField(path) + "\t" + EscapeField(destination) + "\n");
+                  : "moved\t" + EscapeField(path) + "\t" + EscapeField(outcome.destination) + "\n");
     } else {
       failed = true;
       std::fprintf(stderr, "norvane-cli: cannot move %s: %s\n", path.c_str(), outcome.errorText.c_str());

@@ -13,6 +13,7 @@ MoveOutcome MoveAway(const std::string& path, bool toTrash, const std::string& m
     const MoveResult result = MoveFileToFolder(path, moveFolder);
     outcome.ok = result.ok();
     if (!outcome.ok) outcome.errorText = ErrorText(result.error);
+    outcome.destination = result.destination;
     return outcome;
   }
   TrashResult trashed = MoveToTrash(path);

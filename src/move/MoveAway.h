@@ -9,7 +9,8 @@ namespace norvane {
 
 struct MoveOutcome {
   bool ok = false;
-  std::string errorText;  // the system's reason when not ok
+  std::string errorText;    // the system's reason when not ok
+  std::string destination;  // the image's new path after a move into a folder
 };
 
 // Moves one image away: into the desktop's trash when `toTrash` is set,

@@ -426,7 +426,7 @@ TEST(CliTest, MovesAreThoseOfTheBatchMoveOnThePrintedList) {
     BatchMove(table.rows(), records, c.limit, std::string(c.side) == "left" ? kLeftSide : kRightSide,
               [&](const std::string& path) {
                 expected.push_back(path);
-                return MoveOutcome{true, {}};
+                return MoveOutcome{true, {}, {}};
               });
     if (c.limit >= 0) {
       EXPECT_FALSE(expected.empty()) << label;

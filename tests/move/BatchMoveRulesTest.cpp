@@ -95,7 +95,7 @@ TEST(BatchMoveRulesTest, MovesListAndRecordsMatchTheRowByRowAlgorithm) {
     const auto mover = [&](std::vector<std::string>& log) {
       return [&refused, &log](const std::string& path) {
         log.push_back(path);
-        return MoveOutcome{refused.count(path) == 0, ""};
+        return MoveOutcome{refused.count(path) == 0, {}, {}};
       };
     };
 
