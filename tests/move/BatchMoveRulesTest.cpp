@@ -46,51 +46,36 @@ int ReferenceBatchMove(std::vector<ResultRow>& rows, FileList& records, int limi
   return moved;
 }
 
-// A result list of `n` records in random row order whose partners are drawn
-// from a few records, so that one image is the partner of many rows; some
-// cells are damaged or name no record, and some moves fail.
-struct RandomList {
-  FileList records;
-  std::vector<ResultRow> rows;
-
-  RandomList(int n, std::mt19937& random) {
-    std::uniform_int_distribution<int> pick(0, n - 1), popular(0, std::max(0, n / 8)), percent(0, 99);
-    for (int i = 0; i < n; ++i) {
-      FileRecord r;
-      r.path = "/p/" + std::to_string(i);
-      const int roll = percent(random);
-      r.partner = roll < 15 ? -1 : (roll < 60 ? popular(random) : pick(random));
-      records.push_back(r);
-    }
-    std::vector<int> order(n);
-    for (int i = 0; i < n; ++i) order[i] = i;
-    std::shuffle(order.begin(), order.end(), random);
-    for (int i : order) {
-      ResultRow row;
-      row[kColumnPosition] = percent(random) < 3 ? "x" : DecimalText(i);
-      if (records[i].partner >= 0) {
-        row[kColumnPartner] = percent(random) < 3 ? DecimalText(n + 5) : DecimalText(records[i].partner);
-        row[kColumnDifference] = DecimalText(percent(random) - 10);
-        row[kColumnPartnerName] = "name";
-      }
-      rows.push_back(row);
-    }
-    // A record listed twice: the first of its rows is the one that goes.
-    if (n > 2) rows.push_back(rows[1]);
-  }
-};
-
 TEST(BatchMoveRulesTest, MovesListAndRecordsMatchTheRowByRowAlgorithm) {
   std::mt19937 random(7);
   for (int trial = 0; trial < 300; ++trial) {
+    // A list of `n` records in random row order whose partners are drawn
+    // from a few records, so that one image is the partner of many rows;
+    // some cells are damaged or name no record, and some moves fail.
     const int n = 1 + trial % 40;
-    const RandomList list(n, random);
-    const int side = trial % 2;
-    const int limit = static_cast<int>(random() % 100) - 5;
+    std::uniform_int_distribution<int> pick(0, n - 1), popular(0, n / 8), percent(0, 99);
+    FileList records(static_cast<std::size_t>(n));
+    std::vector<int> order;
     std::set<std::string> refused;
     for (int i = 0; i < n; ++i) {
-      if (random() % 10 == 0) refused.insert("/p/" + std::to_string(i));
+      const int roll = percent(random);
+      records[i].path = "/p/" + std::to_string(i);
+      records[i].partner = roll < 15 ? -1 : (roll < 60 ? popular(random) : pick(random));
+      order.push_back(i);
+      if (percent(random) < 10) refused.insert(records[i].path);
     }
+    std::shuffle(order.begin(), order.end(), random);
+    std::vector<ResultRow> rows;
+    for (int i : order) {
+      ResultRow& row = rows.emplace_back();
+      row[kColumnPosition] = percent(random) < 3 ? "x" : DecimalText(i);
+      if (records[i].partner < 0) continue;
+      row[kColumnPartner] = DecimalText(percent(random) < 3 ? n + 5 : records[i].partner);
+      row[kColumnDifference] = DecimalText(percent(random) - 10);
+      row[kColumnPartnerName] = "name";
+    }
+    if (n > 2) rows.push_back(rows[1]);  // a record listed twice: the first of its rows goes
+    const int side = trial % 2, limit = percent(random) - 5;
     std::vector<std::string> expectedMoves, actualMoves;
     const auto mover = [&](std::vector<std::string>& log) {
       return [&refused, &log](const std::string& path) {
@@ -99,28 +84,23 @@ TEST(BatchMoveRulesTest, MovesListAndRecordsMatchTheRowByRowAlgorithm) {
       };
     };
 
-    std::vector<ResultRow> expectedRows = list.rows;
-    FileList expectedRecords = list.records;
+    std::vector<ResultRow> expectedRows = rows;
+    FileList expectedRecords = records;
     const int expectedMoved = ReferenceBatchMove(expectedRows, expectedRecords, limit, side, mover(expectedMoves));
-
-    std::vector<ResultRow> rows = list.rows;
-    FileList records = list.records;
+    const int total = static_cast<int>(rows.size());
     int lastVisited = 0;
-    const BatchMoveResult result = BatchMove(rows, records, limit, side, mover(actualMoves),
-                                             [&](int visited, int total) {
-                                               EXPECT_GE(visited, lastVisited);
-                                               EXPECT_EQ(total, static_cast<int>(list.rows.size()));
-                                               lastVisited = visited;
-                                             });
+    const BatchMoveResult result = BatchMove(rows, records, limit, side, mover(actualMoves), [&](int visited, int all) {
+      EXPECT_GE(visited, lastVisited);
+      EXPECT_EQ(all, total);
+      lastVisited = visited;
+    });
     RemoveMarkedRows(rows, result.removed);
-
-    ASSERT_EQ(result.moved, expectedMoved) << "trial " << trial;
-    EXPECT_EQ(actualMoves, expectedMoves) << "trial " << trial;
-    EXPECT_EQ(rows, expectedRows) << "trial " << trial;
-    for (std::size_t i = 0; i < records.size(); ++i) {
-      EXPECT_EQ(records[i].partner, expectedRecords[i].partner) << "trial " << trial << " record " << i;
-    }
-    EXPECT_EQ(lastVisited, static_cast<int>(list.rows.size()));
+    SCOPED_TRACE(trial);
+    ASSERT_EQ(result.moved, expectedMoved);
+    EXPECT_EQ(actualMoves, expectedMoves);
+    EXPECT_EQ(rows, expectedRows);
+    for (std::size_t i = 0; i < records.size(); ++i) EXPECT_EQ(records[i].partner, expectedRecords[i].partner) << i;
+    EXPECT_EQ(lastVisited, total);
   }
 }
 
