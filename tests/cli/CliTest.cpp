@@ -7,14 +7,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cstring>
-#include <filesystem>
-#include <map>
 #include <regex>
 #include <set>
-#include <string>
-#include <vector>
+#include <tuple>
 
 #include "base/FileDescriptor.h"
 #include "image/DecodedImage.h"
@@ -54,8 +50,8 @@ Output Cli(std::vector<std::string> args, const std::string& cwd, bool unprivile
   argv.push_back(nullptr);
   const pid_t pid = fork();
   if (pid == 0) {
-    const bool drop = unprivileged && geteuid() == 0;
-    if (chdir(cwd.c_str()) != 0 || (drop && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) ||
+    if (chdir(cwd.c_str()) != 0 ||
+        (unprivileged && geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) ||
         dup2(closedOutput ? closedPipe.get() : out.get(), STDOUT_FILENO) < 0 || dup2(err.get(), STDERR_FILENO) < 0) {
       _exit(127);
     }
@@ -69,11 +65,8 @@ Output Cli(std::vector<std::string> args, const std::string& cwd, bool unprivile
 }
 
 std::vector<std::string> Split(const std::string& text, char separator) {
-  std::vector<std::string> parts;
-  for (std::size_t start = 0, end = 0; end != std::string::npos; start = end + 1) {
-    end = text.find(separator, start);
-    parts.push_back(text.substr(start, end - start));
-  }
+  std::vector<std::string> parts(1);
+  for (const char c : text) c == separator ? parts.emplace_back() : parts.back() += c;
   return parts;
 }
 
@@ -156,36 +149,32 @@ TEST(CliTest, ExitCodeAndStreamsTellBadUsageAndATargetThatCannotBeSearchedFromAn
   OpenToAll(dir);
   const std::string usage = Cli({"--help"}, dir.path()).out, none = "情報: 画像ファイルが見つかりません。\n";
   const std::string empty = dir.File("empty"), nowhere = dir.File("nowhere");
-  struct Case {
-    std::vector<std::string> args;
-    int exitCode;
-    std::string err;  // after "norvane-cli: " and before the usage text, if the exit code says so
-    std::size_t outLines;
+  // The arguments, the exit code and the standard error; after a failure, its
+  // text follows "norvane-cli: ", and for bad usage the usage text follows it.
+  const std::tuple<std::vector<std::string>, int, std::string> cases[] = {
+      {{"--bogus", empty}, 2, "unknown option: --bogus\n"},
+      {{}, 2, "missing folder\n"},
+      {{"--threshold", "abc", empty}, 2, "--threshold: not an integer in range: abc\n"},
+      {{"--weight-a", "4294967296", empty}, 2, "--weight-a: not an integer in range: 4294967296\n"},
+      {{empty, empty}, 2, "more than one folder: " + empty + "\n"},
+      {{"--jobs", "0", empty}, 2, "--jobs: not an integer in range: 0\n"},
+      {{"--jobs=257", empty}, 2, "--jobs: not an integer in range: 257\n"},
+      {{"--header", "--format", "json", empty}, 2, "--header goes with --format tsv only\n"},
+      {{"--trash", "--move-to", empty, "--max-difference", "0", empty}, 2, "--move-to and --trash exclude each other\n"},
+      {{nowhere}, 1, "cannot search " + nowhere + ": No such file or directory\n"},
+      {{dir.File("file.jpg")}, 1, "cannot search " + dir.File("file.jpg") + ": Not a directory\n"},
+      {{dir.File("locked")}, 1, "cannot search " + dir.File("locked") + ": Permission denied\n"},
+      {{"--move-to", nowhere, "--max-difference", "0", empty}, 1, "cannot move into " + nowhere + ": No such file or directory\n"},
+      {{"--header", empty}, 0, none},
+      {{"--threshold=-46341", "--weight-v", "4294967295", "--order=11", "--jobs=256", empty}, 0, none},
+      {{"--language", "en", empty}, 0, "Information: No image files were found.\n"},
   };
-  const Case cases[] = {
-      {{"--bogus", empty}, 2, "unknown option: --bogus\n", 0},
-      {{}, 2, "missing folder\n", 0},
-      {{"--threshold", "abc", empty}, 2, "--threshold: not an integer in range: abc\n", 0},
-      {{"--weight-a", "4294967296", empty}, 2, "--weight-a: not an integer in range: 4294967296\n", 0},
-      {{empty, empty}, 2, "more than one folder: " + empty + "\n", 0},
-      {{"--jobs", "0", empty}, 2, "--jobs: not an integer in range: 0\n", 0},
-      {{"--jobs=257", empty}, 2, "--jobs: not an integer in range: 257\n", 0},
-      {{"--header", "--format", "json", empty}, 2, "--header goes with --format tsv only\n", 0},
-      {{"--trash", "--move-to", empty, "--max-difference", "0", empty}, 2, "--move-to and --trash exclude each other\n", 0},
-      {{nowhere}, 1, "cannot search " + nowhere + ": No such file or directory\n", 0},
-      {{dir.File("file.jpg")}, 1, "cannot search " + dir.File("file.jpg") + ": Not a directory\n", 0},
-      {{dir.File("locked")}, 1, "cannot search " + dir.File("locked") + ": Permission denied\n", 0},
-      {{"--move-to", nowhere, "--max-difference", "0", empty}, 1, "cannot move into " + nowhere + ": No such file or directory\n", 0},
-      // A folder without images still prints the headings.
-      {{"--header", empty}, 0, none, 1},
-      {{"--threshold=-46341", "--weight-v", "4294967295", "--order=11", "--jobs=256", empty}, 0, none, 0},
-      {{"--language", "en", empty}, 0, "Information: No image files were found.\n", 0},
-  };
-  for (const Case& c : cases) {
-    const Output r = Cli(c.args, dir.path(), /*unprivileged=*/true);
-    EXPECT_EQ(r.exitCode, c.exitCode) << c.err;
-    EXPECT_EQ(r.err, c.exitCode == 0 ? c.err : "norvane-cli: " + c.err + (c.exitCode == 2 ? usage : ""));
-    EXPECT_EQ(Lines(r.out).size(), c.outLines) << c.err;
+  for (const auto& [args, exitCode, err] : cases) {
+    const Output r = Cli(args, dir.path(), /*unprivileged=*/true);
+    EXPECT_EQ(r.exitCode, exitCode) << err;
+    EXPECT_EQ(r.err, exitCode == 0 ? err : "norvane-cli: " + err + (exitCode == 2 ? usage : ""));
+    // Only a folder without images prints something: the headings.
+    EXPECT_EQ(Lines(r.out).size(), exitCode == 0 && args[0] == "--header" ? 1u : 0u) << err;
   }
   chmod(dir.File("locked").c_str(), 0755);
   // The language of the settings file counts; the option wins over it.
@@ -212,75 +201,48 @@ TEST(CliTest, AClosedOutputEndsQuietlyWithAFailureAndUnreadablePlacesAreWarnedAb
   EXPECT_NE(r.out.find(f.Row(4, "u2.jpg", 0, 0)), std::string::npos) << r.out;
 }
 
-// The fields of one JSON Lines object: strings decoded (an escape of
-// U+DC80..U+DCFF gives back the byte it stands for), numbers and null as
-// their text. Anything that is not such an object fails the test.
-std::map<std::string, std::string> JsonFields(const std::string& line) {
-  static const std::regex field(
-      R"re("(\w+)":("(?:[^"\\\x00-\x1f]|\\[nrt"\\]|\\u00[0-7][0-9a-f]|\\udc[89a-f][0-9a-f])*"|-?\d+|null))re");
-  std::map<std::string, std::string> fields;
-  std::string rebuilt;
-  for (std::sregex_iterator it(line.begin(), line.end(), field), end; it != end; ++it) {
-    rebuilt += (rebuilt.empty() ? "{" : ",") + it->str();
-    std::string value = (*it)[2], text;
-    for (std::size_t i = 1; value[0] == '"' && i + 1 < value.size(); ++i) {
-      if (value[i] != '\\') {
-        text += value[i];
-      } else if (value[++i] == 'u') {
-        text += static_cast<char>(std::stoi(value.substr(i + 3, 2), nullptr, 16));
-        i += 4;
-      } else {
-        text += "\n\r\t\"\\"[std::string("nrt\"\\").find(value[i])];
-      }
-    }
-    fields[(*it)[1]] = value[0] == '"' ? text : value;
+// A cell of the list as a JSON string: the list's escapes of tabs, line
+// breaks and backslashes are JSON's own; quotes and the bytes of the names
+// below that are not UTF-8 need escapes of their own.
+std::string Json(std::string text) {
+  for (const auto& [from, to] : {std::pair{"\"", "\\\""}, {"\xff", "\\udcff"}, {"\xc0\xaf", "\\udcc0\\udcaf"}}) {
+    text = std::regex_replace(text, std::regex(from), to);
   }
-  EXPECT_EQ(rebuilt + "}", line);
-  return fields;
+  return "\"" + text + "\"";
 }
 
 TEST(CliTest, JsonLinesCarryEveryNameBackByteForByte) {
   CliFolder f;
-  // Names a line-based or UTF-8-only reader would mangle: the first two are
-  // twins once the invalid byte is replaced by U+FFFD, the third an overlong "/".
-  const std::vector<std::string> names = {"\xff.bmp", "\xef\xbf\xbd.bmp", "\xc0\xaf.bmp", "tab\there.bmp",
-                                          "line\nbreak \"q\".bmp", "back\\slash.bmp"};
-  for (const std::string& name : names) test::WriteFile(f.dir.File(name), test::ReadFile(f.dir.File("u1.bmp")));
-  // As tab-separated cells, every row is one line of nine cells.
+  // Copies of u1.bmp under names a line-based or UTF-8-only reader would
+  // mangle: the first two are twins once the invalid byte is replaced by
+  // U+FFFD, the third is an overlong "/".
+  for (const std::string name : {"\xff.bmp", "\xef\xbf\xbd.bmp", "\xc0\xaf.bmp", "tab\there.bmp", "line\nbreak \"q\".bmp", "back\\slash.bmp"}) {
+    test::WriteFile(f.dir.File(name), test::ReadFile(f.dir.File("u1.bmp")));
+  }
   const std::vector<std::string> rows = Lines(Cli({"--no-cache", f.dir.path()}, f.cwd.path()).out);
-  EXPECT_EQ(rows.size(), 12u);
-  for (const std::string& row : rows) EXPECT_EQ(Split(row, '\t').size(), 9u) << row;
-
-  const std::vector<std::string> lines = Lines(Cli({"--no-cache", "--format", "json", f.dir.path()}, f.cwd.path()).out);
-  std::map<std::string, std::map<std::string, std::string>> byName;
-  for (const std::string& line : lines) {
-    EXPECT_EQ(line.find_first_of("\xff\xc0"), std::string::npos) << line;  // the output itself is UTF-8
-    std::map<std::string, std::string> fields = JsonFields(line);
-    EXPECT_EQ(fields.size(), 11u) << line;
-    EXPECT_EQ(fields["path"], f.dir.File(fields["name"])) << line;
-    byName[fields["name"]] = fields;
+  const std::string json = Cli({"--no-cache", "--format", "json", f.dir.path()}, f.cwd.path()).out;
+  ASSERT_EQ(rows.size(), 12u);
+  std::string expected;
+  std::size_t identical = 0;
+  for (const std::string& row : rows) {
+    const std::vector<std::string> c = Split(row, '\t');  // nine cells: tabs and line breaks in names are escaped
+    ASSERT_EQ(c.size(), 9u) << row;
+    identical += c[7] == "0";
+    expected += "{\"position\":" + c[0] + ",\"name\":" + Json(c[1]) + ",\"path\":" + Json(f.dir.path() + "/" + c[1]) +
+                ",\"size\":" + c[2] + ",\"date\":" + Json(c[3]) + ",\"width\":" + c[4] + ",\"height\":" + c[5] +
+                (c[8].empty() ? ",\"partner\":null,\"partner_name\":null,\"partner_path\":null,\"difference\":null}\n"
+                              : ",\"partner\":" + c[8] + ",\"partner_name\":" + Json(c[6]) + ",\"partner_path\":" +
+                                    Json(f.dir.path() + "/" + c[6]) + ",\"difference\":" + c[7] + "}\n");
   }
-  ASSERT_EQ(byName.size(), 12u);
-  for (const std::string& name : names) {
-    // Each copy of u1.bmp is paired with an identical later copy; the last
-    // one in name order ("\xff.bmp") has no later image left.
-    EXPECT_EQ(byName[name]["difference"], name == names[0] ? "null" : "0") << name;
-    EXPECT_EQ(byName[name]["partner_path"], name == names[0] ? "null" : f.dir.File(byName[name]["partner_name"])) << name;
-  }
-  EXPECT_EQ(byName["u2.jpg"]["width"] + byName["u2.jpg"]["partner"] + byName["u2.jpg"]["partner_name"], "16nullnull");
+  EXPECT_EQ(json, expected);
+  EXPECT_EQ(identical, 7u);  // each copy but the last in name order, and dup.bmp
 }
 
 // The options a text names: every "--word" (in roff written "\-\-word").
-std::set<std::string> OptionNames(std::string text) {
-  for (std::size_t at; (at = text.find("\\-")) != std::string::npos;) text.replace(at, 2, "-");
-  std::set<std::string> names;
-  for (std::size_t at = 0; (at = text.find("--", at)) != std::string::npos;) {
-    std::size_t end = at + 2;
-    while (end < text.size() && (std::isalnum(static_cast<unsigned char>(text[end])) || text[end] == '-')) ++end;
-    if (end > at + 2) names.insert(text.substr(at, end - at));
-    at = end;
-  }
-  return names;
+std::set<std::string> OptionNames(const std::string& text) {
+  const std::string plain = std::regex_replace(text, std::regex(R"(\\-)"), "-");
+  const std::regex option("--[a-z0-9][a-z0-9-]*");
+  return {std::sregex_token_iterator(plain.begin(), plain.end(), option), std::sregex_token_iterator()};
 }
 
 TEST(CliTest, HelpManualPageAndCompletionNameTheSameOptions) {
@@ -300,14 +262,10 @@ TEST(CliTest, HelpManualPageAndCompletionNameTheSameOptions) {
 }
 
 TEST(CliTest, MovesAreThoseOfTheBatchMoveOnThePrintedList) {
-  struct Case {
-    int limit;
-    const char* side;
-    bool dryRun, clash;  // clash: the move folder already holds the first image's name
-  };
-  for (const Case& c : {Case{0, "right", false, false}, {0, "left", false, true}, {1000, "right", true, false},
-                        {-1, "right", false, false}}) {
-    SCOPED_TRACE(testing::Message() << c.limit << c.side << c.dryRun);
+  // The limit, the side, a dry run, and whether the move folder already holds the first image's name.
+  for (const auto& [limit, side, dryRun, clash] : {std::tuple{0, "right", false, false}, {0, "left", false, true},
+                                                   {1000, "right", true, false}, {-1, "right", false, false}}) {
+    SCOPED_TRACE(testing::Message() << limit << side << dryRun);
     CliFolder f;
     TempDir moveTo;
     // What the batch move picks from the list this search prints.
@@ -320,30 +278,30 @@ TEST(CliTest, MovesAreThoseOfTheBatchMoveOnThePrintedList) {
       records.at(std::stoul(cells[0])).path = f.dir.File(cells[1]);
       records.at(std::stoul(cells[0])).partner = cells[8].empty() ? -1 : std::stoi(cells[8]);
     }
-    BatchMove(rows, records, c.limit, c.side[0] == 'l' ? kLeftSide : kRightSide, [&](const std::string& path) {
+    BatchMove(rows, records, limit, side[0] == 'l' ? kLeftSide : kRightSide, [&](const std::string& path) {
       expected.push_back(path);
       return MoveOutcome{true, {}, {}};
     });
-    EXPECT_EQ(expected.empty(), c.limit < 0);
+    EXPECT_EQ(expected.empty(), limit < 0);
     const std::string first = expected.empty() ? "" : expected[0].substr(f.dir.path().size() + 1);
-    if (c.clash) test::WriteFile(moveTo.File(first), std::string("mine"));
+    if (clash) test::WriteFile(moveTo.File(first), std::string("mine"));
 
-    std::vector<std::string> args = {"--no-cache", "--move-to", moveTo.path(), "--max-difference", std::to_string(c.limit),
-                                     "--side", c.side, f.dir.path()};
-    if (c.dryRun) args.insert(args.begin(), "--dry-run");
+    std::vector<std::string> args = {"--no-cache", "--move-to", moveTo.path(), "--max-difference", std::to_string(limit),
+                                     "--side", side, f.dir.path()};
+    if (dryRun) args.insert(args.begin(), "--dry-run");
     const Output r = Cli(args, f.cwd.path());
     EXPECT_EQ(r.exitCode, 0) << r.err;
     for (const std::string& line : Lines(r.out)) {
       printed.push_back(Split(line, '\t').at(1));
       std::string name = printed.back().substr(f.dir.path().size() + 1);
-      if (c.clash && name == first) name.insert(name.rfind('.'), " (2)");
-      EXPECT_EQ(line, c.dryRun ? "would move\t" + printed.back() : "moved\t" + printed.back() + "\t" + moveTo.File(name));
-      EXPECT_EQ(access(moveTo.File(name).c_str(), F_OK) == 0, !c.dryRun) << line;
+      if (clash && name == first) name.insert(name.rfind('.'), " (2)");
+      EXPECT_EQ(line, dryRun ? "would move\t" + printed.back() : "moved\t" + printed.back() + "\t" + moveTo.File(name));
+      EXPECT_EQ(access(moveTo.File(name).c_str(), F_OK) == 0, !dryRun) << line;
     }
     EXPECT_EQ(printed, expected);
     // Six images and the cache, less those moved; a name already taken keeps its file.
-    EXPECT_EQ(test::FolderEntries(f.dir.path()).size(), 7 - (c.dryRun ? 0 : printed.size()));
-    EXPECT_EQ(!first.empty() && test::ReadFile(moveTo.File(first)) == test::Bytes({'m', 'i', 'n', 'e'}), c.clash);
+    EXPECT_EQ(test::FolderEntries(f.dir.path()).size(), 7 - (dryRun ? 0 : printed.size()));
+    EXPECT_EQ(!first.empty() && test::ReadFile(moveTo.File(first)) == test::Bytes({'m', 'i', 'n', 'e'}), clash);
   }
   // A folder that refuses the moves: each failure is named, the exit code
   // says so, and every image stays.
@@ -362,16 +320,15 @@ TEST(CliTest, MovesAreThoseOfTheBatchMoveOnThePrintedList) {
 TEST(CliTest, SignatureModePrintsEveryValueExactly) {
   CliFolder f;
   test::WriteFile(f.dir.File("notes.txt"), std::string("text"));
-  const std::vector<std::string> files = {f.dir.File("dup.jpg"), f.dir.File("u1.bmp"), f.dir.File("gone.bmp"),
-                                          f.dir.File("notes.txt")};
-  const Output r = Cli({"--signature", files[0], files[1], files[2], files[3]}, f.cwd.path());
+  const std::vector<std::string> files = {"dup.jpg", "u1.bmp", "gone.bmp", "notes.txt"};
+  const Output r = Cli({"--signature", files[0], files[1], files[2], files[3]}, f.dir.path());
   EXPECT_EQ(r.exitCode, 1);  // two files do not load
   const std::vector<std::string> lines = Lines(r.out);
   ASSERT_EQ(lines.size(), 4u);
   for (std::size_t i = 0; i < 2; ++i) {
     DecodedImage image;
     FileRecord record;
-    ASSERT_EQ(image.LoadImageFile(files[i]), LoadResult::LoadOk);
+    ASSERT_EQ(image.LoadImageFile(f.dir.File(files[i])), LoadResult::LoadOk);
     SignatureExtractor::Extract(record, image);
     std::string expected = files[i] + "\t0\t" + std::to_string(static_cast<int>(image.pixelKind)) + "\t" +
                            std::to_string(image.width) + "\t" + std::to_string(image.height) + "\t" + record.digest;

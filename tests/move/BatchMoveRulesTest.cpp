@@ -2,8 +2,8 @@
 // images moved in the same order, the same list and the same records.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -17,29 +17,22 @@ namespace {
 // The list as the window has always worked it: bottom row first, rows
 // searched and erased one at a time.
 int ReferenceBatchMove(std::vector<ResultRow>& rows, FileList& records, int limit, int side, const Mover& mover) {
-  const auto record = [&](int row, int column) { return RecordOfCell(rows[row][column], records.size()); };
+  const auto names = [&](const ResultRow& row, int column, int record) { return RecordOfCell(row[column], records.size()) == record; };
   int moved = 0;
   for (int d = static_cast<int>(rows.size()) - 1; d >= 0; --d) {
     if (d >= static_cast<int>(rows.size())) continue;
     const std::optional<int> difference = ReadDecimal(rows[d][kColumnDifference]);
-    if (!difference || *difference < 0 || *difference > limit) continue;
-    const std::optional<int> own = record(d, kColumnPosition);
-    const std::optional<int> target = side == kLeftSide ? own : record(d, kColumnPartner);
-    if (!target || !mover(records[*target].path).ok) continue;
-    for (int row = 0; row < static_cast<int>(rows.size()); ++row) {
-      if (record(row, kColumnPartner) != *target) continue;
-      rows[row][kColumnPartnerName].clear();
-      rows[row][kColumnDifference].clear();
-      rows[row][kColumnPartner].clear();
+    const std::optional<int> own = RecordOfCell(rows[d][kColumnPosition], records.size());
+    const std::optional<int> target = side == kLeftSide ? own : RecordOfCell(rows[d][kColumnPartner], records.size());
+    if (!difference || *difference < 0 || *difference > limit || !target || !mover(records[*target].path).ok) continue;
+    for (ResultRow& row : rows) {
+      if (names(row, kColumnPartner, *target)) row[kColumnPartnerName] = row[kColumnDifference] = row[kColumnPartner] = "";
     }
-    for (FileRecord& r : records) {
-      if (r.partner == *target) r.partner = -1;
-    }
-    int gone = side == kLeftSide ? d : -1;
-    for (int row = 0; gone < 0 && row < static_cast<int>(rows.size()); ++row) {
-      if (record(row, kColumnPosition) == *target) gone = row;
-    }
-    if (gone >= 0) rows.erase(rows.begin() + gone);
+    for (FileRecord& r : records) r.partner = r.partner == *target ? -1 : r.partner;
+    const auto gone = side == kLeftSide ? rows.begin() + d : std::find_if(rows.begin(), rows.end(), [&](const ResultRow& row) {
+      return names(row, kColumnPosition, *target);
+    });
+    if (gone != rows.end()) rows.erase(gone);
     if (own) records[*own].partner = -1;
     ++moved;
   }
@@ -51,18 +44,16 @@ TEST(BatchMoveRulesTest, MovesListAndRecordsMatchTheRowByRowAlgorithm) {
   for (int trial = 0; trial < 300; ++trial) {
     // A list of `n` records in random row order whose partners are drawn
     // from a few records, so that one image is the partner of many rows;
-    // some cells are damaged or name no record, and some moves fail.
+    // some cells are damaged or name no record.
     const int n = 1 + trial % 40;
     std::uniform_int_distribution<int> pick(0, n - 1), popular(0, n / 8), percent(0, 99);
     FileList records(static_cast<std::size_t>(n));
     std::vector<int> order;
-    std::set<std::string> refused;
     for (int i = 0; i < n; ++i) {
       const int roll = percent(random);
       records[i].path = "/p/" + std::to_string(i);
       records[i].partner = roll < 15 ? -1 : (roll < 60 ? popular(random) : pick(random));
       order.push_back(i);
-      if (percent(random) < 10) refused.insert(records[i].path);
     }
     std::shuffle(order.begin(), order.end(), random);
     std::vector<ResultRow> rows;
@@ -77,10 +68,10 @@ TEST(BatchMoveRulesTest, MovesListAndRecordsMatchTheRowByRowAlgorithm) {
     if (n > 2) rows.push_back(rows[1]);  // a record listed twice: the first of its rows goes
     const int side = trial % 2, limit = percent(random) - 5;
     std::vector<std::string> expectedMoves, actualMoves;
-    const auto mover = [&](std::vector<std::string>& log) {
-      return [&refused, &log](const std::string& path) {
+    const auto mover = [](std::vector<std::string>& log) {
+      return [&log](const std::string& path) {
         log.push_back(path);
-        return MoveOutcome{refused.count(path) == 0, {}, {}};
+        return MoveOutcome{path.back() != '7', {}, {}};  // the images of records 7, 17, ... cannot be moved
       };
     };
 
@@ -90,8 +81,7 @@ TEST(BatchMoveRulesTest, MovesListAndRecordsMatchTheRowByRowAlgorithm) {
     const int total = static_cast<int>(rows.size());
     int lastVisited = 0;
     const BatchMoveResult result = BatchMove(rows, records, limit, side, mover(actualMoves), [&](int visited, int all) {
-      EXPECT_GE(visited, lastVisited);
-      EXPECT_EQ(all, total);
+      EXPECT_TRUE(visited >= lastVisited && all == total) << visited << " of " << all;
       lastVisited = visited;
     });
     RemoveMarkedRows(rows, result.removed);

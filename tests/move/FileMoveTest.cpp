@@ -1,5 +1,5 @@
-// Moving files into the move folder: free names, refusals, and the copy
-// that crosses file systems.
+// Moving files into the move folder (free names, refusals, and the copy
+// that crosses file systems) and into the trash.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -10,8 +10,10 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <tuple>
 
 #include "move/FileMove.h"
+#include "move/Trash.h"
 #include "support/TempDir.h"
 
 namespace norvane {
@@ -34,20 +36,16 @@ TEST(FileMoveTest, RefusalsLeaveTheSourceWhereItIsAndAClashTakesTheFirstFreeName
   const std::string source = from.File("a.jpg");
   test::WriteFile(source, std::string("new"));
   test::WriteFile(to.File("plain"), std::string("not a folder"));
-  const struct {
-    std::string file, folder;
-    int error;
-  } cases[] = {
+  const std::tuple<std::string, std::string, int> cases[] = {
       {source, "", ENOENT},                  // no move folder chosen
       {source, to.File("plain"), ENOTDIR},   // a file, not a folder
       {source, from.path(), EEXIST},         // the file's own folder
       {source, from.path() + "/.", EEXIST},  // the same folder spelt differently
       {from.File("gone.jpg"), to.path(), ENOENT},
   };
-  for (const auto& c : cases) {
-    const MoveResult result = MoveFileToFolder(c.file, c.folder);
-    EXPECT_EQ(result.error, c.error) << c.file << " to '" << c.folder << "'";
-    EXPECT_EQ(result.destination, "");
+  for (const auto& [file, folder, error] : cases) {
+    const MoveResult result = MoveFileToFolder(file, folder);
+    EXPECT_EQ(std::pair(result.error, result.destination), std::pair(error, std::string())) << file << " to '" << folder << "'";
   }
   EXPECT_EQ(ErrorText(ENOENT), std::strerror(ENOENT));
   EXPECT_EQ(test::FolderEntries(from.path()), std::vector<std::string>{"a.jpg"});  // no "a (2).jpg" beside it
@@ -67,9 +65,7 @@ TEST(FileMoveTest, MoveAcrossFileSystemsCopiesThenDeletes) {
   const test::ScopedEnv shm("TMPDIR", "/dev/shm");
   const test::TempDir to;
   struct stat a {}, b {};
-  if (stat(from.path().c_str(), &a) != 0 || stat(to.path().c_str(), &b) != 0 || a.st_dev == b.st_dev) {
-    GTEST_SKIP() << "no second file system at /dev/shm";
-  }
+  if (stat(from.path().c_str(), &a) != 0 || stat(to.path().c_str(), &b) != 0 || a.st_dev == b.st_dev) GTEST_SKIP();
   test::WriteFile(from.File("big.bmp"), BigContent());
   ASSERT_EQ(mkfifo(from.File("pipe.jpg").c_str(), 0600), 0);
   EXPECT_EQ(MoveFileToFolder(from.File("big.bmp"), to.path()).destination, to.File("big.bmp"));
@@ -80,57 +76,133 @@ TEST(FileMoveTest, MoveAcrossFileSystemsCopiesThenDeletes) {
   EXPECT_EQ(test::ReadFile(to.File("big.bmp")), BigContent());
 }
 
-TEST(FileMoveTest, CopyTakesAFreeNameAndKeepsModeAndTime) {
-  for (const CopyStaging staging : {CopyStaging::kUnnamedFile, CopyStaging::kHiddenName}) {
-    SCOPED_TRACE(static_cast<int>(staging));
-    test::TempDir from, to;
-    const std::string source = from.File("big.bmp");
-    test::WriteFile(source, BigContent());
-    ASSERT_EQ(chmod(source.c_str(), 0640), 0);
-    const struct timespec times[2] = {{1000000000, 0}, {1234567890, 0}};
-    ASSERT_EQ(utimensat(AT_FDCWD, source.c_str(), times, 0), 0);
-    for (const char* name : {"big.bmp", "big (2).bmp", "big (4).bmp"}) test::WriteFile(to.File(name), std::string(name));
-    EXPECT_EQ(MoveByCopy(source, to.path(), staging).destination, to.File("big (3).bmp"));
-    EXPECT_TRUE(test::FolderEntries(from.path()).empty());
-    EXPECT_EQ(test::ReadFile(to.File("big (3).bmp")), BigContent());
-    for (const char* name : {"big.bmp", "big (2).bmp", "big (4).bmp"}) EXPECT_EQ(Text(to.File(name)), name);
-    EXPECT_EQ(test::FolderEntries(to.path()).size(), 4u);  // no temporary left
-    struct stat st {};
-    ASSERT_EQ(stat(to.File("big (3).bmp").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mtim.tv_sec, 1234567890);
-    EXPECT_EQ(st.st_mode & 07777, 0640u);
-  }
-}
-
-TEST(FileMoveTest, CopyCutOffMidwayLeavesNoFileUnderTheImagesName) {
+TEST(FileMoveTest, CopyCutOffMidwayLeavesNoFileUnderTheImagesNameAndAWholeOneKeepsModeAndTime) {
   // The copy runs in a child process that may write only part of the file:
-  // the write either fails (the signal ignored) or kills the process.
+  // the write then either fails (the signal ignored) or kills the process.
   for (const CopyStaging staging : {CopyStaging::kUnnamedFile, CopyStaging::kHiddenName}) {
-    for (const bool killed : {false, true}) {
-      SCOPED_TRACE(testing::Message() << "staging " << static_cast<int>(staging) << " killed " << killed);
+    for (const int cut : {0, SIGXFSZ, EFBIG << 8}) {  // the wait status: whole, killed, or exited with EFBIG
+      SCOPED_TRACE(testing::Message() << "staging " << static_cast<int>(staging) << " status " << cut);
       test::TempDir from, to;
       const std::string source = from.File("a.jpg");
       test::WriteFile(source, BigContent());
-      test::WriteFile(to.File("a.jpg"), std::string("old"));
+      ASSERT_EQ(chmod(source.c_str(), 0640), 0);
+      const struct timespec times[2] = {{1000000000, 0}, {1234567890, 0}};
+      ASSERT_EQ(utimensat(AT_FDCWD, source.c_str(), times, 0), 0);
+      for (const char* name : {"a.jpg", "a (2).jpg", "a (4).jpg"}) test::WriteFile(to.File(name), std::string(name));
       const pid_t child = fork();
       if (child == 0) {
         const struct rlimit noCore = {0, 0}, limit = {100000, 100000};
         setrlimit(RLIMIT_CORE, &noCore);
-        setrlimit(RLIMIT_FSIZE, &limit);
-        std::signal(SIGXFSZ, killed ? SIG_DFL : SIG_IGN);
-        _exit(MoveByCopy(source, to.path(), staging).error & 0xff);
+        if (cut != 0) setrlimit(RLIMIT_FSIZE, &limit);
+        std::signal(SIGXFSZ, cut == SIGXFSZ ? SIG_DFL : SIG_IGN);
+        const MoveResult moved = MoveByCopy(source, to.path(), staging);
+        _exit(moved.ok() && moved.destination != to.File("a (3).jpg") ? 99 : moved.error & 0xff);
       }
-      int status = 0;
+      int status = -1;
       ASSERT_EQ(waitpid(child, &status, 0), child);
-      EXPECT_EQ(status, killed ? SIGXFSZ : EFBIG << 8);  // killed by the signal, or exited with EFBIG
+      EXPECT_EQ(status, cut);
       std::vector<std::string> left = test::FolderEntries(to.path());
       // A killed copy may leave a hidden temporary; nothing that looks like the image.
-      if (killed) std::erase_if(left, [](const std::string& name) { return name[0] == '.'; });
-      EXPECT_EQ(left, std::vector<std::string>{"a.jpg"});
-      EXPECT_EQ(test::ReadFile(source), BigContent());
-      EXPECT_EQ(Text(to.File("a.jpg")), "old");
+      if (cut == SIGXFSZ) std::erase_if(left, [](const std::string& name) { return name[0] == '.'; });
+      EXPECT_EQ(left.size(), cut ? 3u : 4u);
+      for (const char* name : {"a.jpg", "a (2).jpg", "a (4).jpg"}) EXPECT_EQ(Text(to.File(name)), name);
+      EXPECT_EQ(test::ReadFile(cut ? source : to.File("a (3).jpg")), BigContent());
+      EXPECT_EQ(test::FolderEntries(from.path()).size(), cut ? 1u : 0u);
+      struct stat st {};
+      if (cut == 0 && stat(to.File("a (3).jpg").c_str(), &st) == 0) {
+        EXPECT_EQ(st.st_mtim.tv_sec, 1234567890);
+        EXPECT_EQ(st.st_mode & 07777, 0640u);
+      }
     }
   }
+}
+
+// Sending files to the desktop's trash: the home trash is found (and made)
+// from HOME and XDG_DATA_HOME, the restore note is complete, and the file
+// acted on is exactly the one named by the bytes.
+// GLib reads HOME and XDG_DATA_HOME once per process, so every trash call
+// runs in a child of its own that sets them first. With `fileLimit`, the
+// child may write files of at most that many bytes (a full disk).
+TrashResult TrashInChild(const std::string& path, const std::string& home, const std::string& dataHome,
+                         const std::string& workDir, rlim_t fileLimit = RLIM_INFINITY) {
+  int fds[2];
+  if (pipe(fds) != 0) return {false, "pipe"};
+  if (fork() == 0) {
+    const struct rlimit limit = {fileLimit, fileLimit};
+    std::signal(SIGXFSZ, SIG_IGN);
+    if (setenv("HOME", home.c_str(), 1) != 0 || chdir(workDir.c_str()) != 0 ||
+        (dataHome.empty() ? unsetenv("XDG_DATA_HOME") : setenv("XDG_DATA_HOME", dataHome.c_str(), 1)) != 0 ||
+        (fileLimit != RLIM_INFINITY && setrlimit(RLIMIT_FSIZE, &limit) != 0)) {
+      _exit(2);
+    }
+    const TrashResult result = MoveToTrash(path);
+    const std::string reply = (result.ok ? "1" : "0") + result.message;  // short enough for one write
+    _exit(write(fds[1], reply.data(), reply.size()) < 0 ? 3 : 0);
+  }
+  close(fds[1]);
+  char reply[512];
+  const ssize_t got = read(fds[0], reply, sizeof reply);
+  close(fds[0]);
+  int status = 0;
+  wait(&status);
+  if (status != 0 || got <= 0) return {false, "child failed"};
+  return {reply[0] == '1', std::string(reply + 1, static_cast<std::size_t>(got - 1))};
+}
+
+TEST(TrashTest, FileGoesIntoTheHomeTrashWithACompleteNote) {
+  const struct {
+    const char* name;
+    const char* noted;     // the name as the note writes it: bytes outside the unreserved set as %XX
+    const char* dataHome;  // below the home; "": unset
+    const char* trash;     // below the home
+  } cases[] = {
+      {"a b.jpg", "a%20b.jpg", "", ".local/share/Trash"},  // no data folder yet
+      {"c.jpg", "c.jpg", "data", "data/Trash"},
+      {"\xff.jpg", "%FF.jpg", "", ".local/share/Trash"},  // a name that is not valid UTF-8
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.noted);
+    test::TempDir home, images, work;
+    test::WriteFile(images.File(c.name), std::string("picture"));
+    // The name an invalid byte turns into when taken through UTF-16.
+    test::WriteFile(images.File("\xef\xbf\xbd.jpg"), std::string("twin"));
+    const TrashResult result = TrashInChild(images.File(c.name), home.path(), *c.dataHome ? home.File(c.dataHome) : "", work.path());
+    ASSERT_TRUE(result.ok) << result.message;
+    const std::string trash = home.File(c.trash);
+    EXPECT_EQ(Text(trash + "/files/" + c.name), "picture");
+    const std::string note = Text(trash + "/info/" + c.name + ".trashinfo");
+    EXPECT_EQ(note.rfind("[Trash Info]\nPath=" + images.File(c.noted) + "\nDeletionDate=", 0), 0u) << note;
+    EXPECT_EQ(note.back(), '\n');
+    EXPECT_EQ(test::FolderEntries(images.path()), std::vector<std::string>{"\xef\xbf\xbd.jpg"});
+    EXPECT_EQ(Text(images.File("\xef\xbf\xbd.jpg")), "twin");
+    EXPECT_TRUE(test::FolderEntries(work.path()).empty());
+  }
+}
+
+TEST(TrashTest, RefusedFileStaysAndTheReasonIsGiven) {
+  test::TempDir home, images, work;
+  const std::string kept = images.File("kept.jpg");
+  test::WriteFile(kept, std::string("picture"));
+
+  // A file that is gone: the system's reason, and no trash is made.
+  const TrashResult missing = TrashInChild(images.File("gone.jpg"), home.path(), "", work.path());
+  EXPECT_EQ(std::pair(missing.ok, missing.message), std::pair(false, std::string(std::strerror(ENOENT))));
+  EXPECT_TRUE(test::FolderEntries(home.path()).empty());
+
+  // An earlier file of the same name is in the trash already, so the trash
+  // would store the next one as "kept.2.jpg".
+  test::TempDir earlier;
+  test::WriteFile(earlier.File("kept.jpg"), std::string("earlier"));
+  ASSERT_TRUE(TrashInChild(earlier.File("kept.jpg"), home.path(), "", work.path()).ok);
+
+  // No room for the restore note (a full disk): the file is not trashed.
+  const TrashResult full = TrashInChild(kept, home.path(), "", work.path(), 1);
+  EXPECT_TRUE(!full.ok && !full.message.empty()) << full.message;
+  EXPECT_EQ(Text(kept), "picture");
+  const std::string trash = home.File(".local/share/Trash");
+  EXPECT_EQ(test::FolderEntries(trash + "/files"), std::vector<std::string>{"kept.jpg"});
+  EXPECT_EQ(test::FolderEntries(trash + "/info"), std::vector<std::string>{"kept.jpg.trashinfo"});
+  EXPECT_TRUE(test::FolderEntries(work.path()).empty());
 }
 
 }  // namespace
