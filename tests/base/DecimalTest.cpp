@@ -16,11 +16,9 @@ TEST(DecimalTest, EachRuleReadsTheSameScan) {
   const std::tuple<std::string, std::optional<int>, std::optional<int>, std::uint32_t> cases[] = {
       {"42", 42, 42, 42u}, {" \t\r\n-7x", -7, std::nullopt, 0u}, {"+5", 5, 5, 5u},
       {"-", std::nullopt, std::nullopt, 0u}, {"12 ", 12, std::nullopt, 12u},
-      {"2147483647", 2147483647, 2147483647, 2147483647u},
-      {"-2147483648", -2147483647 - 1, -2147483647 - 1, 2147483648u},
-      {"2147483648", 2147483647, std::nullopt, 2147483648u},
+      {"2147483647", 2147483647, 2147483647, 2147483647u}, {"-2147483648", -2147483647 - 1, -2147483647 - 1, 2147483648u},
+      {"2147483648", 2147483647, std::nullopt, 2147483648u}, {"18446744073709551617", 2147483647, std::nullopt, 1u},
       {"-99999999999999999999", -2147483647 - 1, std::nullopt, 0u - 1661992959u},
-      {"18446744073709551617", 2147483647, std::nullopt, 1u},
   };
   for (const auto& [text, read, whole, low32] : cases) {
     const DecimalPrefix number = ScanDecimal(text, false);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <numeric>
 #include <random>
 #include <string>
 #include <vector>
@@ -48,12 +49,12 @@ TEST(BatchMoveRulesTest, MovesListAndRecordsMatchTheRowByRowAlgorithm) {
     const int n = 1 + trial % 40;
     std::uniform_int_distribution<int> pick(0, n - 1), popular(0, n / 8), percent(0, 99);
     FileList records(static_cast<std::size_t>(n));
-    std::vector<int> order;
+    std::vector<int> order(static_cast<std::size_t>(n));
+    std::iota(order.begin(), order.end(), 0);
     for (int i = 0; i < n; ++i) {
       const int roll = percent(random);
       records[i].path = "/p/" + std::to_string(i);
       records[i].partner = roll < 15 ? -1 : (roll < 60 ? popular(random) : pick(random));
-      order.push_back(i);
     }
     std::shuffle(order.begin(), order.end(), random);
     std::vector<ResultRow> rows;
@@ -68,11 +69,9 @@ TEST(BatchMoveRulesTest, MovesListAndRecordsMatchTheRowByRowAlgorithm) {
     if (n > 2) rows.push_back(rows[1]);  // a record listed twice: the first of its rows goes
     const int side = trial % 2, limit = percent(random) - 5;
     std::vector<std::string> expectedMoves, actualMoves;
+    // The images of records 7, 17, ... cannot be moved.
     const auto mover = [](std::vector<std::string>& log) {
-      return [&log](const std::string& path) {
-        log.push_back(path);
-        return MoveOutcome{path.back() != '7', {}, {}};  // the images of records 7, 17, ... cannot be moved
-      };
+      return [&log](const std::string& path) { return log.push_back(path), MoveOutcome{path.back() != '7', {}, {}}; };
     };
 
     std::vector<ResultRow> expectedRows = rows;

@@ -69,10 +69,8 @@ TEST_F(SettingsFileTest, ValuesAreReadLikeTheProfileRoutineAndTheRatioIsClamped)
   EXPECT_EQ(std::tie(s.ThresHold, s.InitialSort, s.EnableCache, s.GotoTrashBox, s.WeightV, s.WeightA, s.EnableSubFolder,
                      s.EnableConfirm, s.Left, s.Top, s.Right, s.ImgHeightRatio),
             std::make_tuple(42, 12, false, true, 0.25, 4294967295.0 * 0.001, true, true, 0, -2147483647 - 1, 900, 85));
-  for (const auto& [text, ratio] : {std::pair{"85", 85}, {"20", 20}, {"-40", 20}}) {
+  for (const auto& [text, ratio] : {std::pair{"85", 85}, {"20", 20}, {"-40", 20}})
     EXPECT_EQ(ratio, Load(std::string("[WindowPos]\nImgHeightRatio=") + text + "\n").ImgHeightRatio) << text;
-  }
-  EXPECT_EQ(0.0, Load("[General]\nWeightV=0\n").WeightV);
 }
 
 TEST_F(SettingsFileTest, FolderTextCannotInjectAKey) {
@@ -82,37 +80,33 @@ TEST_F(SettingsFileTest, FolderTextCannotInjectAKey) {
     s.MoveFolder = folder;
     EXPECT_EQ(folder[4] ? SettingsResult::TextHasLineBreak : SettingsResult::TextHasNul, SaveSettings(s));
   }
-  EXPECT_EQ("/old", Load().MoveFolder);
-  EXPECT_EQ(100, Load().ThresHold);
+  EXPECT_EQ(std::pair(Load().MoveFolder, Load().ThresHold), std::pair(std::string("/old"), 100));
   EXPECT_EQ(ReadText(path_).find("[General]"), ReadText(path_).rfind("[General]"));
 }
 
 TEST_F(SettingsFileTest, FileThatCannotBeWrittenOrReadIsNeverReplaced) {
   const std::string old = "[General]\nThresHold=12\n";
-  const struct {
-    const char* what;
-    mode_t fileMode, folderMode;  // root passes every permission check: the write bits decide
-    rlim_t sizeLimit;             // the write stops at this many bytes
-    off_t size;                   // the file grows to this size, sparse
-  } cases[] = {{"read-only file", 0444, 0755, RLIM_INFINITY, 0},
+  // What is in the way; the modes of file and folder (root passes every
+  // permission check: the write bits decide); the bytes a write may reach;
+  // the size the file grows to, sparse.
+  const std::tuple<const char*, mode_t, mode_t, rlim_t, off_t> cases[] = {{"read-only file", 0444, 0755, RLIM_INFINITY, 0},
                {"read-only folder", 0644, 0555, RLIM_INFINITY, 0},
                {"write cut off", 0644, 0755, 64, 0},
                {"too large to read", 0644, 0755, RLIM_INFINITY, kMaxIniFileBytes + 1}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& [what, fileMode, folderMode, sizeLimit, size] : cases) {
+    SCOPED_TRACE(what);
     test::WriteFile(path_, old);
-    ASSERT_EQ(0, truncate(path_.c_str(), c.size ? c.size : static_cast<off_t>(old.size())));
-    Settings s = Load({}, c.size ? SettingsResult::CannotRead : SettingsResult::Ok);
-    s.ThresHold = 13;
+    ASSERT_EQ(0, truncate(path_.c_str(), size ? size : static_cast<off_t>(old.size())));
+    Settings s = Load({}, size ? SettingsResult::CannotRead : SettingsResult::Ok);
     s.SearchFolder = std::string(3000, 'a');  // a new file far bigger than the size limit
-    ASSERT_EQ(0, chmod(path_.c_str(), c.fileMode));
-    ASSERT_EQ(0, chmod(dir_.path().c_str(), c.folderMode));
+    ASSERT_EQ(0, chmod(path_.c_str(), fileMode));
+    ASSERT_EQ(0, chmod(dir_.path().c_str(), folderMode));
     rlimit saved{};
     ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &saved));
-    const rlimit limit{std::min(c.sizeLimit, saved.rlim_max), saved.rlim_max};
+    const rlimit limit{std::min(sizeLimit, saved.rlim_max), saved.rlim_max};
     signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails instead of ending the test
     ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &limit));
-    EXPECT_EQ(c.size ? SettingsResult::CannotRead : SettingsResult::CannotWrite, SaveSettings(s));
+    EXPECT_EQ(size ? SettingsResult::CannotRead : SettingsResult::CannotWrite, SaveSettings(s));
     ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &saved));
     ASSERT_EQ(0, chmod(dir_.path().c_str(), 0755));
     ASSERT_EQ(0, chmod(path_.c_str(), 0644));
@@ -166,9 +160,8 @@ TEST_F(SettingsFileTest, RefusedFolderLineStartsEmptyAndSurvivesASave) {
   const std::string longMove = "MoveFolder= /" + std::string(kMaxFolderText, 'm') + "\r\n";
   Settings s = Load("[General]\r\n" + longSearch + longMove + "ThresHold=9\r\n", SettingsResult::TextTooLong);
   // Neither folder falls back to the home folder, which the user never chose.
-  EXPECT_EQ("", s.SearchFolder + s.MoveFolder);
-  EXPECT_EQ((std::vector<std::string>{"SearchFolder", "MoveFolder"}), s.RefusedKeys);
-  EXPECT_EQ(9, s.ThresHold);
+  EXPECT_EQ(std::tie(s.SearchFolder, s.MoveFolder, s.ThresHold, s.RefusedKeys),
+            std::make_tuple("", "", 9, std::vector<std::string>{"SearchFolder", "MoveFolder"}));
   // Unchanged, both lines are written back byte for byte; a folder the user
   // chose in the meantime replaces its line.
   s.ThresHold = 10;
