@@ -117,9 +117,9 @@ TEST(CliTest, PrintsTheSortedResultListWithHeaderAndKnownDuplicates) {
   CliFolder f;
   // No progress on a standard error that is not a terminal, without --progress.
   const Output r = Cli({"--header", f.dir.path()}, f.cwd.path());
-  EXPECT_EQ(r, (Output{0, kHeadings + f.Row(0, "dup.bmp", 16, 16, "dup.jpg\t0\t1") + f.Row(2, "small.bmp", 8, 8, "zbig.bmp\t1\t5") +
-                              f.Row(1, "dup.jpg", 16, 16) + f.Row(3, "u1.bmp", 12, 12) + f.Row(4, "u2.jpg", 16, 8) +
-                              f.Row(5, "zbig.bmp", 16, 16), ""}));
+  EXPECT_EQ(r, (Output{0, kHeadings + f.Row(0, "dup.bmp", 16, 16, "dup.jpg\t0\t1") +
+                              f.Row(2, "small.bmp", 8, 8, "zbig.bmp\t1\t5") + f.Row(1, "dup.jpg", 16, 16) +
+                              f.Row(3, "u1.bmp", 12, 12) + f.Row(4, "u2.jpg", 16, 8) + f.Row(5, "zbig.bmp", 16, 16), ""}));
   // The search wrote the folder's signature cache, and a second run reuses
   // it; recomputed on one thread or on three, list and cache stay the same.
   const test::Bytes cache = test::ReadFile(f.dir.File("_cache.nrv"));
@@ -147,7 +147,7 @@ TEST(CliTest, ExitCodeAndStreamsTellBadUsageAndATargetThatCannotBeSearchedFromAn
   ASSERT_EQ(mkdir(dir.File("locked").c_str(), 0), 0);
   OpenToAll({&dir});
   const std::string usage = Cli({"--help"}, dir.path()).out, none = "情報: 画像ファイルが見つかりません。\n";
-  const std::string empty = dir.File("empty"), nowhere = dir.File("nowhere");
+  const std::string empty = dir.File("empty"), nowhere = dir.File("nowhere"), noSuch = ": No such file or directory\n";
   // The arguments, the exit code and the standard error; after a failure, its
   // text follows "norvane-cli: ", and for bad usage the usage text follows it.
   const std::tuple<std::vector<std::string>, int, std::string> cases[] = {
@@ -160,10 +160,10 @@ TEST(CliTest, ExitCodeAndStreamsTellBadUsageAndATargetThatCannotBeSearchedFromAn
       {{"--jobs=257", empty}, 2, "--jobs: not an integer in range: 257\n"},
       {{"--header", "--format", "json", empty}, 2, "--header goes with --format tsv only\n"},
       {{"--trash", "--move-to", empty, "--max-difference", "0", empty}, 2, "--move-to and --trash exclude each other\n"},
-      {{nowhere}, 1, "cannot search " + nowhere + ": No such file or directory\n"},
+      {{nowhere}, 1, "cannot search " + nowhere + noSuch},
       {{dir.File("file.jpg")}, 1, "cannot search " + dir.File("file.jpg") + ": Not a directory\n"},
       {{dir.File("locked")}, 1, "cannot search " + dir.File("locked") + ": Permission denied\n"},
-      {{"--move-to", nowhere, "--max-difference", "0", empty}, 1, "cannot move into " + nowhere + ": No such file or directory\n"},
+      {{"--move-to", nowhere, "--max-difference", "0", empty}, 1, "cannot move into " + nowhere + noSuch},
       {{"--header", empty}, 0, none},
       {{"--threshold=-46341", "--weight-v", "4294967295", "--order=11", "--jobs=256", empty}, 0, none},
       {{"--language", "en", empty}, 0, "Information: No image files were found.\n"},
@@ -200,7 +200,7 @@ TEST(CliTest, AClosedOutputEndsQuietlyWithAFailureAndUnreadablePlacesAreWarnedAb
 // breaks and backslashes are JSON's own; quotes and the bytes of the names
 // below that are not UTF-8 need escapes of their own.
 std::string Json(std::string text) {
-  for (const auto& [from, to] : {std::pair{"\"", "\\\""}, {"\xff", "\\udcff"}, {"\xc0\xaf", "\\udcc0\\udcaf"}})
+  for (const auto& [from, to] : {std::pair{"\"", "\\\""}, {"\x1f", "\\u001f"}, {"\xff", "\\udcff"}, {"\xc0\xaf", "\\udcc0\\udcaf"}})
     text = std::regex_replace(text, std::regex(from), to);
   return "\"" + text + "\"";
 }
@@ -209,12 +209,13 @@ TEST(CliTest, JsonLinesCarryEveryNameBackByteForByte) {
   CliFolder f;
   // Copies of u1.bmp under names a line-based or UTF-8-only reader would
   // mangle: the first two are twins once the invalid byte is replaced by
-  // U+FFFD, the third is an overlong "/".
-  for (const std::string name : {"\xff.bmp", "\xef\xbf\xbd.bmp", "\xc0\xaf.bmp", "tab\there.bmp", "line\nbreak \"q\".bmp", "back\\slash.bmp"})
+  // U+FFFD, the third is an overlong "/", then a tab, a line break and
+  // quotes, a backslash, a control character.
+  for (const char* name : {"\xff.bmp", "\xef\xbf\xbd.bmp", "\xc0\xaf.bmp", "t\tb.bmp", "l\nb \"q\".bmp", "b\\s.bmp", "u\x1f.bmp"})
     test::WriteFile(f.dir.File(name), test::ReadFile(f.dir.File("u1.bmp")));
   const std::vector<std::string> rows = Lines(Cli({"--no-cache", f.dir.path()}, f.cwd.path()).out);
   const std::string json = Cli({"--no-cache", "--format", "json", f.dir.path()}, f.cwd.path()).out;
-  ASSERT_EQ(rows.size(), 12u);
+  ASSERT_EQ(rows.size(), 13u);
   std::string expected;
   std::size_t identical = 0;
   for (const std::string& row : rows) {
@@ -228,7 +229,7 @@ TEST(CliTest, JsonLinesCarryEveryNameBackByteForByte) {
                                     Json(f.dir.path() + "/" + c[6]) + ",\"difference\":" + c[7] + "}\n");
   }
   EXPECT_EQ(json, expected);
-  EXPECT_EQ(identical, 7u);  // each copy but the last in name order, and dup.bmp
+  EXPECT_EQ(identical, 8u);  // each copy but the last in name order, and dup.bmp
 }
 
 // The options a text names: every "--word" (in roff written "\-\-word").
@@ -241,7 +242,6 @@ std::set<std::string> OptionNames(const std::string& text) {
 TEST(CliTest, HelpManualPageAndCompletionNameTheSameOptions) {
   TempDir dir;
   const Output help = Cli({"--help"}, dir.path());
-  EXPECT_GE(OptionNames(help.out).size(), 15u);
   const test::Bytes page = test::ReadFile(NORVANE_RESOURCES "/man/norvane-cli.1");
   const test::Bytes completion = test::ReadFile(NORVANE_RESOURCES "/completion/norvane-cli");
   EXPECT_EQ(OptionNames(std::string(page.begin(), page.end())), OptionNames(help.out));

@@ -18,7 +18,7 @@ namespace {
 // The list as the window has always worked it: bottom row first, rows
 // searched and erased one at a time.
 int ReferenceBatchMove(std::vector<ResultRow>& rows, FileList& records, int limit, int side, const Mover& mover) {
-  const auto names = [&](const ResultRow& row, int column, int record) { return RecordOfCell(row[column], records.size()) == record; };
+  const auto names = [&](const ResultRow& row, int column, int r) { return RecordOfCell(row[column], records.size()) == r; };
   int moved = 0;
   for (int d = static_cast<int>(rows.size()) - 1; d >= 0; --d) {
     if (d >= static_cast<int>(rows.size())) continue;

@@ -32,8 +32,9 @@ TEST(IniFileTest, EveryValueReadsBackExactly) {
 TEST(IniFileTest, KeysAreFoundAndSetWithinTheirOwnSectionOnly) {
   IniFile file = IniFile::Parse("k=0\n[AB]\nk=1\n[A]\nx=2\n[B]\nk=3\n[A]\nk=4\n");
   // Not from the next section, nor a later [A]; names match without regard to case.
-  EXPECT_EQ((std::vector<std::optional<std::string>>{file.Get("A", "k"), file.Get("b", "K"), file.Get("AB", "k"), file.Get("", "k")}),
-            (std::vector<std::optional<std::string>>{std::nullopt, "3", "1", std::nullopt}));
+  using Value = std::optional<std::string>;
+  EXPECT_EQ((std::vector<Value>{file.Get("A", "k"), file.Get("b", "K"), file.Get("AB", "k"), file.Get("", "k")}),
+            (std::vector<Value>{std::nullopt, "3", "1", std::nullopt}));
   ASSERT_TRUE(file.Set("A", "k", "9"));
   EXPECT_EQ("k=0\n[AB]\nk=1\n[A]\nx=2\nk=9\n[B]\nk=3\n[A]\nk=4\n", file.Text());
 }
