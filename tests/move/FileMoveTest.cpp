@@ -118,6 +118,7 @@ TEST(FileMoveTest, CopyCutOffMidwayLeavesNoFileUnderTheImagesNameAndAWholeOneKee
 // Sending files to the desktop's trash: the home trash is found (and made)
 // from HOME and XDG_DATA_HOME, the restore note is complete, and the file
 // acted on is exactly the one named by the bytes.
+
 // GLib reads HOME and XDG_DATA_HOME once per process, so every trash call
 // runs in a child of its own that sets them first. With `fileLimit`, the
 // child may write files of at most that many bytes (a full disk). Gives the
@@ -148,6 +149,7 @@ TEST(TrashTest, FileGoesIntoTheHomeTrashWithACompleteNote) {
   const struct {
     const char* name;
     const char* noted;     // the name as the note writes it: bytes outside the unreserved set as %XX
+                           // (the temporary folders' own paths need no escapes)
     const char* dataHome;  // below the home; "": unset
     const char* trash;     // below the home
   } cases[] = {
