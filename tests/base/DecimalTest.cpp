@@ -2,8 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <optional>
-#include <string>
+#include <tuple>
 
 namespace norvane {
 namespace {
@@ -12,31 +11,20 @@ namespace {
 // settings values (32-bit wrap) and the cache header: each row pins what one
 // rule makes of a text.
 TEST(DecimalTest, EachRuleReadsTheSameScan) {
-  struct Case {
-    std::string text;
-    std::optional<int> read;   // ReadDecimal
-    std::optional<int> whole;  // ParseWholeInteger
-    std::uint32_t low32;       // ScanDecimal without skipping space, sign applied
-  };
-  const Case cases[] = {
-      {"42", 42, 42, 42u},
-      {" \t\r\n-7x", -7, std::nullopt, 0u},
-      {"+5", 5, 5, 5u},
-      {"-", std::nullopt, std::nullopt, 0u},
-      {"", std::nullopt, std::nullopt, 0u},
-      {"12 ", 12, std::nullopt, 12u},
-      {"2147483647", 2147483647, 2147483647, 2147483647u},
-      {"-2147483648", -2147483647 - 1, -2147483647 - 1, 2147483648u},
-      {"2147483648", 2147483647, std::nullopt, 2147483648u},
+  // The text; what ReadDecimal and ParseWholeInteger make of it; the low 32
+  // bits of ScanDecimal without skipping space, sign applied.
+  const std::tuple<std::string, std::optional<int>, std::optional<int>, std::uint32_t> cases[] = {
+      {"42", 42, 42, 42u}, {" \t\r\n-7x", -7, std::nullopt, 0u}, {"+5", 5, 5, 5u},
+      {"-", std::nullopt, std::nullopt, 0u}, {"12 ", 12, std::nullopt, 12u},
+      {"2147483647", 2147483647, 2147483647, 2147483647u}, {"-2147483648", -2147483647 - 1, -2147483647 - 1, 2147483648u},
+      {"2147483648", 2147483647, std::nullopt, 2147483648u}, {"18446744073709551617", 2147483647, std::nullopt, 1u},
       {"-99999999999999999999", -2147483647 - 1, std::nullopt, 0u - 1661992959u},
-      {"4294967297", 2147483647, std::nullopt, 1u},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
-    EXPECT_EQ(ReadDecimal(c.text), c.read);
-    EXPECT_EQ(ParseWholeInteger(c.text), c.whole);
-    const DecimalPrefix number = ScanDecimal(c.text, false);
-    EXPECT_EQ(number.negative ? 0u - number.low32 : number.low32, c.low32);
+  for (const auto& [text, read, whole, low32] : cases) {
+    const DecimalPrefix number = ScanDecimal(text, false);
+    EXPECT_EQ(std::tuple(ReadDecimal(text), ParseWholeInteger(text), number.negative ? 0u - number.low32 : number.low32),
+              std::tuple(read, whole, low32))
+        << text;
   }
 }
 
