@@ -69,11 +69,6 @@ struct Window {
     window->searchEdit().setText(folder);
     window->startButton().click();  // returns when the search has ended
   }
-  void ClickHeader(int column) {
-    QHeaderView* header = list().header();
-    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
-                      QPoint(header->sectionViewportPosition(column) + 5, header->height() / 2));
-  }
   // Column 0 of every row: the record each row shows.
   Rows Positions() {
     Rows out;
@@ -125,14 +120,14 @@ class MainWindowTest : public QObject {
         expected = h.w().StatusText() + "|" + Shown(h.w().InfoTextOf(kLeftSide));
         return false;
       });
-      h.w().SetOpenHook([&](const QUrl&) { return h.messages.emplace_back("opened").empty(); });
       Rows before, after;
       bool openDuringTheRun = false;
       QTimer::singleShot(0, &h.w(), [&] {
         before = h.Positions();
-        h.ClickHeader(kColumnName);
+        emit h.list().header()->sectionClicked(kColumnName);
         h.list().SelectRow(0);
-        for (const int side : {kLeftSide, kRightSide}) h.w().MoveImage(side), h.w().OpenInViewer(side);
+        h.w().MoveImage(kLeftSide);
+        h.w().MoveImage(kRightSide);
         after = h.Positions();
         close ? (void)h.w().close() : h.w().startButton().click();
         openDuringTheRun = h.w().isVisible();
@@ -151,15 +146,13 @@ class MainWindowTest : public QObject {
       }
       QTRY_VERIFY(!h.w().PairPending());
       QVERIFY(h.w().startButton().isEnabled());
-      if (!close) {
+      if (close) {
+        h.Open();  // on the settings the closed window saved
+        QCOMPARE(h.w().searchEdit().text(), folder.dir.path());
+      } else {
         for (const int side : {kLeftSide, kRightSide}) QCOMPARE(h.w().pane(side).Image(), h.w().imageSlots().Get(side));
         QVERIFY(h.w().pane(kLeftSide).HasPicture());
-        continue;
       }
-      Settings saved;
-      saved.SettingsFile = h.ini;
-      QCOMPARE(LoadSettings(saved), SettingsResult::Ok);
-      QCOMPARE(QString::fromStdString(saved.SearchFolder), folder.dir.path());
     }
   }
 
@@ -188,6 +181,11 @@ class MainWindowTest : public QObject {
     h.list().SelectRow(1);
     h.w().ShowSelectedPair();
     QVERIFY(h.w().InfoTextOf(kLeftSide).empty() && h.w().imageSlots().Get(kLeftSide) == nullptr);
+    // A key held down acts once, on its last release: the repeats move nothing.
+    h.list().SelectRow(0);
+    QKeyEvent held(QEvent::KeyRelease, Qt::Key_Q, {}, "q", true);
+    QApplication::sendEvent(&h.list(), &held);
+    QVERIFY(h.messages.empty() && h.w().ListRowCount() == 4);
   }
 
   // "検索中" and "n/m" both fit the status field, in the program's font and
@@ -212,14 +210,11 @@ class MainWindowTest : public QObject {
   // window without that is Japanese again.
   void EmptyTargetFolderIsChosenBeforeAnySearch() {
     Window h;
-    const AboutBox box;
-    QCOMPARE(h.w().menuBar()->findChild<QAction*>("about16")->text() + "|" + box.windowTitle() + "|" +
-                 box.findChild<QLabel*>("version")->text(),
-             QString::fromUtf8("Norvane のﾊﾞｰｼﾞｮﾝ情報(&A)...|Norvane のﾊﾞｰｼﾞｮﾝ情報|Norvane.exe Version 1.04"));
+    QCOMPARE(h.w().menuBar()->findChild<QAction*>("about16")->text() + "|" + AboutBox().findChild<QLabel*>("version")->text(),
+             QString::fromUtf8("Norvane のﾊﾞｰｼﾞｮﾝ情報(&A)...|Norvane.exe Version 1.04"));
     // A refused folder line leaves the target folder empty, not at home.
     h.Open("[General]\nLanguage=en\nSearchFolder=/" + std::string(kMaxFolderText, 'x') + "\n");
     QCOMPARE(h.w().searchEdit().text(), QString());
-    QCOMPARE(h.list().model()->headerData(kColumnName, Qt::Horizontal).toString(), QStringLiteral("Name"));
     // Start asks for a folder: cancelled, nothing is searched; chosen, that
     // (empty) folder is searched.
     QTemporaryDir empty;
@@ -239,42 +234,35 @@ class MainWindowTest : public QObject {
       QCOMPARE(h.w().searchEdit().text(), chosen);
       QCOMPARE(h.messages, chosen.isEmpty() ? Texts{} : Texts{"No image files were found.|Information"});
     }
-    QCOMPARE(h.w().startButton().text(), QStringLiteral("Start"));
     h.Open("[General]\n");
     QCOMPARE(h.w().startButton().text(), QString::fromUtf8("開始"));
   }
 
   // `order` lists the rows after the sort by their column 0, the input position.
   void SortOrdersEachKindOfColumn() {
-    const Texts names = {"B.jpg", "a.jpg", "", "\xE7\x94\xBB.jpg", "z.jpg"};
-    const Texts differences = {"", "12", "999999", "0", "", "3", "999998"};
-    struct Case {
-      int column, direction;
-      Texts cells;
-      std::string order;
-    };
+    struct Case { int column, direction; const char *cells, *order; };
     for (const Case& c : {
              // Text columns fold ASCII case only and compare bytes unsigned;
              // empty is greater than any text.
-             Case{kColumnName, +1, names, "10432"},
-             Case{kColumnPartnerName, -1, names, "23401"},
+             Case{kColumnName, +1, "B.jpg,a.jpg,,\xE7\x94\xBB.jpg,z.jpg", "10432"},
+             Case{kColumnPartnerName, -1, "B.jpg,a.jpg,,\xE7\x94\xBB.jpg,z.jpg", "23401"},
              // Number columns read leading decimals, no number as 0, empty as
              // -999999, but as 999999 in the difference column; equal keys
              // keep their order.
-             Case{kColumnSize, +1, {"10", "9", "12abc", "-999998", "12", "", "x"}, "5361024"},
-             Case{kColumnDifference, +1, differences, "3516024"},
-             Case{kColumnDifference, -1, differences, "0246153"},
+             Case{kColumnSize, +1, "10,9,12abc,-999998,12,,x", "5361024"},
+             Case{kColumnDifference, +1, ",12,999999,0,,3,999998", "3516024"},
+             Case{kColumnDifference, -1, ",12,999999,0,,3,999998", "0246153"},
          }) {
       ResultList list;
-      ResultModel& m = list.rows();
-      for (int r = 0; r < static_cast<int>(c.cells.size()); ++r) {
-        m.InsertRow(r, std::to_string(r));
-        m.SetText(r, c.column, c.cells[r]);
+      const QStringList cells = QString(c.cells).split(',');
+      for (int r = 0; r < cells.size(); ++r) {
+        list.rows().InsertRow(r, std::to_string(r));
+        list.rows().SetText(r, c.column, cells[r].toStdString());
       }
       list.SortByColumn(c.column, c.direction);
       std::string order;
-      for (int r = 0; r < m.RowCount(); ++r) order += m.GetText(r, kColumnPosition);
-      QCOMPARE(order, c.order);
+      for (int r = 0; r < list.rows().RowCount(); ++r) order += list.rows().GetText(r, kColumnPosition);
+      QCOMPARE(order, std::string(c.order));
     }
   }
 
@@ -283,7 +271,6 @@ class MainWindowTest : public QObject {
   // the face colour. Nothing to fit, or nowhere to fit it, gives nothing.
   void PicturesAreFittedTopLeft() {
     QCOMPARE(FittedSize(0, 10, 200, 200) + FittedSize(10, 10, -5, 200), QSize(0, 0));
-    QCOMPARE(FittedSize(3, 7, 50, 100), QSize(42, 100));
     // Reduced, 24 bits: the left half red, the right half blue.
     DecodedImage image;
     QCOMPARE(image.AllocatePixels(300, 200, PixelKind::Bgr24), LoadResult::LoadOk);
@@ -408,7 +395,6 @@ class MoveImageTest : public QObject {
     test::WriteFile(record.path, std::string("picture"));
     const std::string folder = f.moved.path().toStdString() + "/\xfe";
     test::MakeDir(folder);
-    test::MakeDir(f.moved.path().toStdString() + "/\xef\xbf\xbd");
     f.w().settings().MoveFolder = folder;
     f.w().CopyFoldersOut();
     f.list().SelectRow(0);
@@ -420,15 +406,10 @@ class MoveImageTest : public QObject {
     QVERIFY(f.messages.empty() && !Exists(record.path));
     QCOMPARE(test::ReadFile(folder + "/\xff %.bmp"), (test::Bytes{'p', 'i', 'c', 't', 'u', 'r', 'e'}));
   }
-};
 
-class BatchMoveTest : public QObject {
-  Q_OBJECT
-
- private slots:
   // Rows 1-4 with differences 10 to 40 name records 5-8; row 0 and the
   // partners' own rows have none.
-  void MovesPartnersUpToTheLimitAndTheSelectionFollowsItsRecord() {
+  void BatchMoveMovesUpToTheLimitAndTheSelectionFollowsItsRecord() {
     MoveFixture f({-1, 5, 6, 7, 8, -1, -1, -1, -1});
     Texts told;
     BatchMoveDialog dialog(
@@ -450,8 +431,6 @@ class BatchMoveTest : public QObject {
     QCOMPARE(f.Positions(), (Rows{0, 1, 2, 3, 4, 8}));
     QCOMPARE(f.list().FirstSelectedRow(), 5);  // still record 8
     QCOMPARE(f.PairOf(1) + f.PairOf(2) + f.PairOf(3) + f.PairOf(4), std::string("||||||8|40|f8.bmp+"));
-    QCOMPARE(run("30", dialog.rightButton()), 0);
-    QCOMPARE(told.back(), std::string("0 個の画像を移動しました。"));
     // On the left side the row's own image goes.
     QCOMPARE(run("40", dialog.leftButton()), 1);
     QCOMPARE(f.Moved(), (QStringList{"f4.bmp", "f5.bmp", "f6.bmp", "f7.bmp"}));
@@ -466,7 +445,6 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   norvane::ui::MainWindowTest window;
   norvane::ui::MoveImageTest moves;
-  norvane::ui::BatchMoveTest batch;
-  return QTest::qExec(&window, argc, argv) | QTest::qExec(&moves, argc, argv) | QTest::qExec(&batch, argc, argv);
+  return QTest::qExec(&window, argc, argv) | QTest::qExec(&moves, argc, argv);
 }
 #include "WindowTest.moc"
