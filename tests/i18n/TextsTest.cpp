@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 #include "i18n/Texts.h"
@@ -20,20 +21,16 @@ bool HasJapanese(std::string_view text) {
   return false;
 }
 
-// The string literals of a C++ source with \r \n \t \" \\ resolved; line
+// The string literals of a C++ source with \r \n \t \" resolved; line
 // comments and character literals such as '"' are skipped.
 std::vector<std::string> StringLiterals(const std::string& code) {
+  static const std::regex token(R"re(//[^\n]*|'\\?.'|"((\\.|[^"\\])*)")re");
   std::vector<std::string> literals;
-  for (std::size_t i = 0; i < code.size(); ++i) {
-    if (code.compare(i, 2, "//") == 0 || code[i] == '\'') {
-      i = code[i] == '/' ? code.find('\n', i) : code.find('\'', i + (code[i + 1] == '\\' ? 3 : 2));
-      if (i == std::string::npos) break;
-    } else if (code[i] == '"') {
-      std::string& literal = literals.emplace_back();
-      for (++i; i < code.size() && code[i] != '"'; ++i) {
-        const char c = code[i] == '\\' ? code[++i] : '\0';
-        literal += c == '\0' ? code[i] : c == 'r' ? '\r' : c == 'n' ? '\n' : c == 't' ? '\t' : c;
-      }
+  for (std::sregex_iterator m(code.begin(), code.end(), token), end; m != end; ++m) {
+    if (!(*m)[1].matched) continue;
+    std::string& literal = literals.emplace_back((*m)[1]);
+    for (const auto& [escape, c] : {std::pair{"\\r", '\r'}, {"\\n", '\n'}, {"\\t", '\t'}, {"\\\"", '"'}}) {
+      for (std::size_t at; (at = literal.find(escape)) != std::string::npos;) literal.replace(at, 2, 1, c);
     }
   }
   return literals;
