@@ -31,7 +31,7 @@ using Texts = std::vector<std::string>;
 using Rows = std::vector<int>;
 
 // A text as a label shows it: without carriage returns.
-std::string Shown(const std::string& text) { return QString::fromStdString(text).remove('\r').toStdString(); }
+std::string LabelText(const std::string& text) { return QString::fromStdString(text).remove('\r').toStdString(); }
 
 // A main window with its own settings file; its message boxes are answered
 // by `answer` and recorded as "text|caption".
@@ -115,7 +115,7 @@ class MainWindowTest : public QObject {
       h.w().SetAskHook([&](auto text, auto) {  // "stop the search?"
         h.questions.emplace_back(text);
         atQuestion = (h.Label("1009").text() + "|" + h.Label("1003").text()).toStdString();
-        expected = h.w().StatusText() + "|" + Shown(h.w().InfoTextOf(kLeftSide));
+        expected = h.w().StatusText() + "|" + LabelText(h.w().InfoTextOf(kLeftSide));
         return false;
       });
       Rows before, after;
@@ -133,12 +133,12 @@ class MainWindowTest : public QObject {
       QVERIFY(!before.empty() && after == before && h.w().isVisible() == !close);
       QCOMPARE(h.w().ListRowCount(), close ? 1 : 6);
       QCOMPARE(h.messages.size() + h.questions.size(), close ? 0u : 1u);
-      QCOMPARE(atQuestion, Shown(expected));
+      QCOMPARE(atQuestion, LabelText(expected));
       QVERIFY(close || expected.starts_with("検索中\n\r1/6|"));
       // At once, before any event: the texts the search left.
       QCOMPARE(h.Label("1009").text(), QString());
       for (const int side : {kLeftSide, kRightSide}) {
-        QCOMPARE(h.Label(side == kLeftSide ? "1003" : "1008").text().toStdString(), Shown(h.w().InfoTextOf(side)));
+        QCOMPARE(h.Label(side == kLeftSide ? "1003" : "1008").text().toStdString(), LabelText(h.w().InfoTextOf(side)));
         QVERIFY(!h.w().InfoTextOf(side).empty() || (close && side == kRightSide));
       }
       QTRY_VERIFY(!h.w().PairPending());
@@ -241,7 +241,7 @@ class MainWindowTest : public QObject {
              // Number columns read leading decimals, no number as 0, empty as
              // -999999, but as 999999 in the difference column; equal keys
              // keep their order.
-             Case{kColumnSize, +1, "10,9,12abc,-999998,12,,x", "5361024"},
+             Case{kColumnSize, +1, "10,9,12abc,-999998,12,,x,0,x,0,x,0,x,0,x,0,x", "536789101112131415161024"},
              Case{kColumnDifference, +1, ",12,999999,0,,3,999998", "3516024"},
              Case{kColumnDifference, -1, ",12,999999,0,,3,999998", "0246153"},
          }) {
@@ -423,7 +423,6 @@ class MoveImageTest : public QObject {
     QCOMPARE(f.Moved(), (QStringList{"f4.bmp", "f5.bmp", "f6.bmp", "f7.bmp"}));
   }
 };
-
 
 }  // namespace
 }  // namespace norvane::ui
