@@ -24,7 +24,7 @@ void SetMtime(const std::string& path, std::int64_t seconds, int flags = 0) {
 class ScanTree : public ::testing::Test {
  protected:
   std::string Put(const std::string& relative, const std::string& text = "x") {
-    if (const auto slash = relative.rfind('/'); slash != std::string::npos) test::MakeDir(dir_.File(relative.substr(0, slash)));
+    test::MakeDir(dir_.File(relative.substr(0, relative.rfind('/') + 1)));
     test::WriteFile(dir_.File(relative), text);
     return dir_.File(relative);
   }
@@ -35,7 +35,8 @@ class ScanTree : public ::testing::Test {
     options.recurse = recurse;
     options.lister = [=](const std::string& listed, std::vector<FolderEntry>& entries) {
       if (!ListFolderEntries(listed, entries)) return false;
-      std::sort(entries.begin(), entries.end(), [&](auto& a, auto& b) { return reversed ? b.name < a.name : a.name < b.name; });
+      std::sort(entries.begin(), entries.end(), [](auto& a, auto& b) { return a.name < b.name; });
+      if (reversed) std::reverse(entries.begin(), entries.end());
       for (FolderEntry& e : entries) e.type = kinds ? e.type : EntryType::Unknown;
       return true;
     };
@@ -53,9 +54,8 @@ class ScanTree : public ::testing::Test {
 // summer time in 1950 (UTC+10) but keeps UTC+9 now.
 TEST_F(ScanTree, OwnFilesAreImageNamesSortedByUnsignedBytes) {
   for (const char* name : {"z.jpg", "a.jpg", "B.jpg", "ab.jpg", "x.jpg.jpg", "\xC3\xA9.jpg", "a.b.JPG",
-                           "photo.jpg.bak", "x.tif", "x.jpeg", "x.gif", "x.png", "x.jpgjpg"}) {
+                           "photo.jpg.bak", "x.tif", "x.jpeg", "x.gif", "x.png", "x.jpgjpg"})
     Put(name);
-  }
   ASSERT_EQ(0, truncate(dir_.File("z.jpg").c_str(), 5000000000LL));  // sparse: no disk space used
   ASSERT_EQ(0, truncate(dir_.File("a.jpg").c_str(), 3000000000LL));
   SetMtime(dir_.File("B.jpg"), 1700000000);  // 2023-11-14 22:13:20 UTC
@@ -76,37 +76,28 @@ TEST_F(ScanTree, OwnFilesAreImageNamesSortedByUnsignedBytes) {
   EXPECT_EQ("0000/00/00 00:00:00", FormatScanDate(INT64_MAX, 3600));  // beyond the calendar
 }
 
-// A link counts as the file it points to and is never followed to a folder;
-// dangling links and FIFOs are left out, whether or not the listing tells
-// the kinds.
-TEST_F(ScanTree, LinksCountAsTheirTargetFilesAndNeverAsFolders) {
-  SetMtime(Put("target.dat", "1234567"), 1000000000);
-  Put("inner/s.jpg");
-  Put("dir/plain.jpg");
-  ASSERT_EQ(0, symlink("../target.dat", dir_.File("dir/l.jpg").c_str()));
-  SetMtime(dir_.File("dir/l.jpg"), 1500000000, AT_SYMLINK_NOFOLLOW);
-  ASSERT_EQ(0, symlink("../inner", dir_.File("dir/linkdir.jpg").c_str()));
-  ASSERT_EQ(0, symlink("missing.jpg", dir_.File("dir/dangling.jpg").c_str()));
-  ASSERT_EQ(0, mkfifo(dir_.File("dir/f.jpg").c_str(), 0600));
-  for (const bool recurse : {false, true}) {
-    for (const bool kinds : {false, true}) {
-      const FileList list = Scan(dir_.File("dir"), recurse, false, kinds);
-      ASSERT_EQ((Texts{"l.jpg", "plain.jpg"}), NamesOf(list));
-      EXPECT_EQ(std::make_tuple(7, std::string("2001/09/09 01:46:40")), std::tie(list[0].size, list[0].date));
-    }
-  }
-}
-
 // Sub-folders come first, in listing order, then the folder's own files; the
-// folder text is used exactly as given, a trailing slash included.
-TEST_F(ScanTree, SubFoldersComeFirstInListingOrderThenOwnFiles) {
-  for (const char* name : {"T/z.jpg", "T/a.jpg", "T/S1/b.jpg", "T/S2/c.jpg"}) Put(name);
+// folder text is used exactly as given, a trailing slash included. A link
+// counts as the file it points to and is never followed to a folder; dangling
+// links and FIFOs are left out, whether or not the listing tells the kinds.
+TEST_F(ScanTree, SubFoldersComeFirstInListingOrderAndLinksCountAsTheirTargetFiles) {
+  for (const char* name : {"T/z.jpg", "T/a.jpg", "T/S1/b.jpg", "T/S2/c.jpg", "inner/s.jpg"}) Put(name);
+  SetMtime(Put("target.dat", "1234567"), 1000000000);
+  ASSERT_EQ(0, symlink("../target.dat", dir_.File("T/l.jpg").c_str()));
+  SetMtime(dir_.File("T/l.jpg"), 1500000000, AT_SYMLINK_NOFOLLOW);
+  ASSERT_EQ(0, symlink("../inner", dir_.File("T/linkdir.jpg").c_str()));
+  ASSERT_EQ(0, symlink("missing.jpg", dir_.File("T/dangling.jpg").c_str()));
+  ASSERT_EQ(0, mkfifo(dir_.File("T/f.jpg").c_str(), 0600));
   const std::string t = dir_.File("T/"), b = t + "/S1/b.jpg", c = t + "/S2/c.jpg";
   for (const bool reversed : {false, true}) {
-    const FileList list = Scan(t, true, reversed);
-    ASSERT_EQ((Texts{reversed ? "c.jpg" : "b.jpg", reversed ? "b.jpg" : "c.jpg", "a.jpg", "z.jpg"}), NamesOf(list));
-    EXPECT_EQ(std::tie(list[0].folder, list[0].path, list[3].folder, list[3].path),
-              std::make_tuple(reversed ? t + "/S2" : t + "/S1", reversed ? c : b, t, t + "/z.jpg"));
+    for (const bool kinds : {false, true}) {
+      const FileList list = Scan(t, true, reversed, kinds);
+      const char* sub[] = {reversed ? "c.jpg" : "b.jpg", reversed ? "b.jpg" : "c.jpg"};
+      ASSERT_EQ((Texts{sub[0], sub[1], "a.jpg", "l.jpg", "z.jpg"}), NamesOf(list));
+      EXPECT_EQ(std::tie(list[0].folder, list[0].path), std::tuple(t + (reversed ? "/S2" : "/S1"), reversed ? c : b));
+      EXPECT_EQ(std::tie(list[3].folder, list[3].path, list[3].size, list[3].date),
+                std::make_tuple(t, t + "/l.jpg", 7, "2001/09/09 01:46:40"));
+    }
   }
 }
 

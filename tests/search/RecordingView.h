@@ -4,12 +4,7 @@
 // and WaitUntil the way other window handlers would.
 #pragma once
 
-#include <functional>
-#include <memory>
 #include <sstream>
-#include <string>
-#include <string_view>
-#include <vector>
 
 #include "search/ResultTable.h"
 #include "search/SearchView.h"
@@ -31,7 +26,7 @@ class RecordingView : public SearchView {
   void SetStartButton(std::string_view caption, bool on) override { Log("SetStartButton", caption, on ? "on" : "off"); }
   void EnableCommands(bool on) override { Log("EnableCommands", on ? "on" : "off"); }
   void SetStatusText(std::string_view text) override { Log("SetStatusText", text); statusTexts.emplace_back(text); }
-  bool AskYesNo(std::string_view text, std::string_view caption) override { Log("AskYesNo", text, caption); return true; }
+  bool AskYesNo(std::string_view text, std::string_view title) override { Log("AskYesNo", text, title); return true; }
   void Inform(std::string_view text, std::string_view caption) override { Log("Inform", text, caption); }
   void ClearPanes() override { Log("ClearPanes"); left_.reset(); }
   void SetInfoText(int side, const FileRecord* record) override { Log("SetInfoText", side, InfoText(record)); }
@@ -42,7 +37,10 @@ class RecordingView : public SearchView {
   }
   void RepaintLeftPane() override { Log("RepaintLeftPane"); }
   void ListDeleteAll() override { Log("ListDeleteAll"); table.DeleteAll(); }
-  void ListInsertRow(int row, std::string_view text) override { Log("ListInsertRow", row, text); table.InsertRow(row, text); }
+  void ListInsertRow(int row, std::string_view text) override {
+    Log("ListInsertRow", row, text);
+    table.InsertRow(row, text);
+  }
   void ListSetText(int row, int column, std::string_view text) override {
     Log("ListSetText", row, column, text);
     table.SetText(row, column, text);
@@ -62,9 +60,7 @@ class RecordingView : public SearchView {
   // Log entries that start with `prefix`.
   std::vector<std::string> Calls(std::string_view prefix) const {
     std::vector<std::string> out;
-    for (const std::string& entry : log) {
-      if (entry.starts_with(prefix)) out.push_back(entry);
-    }
+    for (const std::string& entry : log) if (entry.starts_with(prefix)) out.push_back(entry);
     return out;
   }
 
