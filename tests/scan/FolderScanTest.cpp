@@ -31,15 +31,13 @@ class ScanTree : public ::testing::Test {
   // Scans with the real listing, in reverse name order or, without kinds, as
   // a file system that does not report them.
   FileList Scan(const std::string& folder, bool recurse, bool reversed = false, bool kinds = true) {
-    ScanOptions options;
-    options.recurse = recurse;
-    options.lister = [=](const std::string& listed, std::vector<FolderEntry>& entries) {
-      if (!ListFolderEntries(listed, entries)) return false;
-      std::sort(entries.begin(), entries.end(), [](auto& a, auto& b) { return a.name < b.name; });
-      if (reversed) std::reverse(entries.begin(), entries.end());
-      for (FolderEntry& e : entries) e.type = kinds ? e.type : EntryType::Unknown;
+    const ScanOptions options{.recurse = recurse, .lister = [=](const std::string& at, std::vector<FolderEntry>& all) {
+      if (!ListFolderEntries(at, all)) return false;
+      std::sort(all.begin(), all.end(), [](auto& a, auto& b) { return a.name < b.name; });
+      if (reversed) std::reverse(all.begin(), all.end());
+      for (FolderEntry& e : all) e.type = kinds ? e.type : EntryType::Unknown;
       return true;
-    };
+    }};
     FileList list;
     EXPECT_TRUE(ScanFolder(folder, list, options));
     return list;
