@@ -169,11 +169,11 @@ TEST(SearchSessionTest, OverlongFolderTextIsRefusedBeforeAnythingChanges) {
 }
 
 // Each mode orders by its key alone and keeps the scan order among equal
-// keys, in both directions: 0 and 2 share size and date, 0 and 4 the width,
-// 5 to 7 the size. Names and dates compare as unsigned bytes
-// (0x80 and above after ASCII, a proper prefix first), the numbers as signed
-// values. Modes 0 and 11 keep the scan order. More records than a sort takes
-// one by one show that equal keys keep their order.
+// keys, in both directions: records a and c share size and date, a and e the
+// width, f to t the size, and i to t (more than a sort takes one at a time)
+// every key. Names and dates compare as unsigned bytes (0x80 and above after
+// ASCII, a proper prefix first), the numbers as signed values. Modes 0 and 11
+// keep the scan order.
 TEST(RecordOrderTest, EveryModeOrdersByItsKeyAndKeepsScanOrderAmongEqualKeys) {
   std::vector<std::tuple<std::string, std::int32_t, std::string, std::int32_t, std::int32_t>> scanned = {
       {"b.jpg", 300, "2024/01/02 10:00:00", 640, 480}, {"d.jpg", 100, "2023/12/31 23:59:59", 0, 0},
