@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdint>
-#include <map>
 
 #include "scan/FolderScan.h"
 #include "support/TempDir.h"
@@ -15,180 +13,90 @@
 namespace norvane {
 namespace {
 
-using test::MakeDir;
 using test::NamesOf;
-using test::TempDir;
-using test::WriteFile;
 using Texts = std::vector<std::string>;
-
-Texts Paths(const FileList& list) {
-  Texts paths;
-  for (const FileRecord& r : list) paths.push_back(r.path);
-  return paths;
-}
 
 void SetMtime(const std::string& path, std::int64_t seconds, int flags = 0) {
   const timespec times[2] = {{static_cast<time_t>(seconds), 0}, {static_cast<time_t>(seconds), 0}};
   ASSERT_EQ(0, utimensat(AT_FDCWD, path.c_str(), times, flags)) << path;
 }
 
-// The real listing, reordered so that the named entries come first in the
-// given order.
-FolderLister Steered(Texts first) {
-  return [first](const std::string& folder, std::vector<FolderEntry>& entries) {
-    if (!ListFolderEntries(folder, entries)) return false;
-    auto rank = [&](const FolderEntry& e) {
-      return std::find(first.begin(), first.end(), e.name) - first.begin();
-    };
-    std::stable_sort(entries.begin(), entries.end(),
-                     [&](const FolderEntry& a, const FolderEntry& b) { return rank(a) < rank(b); });
-    return true;
-  };
-}
-
-// The real listing as a file system that does not report entry kinds.
-bool ListWithoutKinds(const std::string& folder, std::vector<FolderEntry>& entries) {
-  if (!ListFolderEntries(folder, entries)) return false;
-  for (FolderEntry& e : entries) e.type = EntryType::Unknown;
-  return true;
-}
-
-ScanOptions Options(bool recurse, FolderLister lister = {}) {
-  ScanOptions options;
-  options.recurse = recurse;
-  options.lister = std::move(lister);
-  return options;
-}
-
 class ScanTree : public ::testing::Test {
  protected:
   std::string Put(const std::string& relative, const std::string& text = "x") {
-    if (const auto slash = relative.rfind('/'); slash != std::string::npos) Dir(relative.substr(0, slash));
-    WriteFile(dir_.File(relative), text);
+    test::MakeDir(dir_.File(relative.substr(0, relative.rfind('/') + 1)));
+    test::WriteFile(dir_.File(relative), text);
     return dir_.File(relative);
   }
-  std::string Dir(const std::string& relative) {
-    MakeDir(dir_.File(relative));
-    return dir_.File(relative);
+  // Scans with the real listing, in reverse name order or, without kinds, as
+  // a file system that does not report them.
+  FileList Scan(const std::string& folder, bool recurse, bool reversed = false, bool kinds = true) {
+    const ScanOptions options{.recurse = recurse, .lister = [=](const std::string& at, std::vector<FolderEntry>& all) {
+      if (!ListFolderEntries(at, all)) return false;
+      std::sort(all.begin(), all.end(), [](auto& a, auto& b) { return a.name < b.name; });
+      if (reversed) std::reverse(all.begin(), all.end());
+      for (FolderEntry& e : all) e.type = kinds ? e.type : EntryType::Unknown;
+      return true;
+    }};
+    FileList list;
+    EXPECT_TRUE(ScanFolder(folder, list, options));
+    return list;
   }
-  TempDir dir_;
+  test::TempDir dir_;
 };
 
+// Names compare as unsigned bytes, so that UTF-8 sorts after ASCII; only the
+// last extension counts, in any letter case; .gif and .png only when their
+// plug-ins are there. Sizes keep their low 32 bits, as signed values. Dates
+// use the offset in force when the scan runs, for every file: Tokyo kept
+// summer time in 1950 (UTC+10) but keeps UTC+9 now.
 TEST_F(ScanTree, OwnFilesAreImageNamesSortedByUnsignedBytes) {
   for (const char* name : {"z.jpg", "a.jpg", "B.jpg", "ab.jpg", "x.jpg.jpg", "\xC3\xA9.jpg", "a.b.JPG",
-                           "photo.jpg.bak", "x.tif", "x.jpeg", "x.gif", "x.png", "x.jpgjpg"}) {
+                           "photo.jpg.bak", "x.tif", "x.jpeg", "x.gif", "x.png", "x.jpgjpg"})
     Put(name);
-  }
-  FileList list;
-  ASSERT_TRUE(ScanFolder(dir_.path(), list, false, false, false));
-  for (const FileRecord& r : list) {
-    EXPECT_EQ(dir_.path(), r.folder);
-    EXPECT_EQ(dir_.path() + "/" + r.name, r.path);
-  }
+  ASSERT_EQ(0, truncate(dir_.File("z.jpg").c_str(), 5000000000LL));  // sparse: no disk space used
+  ASSERT_EQ(0, truncate(dir_.File("a.jpg").c_str(), 3000000000LL));
+  SetMtime(dir_.File("B.jpg"), 1700000000);  // 2023-11-14 22:13:20 UTC
+  SetMtime(dir_.File("ab.jpg"), -615513600);  // 1950-07-01 00:00:00 UTC
+  const FileList list = Scan(dir_.path(), false);
   EXPECT_EQ((Texts{"B.jpg", "a.b.JPG", "a.jpg", "ab.jpg", "x.jpg.jpg", "z.jpg", "\xC3\xA9.jpg"}), NamesOf(list));
-
-  FileList withPlugins;
-  ASSERT_TRUE(ScanFolder(dir_.path(), withPlugins, false, true, true));
-  ASSERT_EQ(9u, withPlugins.size());
-  EXPECT_EQ("x.gif", withPlugins[4].name);
-  EXPECT_EQ("x.png", withPlugins[6].name);
-}
-
-TEST_F(ScanTree, SizeKeepsTheLowThirtyTwoBitsAsSigned) {
-  const std::map<std::string, std::pair<off_t, std::int32_t>> files = {
-      {"five.jpg", {5000000000LL, 705032704}},
-      {"three.jpg", {3000000000LL, -1294967296}},
-      {"small.bmp", {3, 3}},
-  };
-  for (const auto& [name, sizes] : files) {
-    Put(name, "");
-    ASSERT_EQ(0, truncate(dir_.File(name).c_str(), sizes.first));  // sparse: no disk space used
+  EXPECT_EQ(std::make_tuple(-1294967296, 1, 705032704), std::make_tuple(list[2].size, list[3].size, list[5].size));
+  const bool tokyo = access("/usr/share/zoneinfo/Asia/Tokyo", R_OK) == 0;
+  test::ScopedEnv zone("TZ", tokyo ? "Asia/Tokyo" : "JST-9");
+  for (const bool gif : {false, true}) {
+    FileList withPlugIn;
+    ASSERT_TRUE(ScanFolder(dir_.path(), withPlugIn, false, gif, !gif));
+    ASSERT_EQ(8u, withPlugIn.size());
+    EXPECT_EQ(gif ? "x.gif" : "x.png", withPlugIn[gif ? 4 : 5].name);
+    EXPECT_EQ("2023/11/15 07:13:20", withPlugIn[0].date);
+    EXPECT_TRUE(!tokyo || withPlugIn[3].date == "1950/07/01 09:00:00") << withPlugIn[3].date;
   }
-  FileList list;
-  ASSERT_TRUE(ScanFolder(dir_.path(), list, false, false, false));
-  ASSERT_EQ(3u, list.size());
-  for (const FileRecord& r : list) EXPECT_EQ(files.at(r.name).second, r.size) << r.name;
+  EXPECT_EQ("0000/00/00 00:00:00", FormatScanDate(INT64_MAX, 3600));  // beyond the calendar
 }
 
-TEST_F(ScanTree, DateUsesTheZoneOffsetInForceWhenScanning) {
-  SetMtime(Put("a.jpg"), 1700000000);  // 2023-11-14 22:13:20 UTC
-  auto dateIn = [&](const char* zone) {
-    test::ScopedEnv guard("TZ", zone);
-    FileList list;
-    EXPECT_TRUE(ScanFolder(dir_.path(), list, false, false, false));
-    return list.empty() ? std::string() : list[0].date;
-  };
-  EXPECT_EQ("2023/11/14 22:13:20", dateIn("UTC0"));
-  EXPECT_EQ("2023/11/15 07:13:20", dateIn("JST-9"));
-
-  ScanOptions options = Options(false);
-  options.utcOffset = -3600;
-  FileList list;
-  ASSERT_TRUE(ScanFolder(dir_.path(), list, options));
-  ASSERT_EQ(1u, list.size());
-  EXPECT_EQ("2023/11/14 21:13:20", list[0].date);
-
-  // Tokyo kept summer time in 1950 (UTC+10) but keeps UTC+9 now: the file's
-  // own offset must not be used.
-  if (access("/usr/share/zoneinfo/Asia/Tokyo", R_OK) == 0) {
-    SetMtime(dir_.File("a.jpg"), -615513600);  // 1950-07-01 00:00:00 UTC
-    EXPECT_EQ("1950/07/01 09:00:00", dateIn("Asia/Tokyo"));
-  }
-  // Times outside the calendar still give a date of the usual shape.
-  EXPECT_EQ(19u, FormatScanDate(INT64_MAX, 3600).size());
-}
-
-TEST_F(ScanTree, LinksCountAsTheirTargetFilesAndNeverAsFolders) {
-  Put("target.dat", "1234567");
-  SetMtime(dir_.File("target.dat"), 1000000000);
-  Put("inner/s.jpg");
-  Put("dir/plain.jpg");
-  ASSERT_EQ(0, symlink("../target.dat", dir_.File("dir/l.jpg").c_str()));
-  SetMtime(dir_.File("dir/l.jpg"), 1500000000, AT_SYMLINK_NOFOLLOW);
-  ASSERT_EQ(0, symlink("../inner", dir_.File("dir/linkdir.jpg").c_str()));
-  ASSERT_EQ(0, symlink("missing.jpg", dir_.File("dir/dangling.jpg").c_str()));
-  ASSERT_EQ(0, mkfifo(dir_.File("dir/f.jpg").c_str(), 0600));
-
-  for (bool recurse : {false, true}) {
-    for (FolderLister lister : {FolderLister{}, FolderLister(ListWithoutKinds)}) {
-      FileList list;
-      ASSERT_TRUE(ScanFolder(dir_.File("dir"), list, Options(recurse, lister)));
-      ASSERT_EQ((Texts{dir_.File("dir/l.jpg"), dir_.File("dir/plain.jpg")}), Paths(list));
-      EXPECT_EQ(7, list[0].size);
-      EXPECT_EQ("2001/09/09 01:46:40", list[0].date);
+// Sub-folders come first, in listing order, then the folder's own files; the
+// folder text is used exactly as given, a trailing slash included. A link
+// counts as the file it points to and is never followed to a folder; dangling
+// links and FIFOs are left out, whether or not the listing tells the kinds.
+TEST_F(ScanTree, SubFoldersComeFirstInListingOrderAndLinksCountAsTheirTargetFiles) {
+  for (const char* name : {"T/z.jpg", "T/a.jpg", "T/S1/b.jpg", "T/S2/c.jpg", "inner/s.jpg"}) Put(name);
+  SetMtime(Put("target.dat", "1234567"), 1000000000);
+  ASSERT_EQ(0, symlink("../target.dat", dir_.File("T/l.jpg").c_str()));
+  SetMtime(dir_.File("T/l.jpg"), 1500000000, AT_SYMLINK_NOFOLLOW);
+  ASSERT_EQ(0, symlink("../inner", dir_.File("T/linkdir.jpg").c_str()));
+  ASSERT_EQ(0, symlink("missing.jpg", dir_.File("T/dangling.jpg").c_str()));
+  ASSERT_EQ(0, mkfifo(dir_.File("T/f.jpg").c_str(), 0600));
+  const std::string t = dir_.File("T/"), b = t + "/S1/b.jpg", c = t + "/S2/c.jpg";
+  for (const bool reversed : {false, true}) {
+    for (const bool kinds : {false, true}) {
+      const FileList list = Scan(t, true, reversed, kinds);
+      const char* sub[] = {reversed ? "c.jpg" : "b.jpg", reversed ? "b.jpg" : "c.jpg"};
+      ASSERT_EQ((Texts{sub[0], sub[1], "a.jpg", "l.jpg", "z.jpg"}), NamesOf(list));
+      EXPECT_EQ(std::tie(list[0].folder, list[0].path), std::tuple(t + (reversed ? "/S2" : "/S1"), reversed ? c : b));
+      EXPECT_EQ(std::tie(list[3].folder, list[3].path, list[3].size, list[3].date),
+                std::make_tuple(t, t + "/l.jpg", 7, "2001/09/09 01:46:40"));
     }
   }
-}
-
-TEST_F(ScanTree, SubFoldersComeFirstInListingOrderThenOwnFiles) {
-  const std::string t = Dir("T");
-  Put("T/z.jpg");
-  Put("T/a.jpg");
-  Put("T/S1/b.jpg");
-  Put("T/S2/c.jpg");
-  FileRecord kept;
-  kept.path = "kept";
-  for (const bool s1First : {true, false}) {
-    FileList list{kept};
-    const Texts order = s1First ? Texts{"S1", "S2"} : Texts{"S2", "S1"};
-    ASSERT_TRUE(ScanFolder(t, list, Options(true, Steered(order))));
-    const std::string b = t + "/S1/b.jpg", c = t + "/S2/c.jpg";
-    EXPECT_EQ((Texts{"kept", s1First ? b : c, s1First ? c : b, t + "/a.jpg", t + "/z.jpg"}), Paths(list));
-    EXPECT_EQ(s1First ? t + "/S1" : t + "/S2", list[1].folder);
-  }
-}
-
-TEST_F(ScanTree, FolderTextIsUsedExactlyAsGiven) {
-  Put("a.jpg");
-  Put("S/b.jpg");
-  const std::string given = dir_.path() + "/";
-  FileList list;
-  ASSERT_TRUE(ScanFolder(given, list, true, false, false));
-  ASSERT_EQ(2u, list.size());
-  EXPECT_EQ(given + "/S", list[0].folder);
-  EXPECT_EQ(given + "/S/b.jpg", list[0].path);
-  EXPECT_EQ(given, list[1].folder);
-  EXPECT_EQ(given + "/a.jpg", list[1].path);
 }
 
 }  // namespace
