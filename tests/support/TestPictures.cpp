@@ -5,6 +5,8 @@
 #include <cstring>
 #include <random>
 
+#include "support/TempDir.h"
+
 namespace norvane::test {
 
 std::vector<std::uint8_t> Pattern(int width, int height, int seed) {
@@ -34,6 +36,16 @@ DecodedImage MakeImage(int width, int height, PixelKind kind, const std::vector<
     std::memcpy(const_cast<std::uint8_t*>(image.Pixels()), bytes.data(), bytes.size());
   }
   return image;
+}
+
+LoadResult LoadBytes(DecodedImage& image, const std::vector<std::uint8_t>& bytes, const std::string& name) {
+  static const TempDir dir;  // one folder for the whole program: loops load thousands of files
+  WriteFile(dir.File(name), bytes);
+  return image.LoadImageFile(dir.File(name));
+}
+
+std::vector<std::uint8_t> PixelsOf(const DecodedImage& image) {
+  return std::vector<std::uint8_t>(image.Pixels(), image.Pixels() + image.PixelBytes());
 }
 
 std::vector<std::string> NamesOf(const FileList& list) {

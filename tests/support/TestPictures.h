@@ -1,11 +1,6 @@
 // Synthetic pictures for tests.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
-#include <string>
-#include <vector>
-
 #include "image/DecodedImage.h"
 #include "scan/FileRecord.h"
 
@@ -21,6 +16,13 @@ std::vector<std::uint8_t> RandomBytes(std::size_t count, unsigned seed);
 // A decoded picture of `kind` whose pixel buffer holds exactly `bytes`;
 // fails the current test when they do not fit.
 DecodedImage MakeImage(int width, int height, PixelKind kind, const std::vector<std::uint8_t>& bytes);
+
+// Writes `bytes` as a file called `name` in a fresh folder and loads it the
+// way the program does, chosen by the name's extension.
+LoadResult LoadBytes(DecodedImage& image, const std::vector<std::uint8_t>& bytes, const std::string& name);
+
+// The picture's pixel buffer, whatever its kind.
+std::vector<std::uint8_t> PixelsOf(const DecodedImage& image);
 
 // The names of the records, in list order.
 std::vector<std::string> NamesOf(const FileList& list);
