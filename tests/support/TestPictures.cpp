@@ -48,6 +48,22 @@ std::vector<std::uint8_t> PixelsOf(const DecodedImage& image) {
   return std::vector<std::uint8_t>(image.Pixels(), image.Pixels() + image.PixelBytes());
 }
 
+std::vector<std::uint8_t> DistinctColours(std::initializer_list<int> indices) {
+  std::vector<std::uint8_t> out;
+  for (int i : indices) {
+    for (int v : {i, 255 - i, i ^ 0x5A}) out.push_back(static_cast<std::uint8_t>(v));
+  }
+  return out;
+}
+
+std::vector<std::uint8_t> DistinctTable(int entries) {
+  std::vector<std::uint8_t> out;
+  for (int i = 0; i < entries; ++i) {
+    for (int v : {i, 255 - i, i ^ 0x5A, 0}) out.push_back(static_cast<std::uint8_t>(v));
+  }
+  return out;
+}
+
 std::vector<std::string> NamesOf(const FileList& list) {
   std::vector<std::string> names;
   for (const FileRecord& r : list) names.push_back(r.name);

@@ -24,6 +24,13 @@ LoadResult LoadBytes(DecodedImage& image, const std::vector<std::uint8_t>& bytes
 // The picture's pixel buffer, whatever its kind.
 std::vector<std::uint8_t> PixelsOf(const DecodedImage& image);
 
+// Colours that show a wrong lookup or channel order: entry i is blue i,
+// green 255 - i, red i ^ 0x5A. DistinctColours gives the entries of
+// `indices` as pixels (three bytes each), DistinctTable the first `entries`
+// as a colour table of a BMP file or plug-in result (four bytes each).
+std::vector<std::uint8_t> DistinctColours(std::initializer_list<int> indices);
+std::vector<std::uint8_t> DistinctTable(int entries);
+
 // The names of the records, in list order.
 std::vector<std::string> NamesOf(const FileList& list);
 
