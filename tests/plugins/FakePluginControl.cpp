@@ -2,15 +2,7 @@
 
 #include <malloc.h>
 
-#if defined(__SANITIZE_ADDRESS__)
-#define NORVANE_HEAP_FROM_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define NORVANE_HEAP_FROM_ASAN 1
-#endif
-#endif
-
-#ifdef NORVANE_HEAP_FROM_ASAN
+#ifdef __SANITIZE_ADDRESS__
 // The sanitizer replaces the allocator, so mallinfo2 would report nothing;
 // its runtime counts instead (not every compiler ships the header).
 extern "C" std::size_t __sanitizer_get_current_allocated_bytes();

@@ -20,6 +20,12 @@
 
 namespace norvane::test {
 
+// Fails the current test for arguments that describe no picture.
+static Bytes Refuse(const char* writer) {
+  ADD_FAILURE() << writer << ": the arguments do not describe a picture the library can write";
+  return {};
+}
+
 Bytes MakeBmp(const BmpFields& f) {
   const auto pixelStart = static_cast<std::uint32_t>(14 + 40 + f.colourTable.size() + f.gap.size());
   Bytes out;
@@ -45,15 +51,10 @@ Bytes BmpColourTable(const std::vector<std::array<std::uint8_t, 3>>& bgr) {
 }
 
 Bytes MakeBmp24(int width, int height, const std::vector<std::uint8_t>& bgrTopDown) {
-  if (width < 0 || height < 0 || bgrTopDown.size() != static_cast<std::size_t>(width) * height * 3) {
-    ADD_FAILURE() << "MakeBmp24: " << bgrTopDown.size() << " bytes do not make " << width << " x " << height;
-    return {};
-  }
+  if (width < 0 || height < 0 || bgrTopDown.size() != static_cast<std::size_t>(width) * height * 3) return Refuse("MakeBmp24");
   const std::size_t rowBytes = static_cast<std::size_t>(width) * 3, rowLength = BmpRowLength(width, 24);
   BmpFields f;
-  f.width = width;
-  f.height = height;
-  f.pixels.assign(rowLength * height, 0);
+  f.width = width, f.height = height, f.pixels.assign(rowLength * height, 0);
   f.imageSize = static_cast<std::uint32_t>(f.pixels.size());
   for (int y = 0; y < height; ++y) {  // stored bottom row first
     std::copy_n(bgrTopDown.begin() + y * rowBytes, rowBytes, f.pixels.begin() + (height - 1 - y) * rowLength);
@@ -96,11 +97,7 @@ Bytes MakeGif(const GifPicture& picture) {
       }
     }
   }
-  if (EGifCloseFile(gif, &error) == GIF_ERROR || !ok) {
-    ADD_FAILURE() << "MakeGif: giflib refused the picture";
-    return {};
-  }
-  return out;
+  return EGifCloseFile(gif, &error) == GIF_ERROR || !ok ? Refuse("MakeGif") : out;
 }
 
 Bytes MakeGif(int width, int height, const std::vector<GifColour>& colours,
@@ -109,9 +106,7 @@ Bytes MakeGif(int width, int height, const std::vector<GifColour>& colours,
 }
 
 Bytes MakeJpeg(int width, int height, int components, const std::vector<std::uint8_t>& pixelsTopDown, int quality) {
-  JpegOptions options;
-  options.quality = quality;
-  return MakeJpeg(width, height, components, pixelsTopDown, options);
+  return MakeJpeg(width, height, components, pixelsTopDown, JpegOptions{quality});
 }
 
 Bytes MakeJpeg(int width, int height, int components, const std::vector<std::uint8_t>& pixelsTopDown,
@@ -121,8 +116,7 @@ Bytes MakeJpeg(int width, int height, int components, const std::vector<std::uin
                                  : components == 4 || (!ycck && (components == 1 || components == 3));
   if (!componentsFit || width <= 0 || height <= 0 || width > JPEG_MAX_DIMENSION || height > JPEG_MAX_DIMENSION ||
       pixelsTopDown.size() != static_cast<std::size_t>(width) * height * components) {
-    ADD_FAILURE() << "MakeJpeg: arguments do not describe a picture";
-    return {};
+    return Refuse("MakeJpeg");
   }
   jpeg_error_mgr err;
   jpeg_compress_struct cinfo;
@@ -162,10 +156,7 @@ Bytes MakePng(const PngPicture& picture) {
   const int channels[] = {1, 0, 3, 1, 2, 0, 4};  // by colour type number
   const std::size_t rowBytes =
       (static_cast<std::size_t>(picture.width) * channels[static_cast<int>(picture.colour)] * picture.bitDepth + 7) / 8;
-  if (picture.rows.size() != rowBytes * picture.height) {
-    ADD_FAILURE() << "MakePng: " << picture.rows.size() << " bytes of rows, expected " << rowBytes * picture.height;
-    return {};
-  }
+  if (picture.rows.size() != rowBytes * picture.height) return Refuse("MakePng");
   Bytes copy = picture.rows, out;  // libpng wants writable row pointers
   std::vector<png_bytep> rows;
   for (int y = 0; y < picture.height; ++y) rows.push_back(copy.data() + y * rowBytes);
@@ -238,9 +229,8 @@ Bytes TiffBuilder::Build() const {
 }
 
 TiffBuilder GrayTiff(int width, int height, int bitsPerSample, const Bytes& samples) {
-  if (width < 0 || height < 0 || samples.size() != static_cast<std::size_t>(width) * height * (bitsPerSample > 8 ? 2 : 1)) {
-    ADD_FAILURE() << "GrayTiff: sample bytes do not match " << width << " x " << height;
-  }
+  const std::size_t sampleBytes = bitsPerSample > 8 ? 2 : 1;
+  if (width < 0 || height < 0 || samples.size() != static_cast<std::size_t>(width) * height * sampleBytes) Refuse("GrayTiff");
   TiffBuilder b;
   const std::uint32_t strip = b.AddData(samples);
   b.Set(kTagWidth, kTiffLong, 1, width).Set(kTagLength, kTiffLong, 1, height).Set(kTagBits, kTiffShort, 1, bitsPerSample);
@@ -251,10 +241,7 @@ TiffBuilder GrayTiff(int width, int height, int bitsPerSample, const Bytes& samp
 
 TiffBuilder RgbTiff(int width, int height, const Bytes& rgbTopDown, int rowsPerStrip, int samplesPerPixel) {
   const std::size_t rowBytes = static_cast<std::size_t>(width) * 3;
-  if (width < 0 || height < 0 || rowsPerStrip <= 0 || rgbTopDown.size() != rowBytes * height) {
-    ADD_FAILURE() << "RgbTiff: bad arguments for " << width << " x " << height;
-    return TiffBuilder{};
-  }
+  if (width < 0 || height < 0 || rowsPerStrip <= 0 || rgbTopDown.size() != rowBytes * height) return Refuse("RgbTiff"), TiffBuilder{};
   TiffBuilder b;
   const std::uint32_t bits = b.AddData({8, 0, 8, 0, 8, 0});
   std::vector<std::uint32_t> offsets, counts;
