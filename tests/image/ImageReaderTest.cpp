@@ -188,7 +188,7 @@ TEST(TiffReader, StripsLandAtTheirRowsAndComeOutBlueGreenRed) {
   // The directory comes last, so every cut takes away part of the header or
   // the directory; none of them may be read as values.
   const Bytes whole = Grey().Build();
-  for (std::size_t size = 0; size < whole.size(); ++size) EXPECT_EQ(R::ReadError, Load(Bytes(whole.begin(), whole.begin() + size), "x.tif")) << size;
+  for (std::size_t n = 0; n < whole.size(); ++n) EXPECT_EQ(R::ReadError, Load(Bytes(whole.begin(), whole.begin() + n), "x.tif")) << n;
   EXPECT_EQ(R::CannotOpen, ReadTiff(grey, "/nonexistent/norvane/x.tif"));
 }
 

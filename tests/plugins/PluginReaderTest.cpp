@@ -14,10 +14,7 @@
 namespace norvane {
 namespace {
 
-using test::Bytes;
-using test::Fake;
-using test::GifColour;
-using test::PngColour;
+using namespace test;
 
 std::string FakeDir(const char* folder) { return std::string(NORVANE_FAKE_PLUGIN_ROOT) + "/" + folder; }
 
@@ -183,7 +180,7 @@ TEST(ShippedPlugins, EveryLayoutBecomesBgrTopRowFirst) {
       {"GIF interlaced", "x.gif", test::MakeGif(2, 11, colours, indices, true), 2, Bgr(used)},
       {"GIF global map", "x.gif", HandMadeGif(true), 2, Bgr({kRed, kRed})},
       // Over white: alpha 255 keeps the sample, alpha 0 is white; 10 at alpha
-      // 100 is 159.4 and 1 at alpha 128 is 127.5 + 0.5, rounded.
+      // 100 is 158.9 and 1 at alpha 128 is 127.502, both rounded up.
       {"grey + alpha", "x.png", test::MakePng({4, 1, PngColour::GrayAlpha, 8, false, {0, 0, 0, 255, 10, 100, 1, 128}, {}, {}, {}}), 4,
        {255, 255, 255, 0, 0, 0, 159, 159, 159, 128, 128, 128}},
   };

@@ -13,8 +13,7 @@
 namespace norvane {
 namespace {
 
-using test::MakeImage;
-using test::RandomBytes;
+using namespace test;
 using Bytes = std::vector<std::uint8_t>;
 
 // OpenSSL's single-stream MD5: the reference for every vector backend.
@@ -131,7 +130,7 @@ TEST_P(MultiMd5Backends, BatchMatchesTheReferenceAroundBlockBoundaries) {
   }
   std::vector<Md5Digest> digests(messages.size());
   Md5Many(messages.data(), messages.size(), digests.data(), GetParam());
-  for (std::size_t i = 0; i < messages.size(); ++i) ASSERT_EQ(Text(digests[i]), Md5(messages[i].data, messages[i].length)) << messages[i].length;
+  for (std::size_t i = 0; i < messages.size(); ++i) ASSERT_EQ(Text(digests[i]), Md5(messages[i].data, messages[i].length)) << i;
 }
 
 INSTANTIATE_TEST_SUITE_P(, MultiMd5Backends, ::testing::Values(Md5Backend::Scalar, Md5Backend::Avx2, Md5Backend::Avx512),

@@ -69,7 +69,9 @@ ScopedEnv::~ScopedEnv() { SetEnv(name_, old_ ? old_->c_str() : nullptr); }
 
 void PutBytes(Bytes& out, const Bytes& more) { out.insert(out.end(), more.begin(), more.end()); }
 void PutU16(Bytes& out, std::uint16_t v) { PutBytes(out, {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8)}); }
-void PutU32(Bytes& out, std::uint32_t v) { PutU16(out, static_cast<std::uint16_t>(v)), PutU16(out, static_cast<std::uint16_t>(v >> 16)); }
+void PutU32(Bytes& out, std::uint32_t v) {
+  PutU16(out, static_cast<std::uint16_t>(v)), PutU16(out, static_cast<std::uint16_t>(v >> 16));
+}
 void PutI32(Bytes& out, std::int32_t v) { PutU32(out, static_cast<std::uint32_t>(v)); }
 
 }  // namespace norvane::test

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <algorithm>
 #include <random>
 
 #include "support/TempDir.h"
@@ -33,7 +33,9 @@ DecodedImage MakeImage(int width, int height, PixelKind kind, const std::vector<
   DecodedImage image;
   EXPECT_EQ(image.AllocatePixels(width, height, kind), LoadResult::LoadOk);
   EXPECT_EQ(bytes.size(), image.PixelBytes());
-  if (!bytes.empty() && bytes.size() == image.PixelBytes()) std::memcpy(const_cast<std::uint8_t*>(image.Pixels()), bytes.data(), bytes.size());
+  if (!bytes.empty() && bytes.size() == image.PixelBytes()) {
+    std::copy(bytes.begin(), bytes.end(), const_cast<std::uint8_t*>(image.Pixels()));
+  }
   return image;
 }
 

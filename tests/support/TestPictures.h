@@ -17,8 +17,9 @@ std::vector<std::uint8_t> RandomBytes(std::size_t count, unsigned seed);
 // fails the current test when they do not fit.
 DecodedImage MakeImage(int width, int height, PixelKind kind, const std::vector<std::uint8_t>& bytes);
 
-// Writes `bytes` as a file called `name` in a fresh folder and loads it the
-// way the program does, chosen by the name's extension.
+// Writes `bytes` as a file called `name` in the test program's temporary
+// folder (replacing any earlier one) and loads it the way the program does,
+// by the name's extension.
 LoadResult LoadBytes(DecodedImage& image, const std::vector<std::uint8_t>& bytes, const std::string& name);
 
 // The picture's pixel buffer, whatever its kind.

@@ -1,6 +1,7 @@
 // The image writers of BmpWriter.h, GifWriter.h, JpegWriter.h, PngWriter.h and
-// TiffWriter.h. Their arguments are checked first, so an error inside one of
-// the libraries means a fault in the writer: the library then ends the program.
+// TiffWriter.h. Their arguments are checked first, so an error inside libjpeg
+// or libpng means a fault in the writer, and the library's own handler ends
+// the program; giflib's errors fail the current test.
 #include <gif_lib.h>
 #include <gtest/gtest.h>
 #include <png.h>
