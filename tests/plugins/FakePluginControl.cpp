@@ -2,35 +2,19 @@
 
 #include <malloc.h>
 
-#if defined(__SANITIZE_ADDRESS__)
-#define NORVANE_HEAP_FROM_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define NORVANE_HEAP_FROM_ASAN 1
-#endif
-#endif
-
-#ifdef NORVANE_HEAP_FROM_ASAN
-// Part of the sanitizer runtime's allocator interface (not every compiler
-// ships its header).
+#ifdef __SANITIZE_ADDRESS__
+// The sanitizer replaces the allocator, so mallinfo2 would report nothing;
+// its runtime counts instead (not every compiler ships the header).
 extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
+std::size_t norvane::test::HeapBytesInUse() { return __sanitizer_get_current_allocated_bytes(); }
+#else
+std::size_t norvane::test::HeapBytesInUse() {
+  const struct mallinfo2 info = mallinfo2();
+  return info.uordblks + info.hblkhd;
+}
 #endif
 
-namespace norvane::test {
-
-FakeControl& Fake() {
+norvane::test::FakeControl& norvane::test::Fake() {
   static FakeControl control;
   return control;
 }
-
-std::size_t HeapBytesInUse() {
-#ifdef NORVANE_HEAP_FROM_ASAN
-  // The sanitizer replaces the allocator; mallinfo2 would report nothing.
-  return __sanitizer_get_current_allocated_bytes();
-#else
-  const struct mallinfo2 info = mallinfo2();
-  return info.uordblks + info.hblkhd;
-#endif
-}
-
-}  // namespace norvane::test

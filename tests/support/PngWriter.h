@@ -2,9 +2,7 @@
 #pragma once
 
 #include <array>
-#include <cstdint>
 #include <optional>
-#include <vector>
 
 #include "support/TempDir.h"
 
@@ -14,15 +12,13 @@ namespace norvane::test {
 enum class PngColour : int { Gray = 0, Rgb = 2, Palette = 3, GrayAlpha = 4, Rgba = 6 };
 
 struct PngPicture {
-  int width = 0;
-  int height = 0;
+  int width = 0, height = 0;
   PngColour colour = PngColour::Rgb;
   int bitDepth = 8;
   bool interlaced = false;
-  // Rows top row first, each exactly as the file stores it before filtering:
-  // samples in channel order (R, G, B, A / grey, alpha), 16-bit samples
-  // most significant byte first, samples below 8 bits packed from the high
-  // bit, every row starting on a byte.
+  // Rows top row first, each as the file stores it before filtering: samples
+  // in channel order, 16-bit samples high byte first, samples below 8 bits
+  // packed from the high bit, every row starting on a byte.
   std::vector<std::uint8_t> rows;
   std::vector<std::array<std::uint8_t, 3>> palette;  // R, G, B entries
   std::vector<std::uint8_t> paletteAlpha;            // tRNS for palette images
@@ -30,7 +26,7 @@ struct PngPicture {
   std::optional<std::array<std::uint16_t, 3>> transparentColour;
 };
 
-// Fails the current test and returns an empty vector when libpng refuses.
+// Fails the current test and returns no bytes when libpng refuses.
 Bytes MakePng(const PngPicture& picture);
 
 // An 8-bit RGB picture from R, G, B samples, top row first.

@@ -16,25 +16,22 @@ class TempDir {
  public:
   TempDir();
   ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
+  TempDir(const TempDir&) = delete;  TempDir& operator=(const TempDir&) = delete;
   const std::string& path() const { return path_; }
-  // path() + "/" + name
-  std::string File(const std::string& name) const;
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
 
  private:
   std::string path_;
 };
 
-// Writes `bytes` to `path`, replacing the file. Fails the current test on error.
+// Writes the file whole, replacing it; fails the current test on error.
 void WriteFile(const std::string& path, const Bytes& bytes);
 void WriteFile(const std::string& path, const std::string& text);
-// The whole file, or an empty vector when it cannot be read.
+// The whole file, or nothing when it cannot be read.
 Bytes ReadFile(const std::string& path);
-// Creates a folder (and its parents).
+// Creates a folder and its parents.
 void MakeDir(const std::string& path);
-// The names of a folder's entries, sorted, so that stray files show up.
+// A folder's entry names, sorted, so that stray files show up.
 std::vector<std::string> FolderEntries(const std::string& folder);
 
 // Sets (or, given null, removes) an environment variable and puts the old
@@ -43,11 +40,9 @@ class ScopedEnv {
  public:
   ScopedEnv(const char* name, const char* value);
   ~ScopedEnv();
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
+  ScopedEnv(const ScopedEnv&) = delete;  ScopedEnv& operator=(const ScopedEnv&) = delete;
 
  private:
-  void Apply(const char* value);
   std::string name_;
   std::optional<std::string> old_;
 };
