@@ -1,9 +1,9 @@
 #include "ui/ResultRows.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 #include <deque>
-#include <numeric>
 
 #include "base/Ascii.h"
 
@@ -12,8 +12,9 @@ namespace norvane::ui {
 namespace {
 
 // Cell words: the low two bits tell the kind. A text cell keeps its length in
-// bits 2 to 23 and its arena offset in bits 24 to 63; a longer text goes to
-// the list of long texts and the word keeps its index.
+// bits 2 to 23 and its arena offset in bits 24 to 63; a text longer than
+// kMaxCellLength is kept apart in the list of long texts and the word keeps
+// its index there, so that arena blocks are never left mostly empty.
 constexpr std::uint64_t kEmptyCell = 0;
 constexpr std::uint64_t kNumberTag = 1;
 constexpr std::uint64_t kTextTag = 2;
@@ -334,8 +335,17 @@ void ResultRows::Reorder(const std::vector<int>& order) {
 
 std::vector<ResultRow> ResultRows::ToTextRows() const {
   std::vector<ResultRow> rows(order_.size());
+  char digits[16];
   for (std::size_t r = 0; r < rows.size(); ++r) {
-    for (int c = 0; c < kColumnCount; ++c) rows[r][static_cast<std::size_t>(c)] = Get(static_cast<int>(r), c);
+    const Slot& slot = SlotAt(order_[r]);
+    for (std::size_t c = 0; c < slot.size(); ++c) {
+      if (Tag(slot[c]) == kNumberTag) {
+        const auto end = std::to_chars(digits, digits + sizeof digits, NumberOf(slot[c])).ptr;
+        rows[r][c].assign(digits, end);
+      } else {
+        rows[r][c].assign(TextOf(slot[c]));
+      }
+    }
   }
   return rows;
 }
@@ -345,7 +355,7 @@ void ResultRows::Assign(const std::vector<ResultRow>& rows, const std::vector<bo
   for (std::size_t r = 0; r < rows.size(); ++r) {
     if (r < removed.size() && removed[r]) continue;
     Slot slot{};
-    for (int c = 0; c < kColumnCount; ++c) slot[static_cast<std::size_t>(c)] = NewCell(rows[r][static_cast<std::size_t>(c)]);
+    for (std::size_t c = 0; c < slot.size(); ++c) slot[c] = NewCell(rows[r][c]);
     order_.push_back(AddSlot(slot));
   }
 }
