@@ -325,6 +325,7 @@ void MainWindow::OnStartClicked() {
   }
   if (outermost) {
     list_->SetHeaderSortEnabled(false);
+    list_->rows().HoldChanges(true);
     coalescing_ = true;
     lastPump_ = {};
   }
@@ -332,6 +333,7 @@ void MainWindow::OnStartClicked() {
   if (outermost) {
     // The search's last state is shown, whatever the frame clock says.
     coalescing_ = false;
+    list_->rows().HoldChanges(false);
     FlushPaints();
     list_->SetHeaderSortEnabled(true);
   }
@@ -518,6 +520,7 @@ void MainWindow::PumpMessages() {
   // once a row.
   if (coalescing_ && std::chrono::steady_clock::now() - lastPump_ < kFrame) return;
   FlushPaintsIfDue();
+  list_->rows().Announce();
   QCoreApplication::processEvents(QEventLoop::AllEvents);
   lastPump_ = std::chrono::steady_clock::now();
 }
@@ -525,12 +528,14 @@ void MainWindow::PumpMessages() {
 void MainWindow::WaitUntil(const std::function<bool(int)>& ready) {
   while (!ready(kWaitSliceMs)) {
     FlushPaintsIfDue();
+    list_->rows().Announce();
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     lastPump_ = std::chrono::steady_clock::now();
   }
 }
 
 void MainWindow::FlushPaints() {
+  list_->rows().Announce();
   if (statusDirty_) status_->setText(Shown(Tr(statusText_)));
   for (const int side : {kLeftSide, kRightSide}) {
     if (infoDirty_[side]) (side == kLeftSide ? leftInfo_ : rightInfo_)->setText(Shown(Text(infoTexts_[side])));

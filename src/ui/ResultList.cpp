@@ -2,13 +2,11 @@
 #include "ui/Translation.h"
 
 #include <algorithm>
-#include <numeric>
 
 #include <QHeaderView>
 #include <QKeyEvent>
 
 #include "base/Ascii.h"
-#include "move/BatchMove.h"
 
 namespace norvane::ui {
 
@@ -36,7 +34,6 @@ bool IsTextColumn(int column) {
   return column == kColumnName || column == kColumnDate || column == kColumnPartnerName;
 }
 
-
 template <typename T>
 int Sign(const T& a, const T& b) {
   return a < b ? -1 : (b < a ? 1 : 0);
@@ -59,7 +56,7 @@ int CompareCells(std::string_view a, std::string_view b, int column, int directi
 // --- ResultModel -------------------------------------------------------------
 
 int ResultModel::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : RowCount();
+  return parent.isValid() ? 0 : shown_;
 }
 
 int ResultModel::columnCount(const QModelIndex& parent) const {
@@ -67,9 +64,11 @@ int ResultModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant ResultModel::data(const QModelIndex& index, int role) const {
-  if (!index.isValid() || !Valid(index.row(), index.column())) return {};
+  if (!index.isValid() || index.row() >= shown_ || !Valid(index.row(), index.column())) return {};
   if (role == Qt::DisplayRole) {
-    return QString::fromUtf8(rows_[index.row()][index.column()]);
+    const CellValue cell = rows_.Value(index.row(), index.column());
+    if (cell.isNumber) return QString::number(cell.number);
+    return QString::fromUtf8(cell.text.data(), static_cast<qsizetype>(cell.text.size()));
   }
   if (role == Qt::TextAlignmentRole) {
     return QVariant::fromValue(kColumnLook[index.column()].alignment | Qt::AlignVCenter);
@@ -89,40 +88,69 @@ QVariant ResultModel::headerData(int section, Qt::Orientation orientation, int r
   return {};
 }
 
+void ResultModel::HoldChanges(bool hold) {
+  hold_ = hold;
+  if (!hold_) Announce();
+}
+
+void ResultModel::Announce() {
+  if (changedFirst_ >= 0) {
+    emit dataChanged(index(changedFirst_, 0), index(changedLast_, kColumnCount - 1), {Qt::DisplayRole});
+    changedFirst_ = changedLast_ = -1;
+  }
+  if (shown_ < RowCount()) {
+    beginInsertRows(QModelIndex(), shown_, RowCount() - 1);
+    shown_ = RowCount();
+    endInsertRows();
+  }
+}
+
 void ResultModel::DeleteAll() {
-  if (rows_.empty()) return;
+  if (RowCount() == 0) return;
   beginResetModel();
-  rows_.clear();
+  rows_.Clear();
+  shown_ = 0;
+  changedFirst_ = changedLast_ = -1;
   endResetModel();
 }
 
 void ResultModel::InsertRow(int row, std::string_view text) {
   if (row < 0) return;
   const int at = std::min(row, RowCount());
+  if (hold_ && at >= shown_) {
+    rows_.Insert(at, text);
+    return;
+  }
+  Announce();
   beginInsertRows(QModelIndex(), at, at);
-  ResultRow cells;
-  cells[kColumnPosition] = std::string(text);
-  rows_.insert(rows_.begin() + at, std::move(cells));
+  rows_.Insert(at, text);
+  ++shown_;
   endInsertRows();
 }
 
 void ResultModel::SetText(int row, int column, std::string_view text) {
-  if (!Valid(row, column)) return;
-  std::string& cell = rows_[row][column];
-  if (cell == text) return;
-  cell.assign(text);
+  if (!Valid(row, column) || !rows_.Set(row, column, text) || row >= shown_) return;
+  if (hold_) {
+    changedFirst_ = changedFirst_ < 0 ? row : std::min(changedFirst_, row);
+    changedLast_ = std::max(changedLast_, row);
+    return;
+  }
   const QModelIndex changed = index(row, column);
   emit dataChanged(changed, changed, {Qt::DisplayRole});
 }
 
 std::string ResultModel::GetText(int row, int column) const {
   if (!Valid(row, column)) return {};
-  return rows_[row][column];
+  return rows_.Get(row, column);
 }
 
 std::optional<int> ResultModel::RecordOfRow(int row, std::size_t recordCount, int column) const {
   if (!Valid(row, column)) return std::nullopt;
-  return RecordOfCell(rows_[row][column], recordCount);
+  const CellValue cell = rows_.Value(row, column);
+  if (!cell.isNumber) return RecordOfCell(cell.text, recordCount);
+  // A number cell holds a plain decimal, which reads as its value.
+  if (cell.number < 0 || static_cast<std::size_t>(cell.number) >= recordCount) return std::nullopt;
+  return cell.number;
 }
 
 int ResultModel::RowOfRecord(int record) const {
@@ -136,20 +164,18 @@ int ResultModel::RowOfRecord(int record) const {
 
 void ResultModel::DeleteRow(int row) {
   if (row < 0 || row >= RowCount()) return;
+  if (row >= shown_) {
+    rows_.Erase(row);
+    return;
+  }
+  Announce();
   beginRemoveRows(QModelIndex(), row, row);
-  rows_.erase(rows_.begin() + row);
+  rows_.Erase(row);
+  --shown_;
   endRemoveRows();
 }
 
-void ResultModel::EditRows(const std::function<std::vector<bool>(std::vector<ResultRow>&)>& edit) {
-  const std::vector<bool> removed = edit(rows_);
-  emit layoutAboutToBeChanged();
-  std::vector<int> newRowOf(rows_.size(), -1);
-  int kept = 0;
-  for (std::size_t r = 0; r < rows_.size(); ++r) {
-    if (r >= removed.size() || !removed[r]) newRowOf[r] = kept++;
-  }
-  RemoveMarkedRows(rows_, removed);
+void ResultModel::FollowRows(const std::vector<int>& newRowOf) {
   const QModelIndexList from = persistentIndexList();
   QModelIndexList to;
   to.reserve(from.size());
@@ -160,57 +186,35 @@ void ResultModel::EditRows(const std::function<std::vector<bool>(std::vector<Res
     to.push_back(row >= 0 ? this->index(row, index.column()) : QModelIndex());
   }
   changePersistentIndexList(from, to);
+}
+
+void ResultModel::EditRows(const std::function<std::vector<bool>(std::vector<ResultRow>&)>& edit) {
+  Announce();
+  std::vector<ResultRow> rows = rows_.ToTextRows();
+  const std::vector<bool> removed = edit(rows);
+  emit layoutAboutToBeChanged();
+  std::vector<int> newRowOf(rows.size(), -1);
+  int kept = 0;
+  for (std::size_t r = 0; r < rows.size(); ++r) {
+    if (r >= removed.size() || !removed[r]) newRowOf[r] = kept++;
+  }
+  rows_.Assign(rows, removed);
+  shown_ = RowCount();
+  FollowRows(newRowOf);
   emit layoutChanged();
 }
 
 void ResultModel::SortRows(int column, int direction) {
-  if (column < 0 || column >= kColumnCount || rows_.size() < 2) return;
-  const int n = RowCount();
-  std::vector<int> order(rows_.size());
-  std::iota(order.begin(), order.end(), 0);
-
-  // Keys are formed once per row instead of once per comparison; they order
-  // exactly as CompareCells does.
-  if (IsTextColumn(column)) {
-    std::vector<std::string> keys(rows_.size());
-    for (int i = 0; i < n; ++i) keys[i] = LowerAscii(rows_[i][column]);
-    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-      const std::string& ka = keys[a];
-      const std::string& kb = keys[b];
-      int cmp;
-      if (ka.empty() || kb.empty()) {
-        cmp = Sign(ka.empty(), kb.empty());  // empty counts as greater
-      } else {
-        const int c = ka.compare(kb);
-        cmp = c < 0 ? -1 : (c > 0 ? 1 : 0);
-      }
-      return cmp * direction < 0;
-    });
-  } else {
-    std::vector<int> keys(rows_.size());
-    for (int i = 0; i < n; ++i) keys[i] = NumberSortKey(rows_[i][column], column);
-    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-      return Sign(keys[a], keys[b]) * direction < 0;
-    });
-  }
-
+  if (column < 0 || column >= kColumnCount || RowCount() < 2) return;
+  Announce();
+  // The order matches CompareCells: text columns by lower-cased bytes, the
+  // others by NumberSortKey, equal rows in their former order.
+  const std::vector<int> order = rows_.SortedOrder(column, direction, IsTextColumn(column));
   emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-  std::vector<ResultRow> sorted;
-  sorted.reserve(rows_.size());
-  std::vector<int> newRowOf(rows_.size());
-  for (int r = 0; r < n; ++r) {
-    sorted.push_back(std::move(rows_[order[r]]));
-    newRowOf[order[r]] = r;
-  }
-  rows_ = std::move(sorted);
-  const QModelIndexList from = persistentIndexList();
-  QModelIndexList to;
-  to.reserve(from.size());
-  for (const QModelIndex& index : from) {
-    to.push_back(index.isValid() && index.row() < n ? this->index(newRowOf[index.row()], index.column())
-                                                    : QModelIndex());
-  }
-  changePersistentIndexList(from, to);
+  rows_.Reorder(order);
+  std::vector<int> newRowOf(order.size());
+  for (std::size_t r = 0; r < order.size(); ++r) newRowOf[static_cast<std::size_t>(order[r])] = static_cast<int>(r);
+  FollowRows(newRowOf);
   emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
@@ -289,6 +293,7 @@ int ResultList::FirstSelectedRow() const {
 
 void ResultList::SelectRow(int row) {
   if (row < 0 || row >= model_.RowCount()) return;
+  model_.Announce();
   const QModelIndex index = model_.index(row, kColumnName);
   selectionModel()->setCurrentIndex(
       index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);

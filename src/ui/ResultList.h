@@ -15,6 +15,7 @@
 
 #include "search/ResultTable.h"
 #include "search/SearchView.h"
+#include "ui/ResultRows.h"
 
 namespace norvane::ui {
 
@@ -26,7 +27,9 @@ namespace norvane::ui {
 // elsewhere. Returns direction, 0 or -direction for a greater, equal or smaller.
 int CompareCells(std::string_view a, std::string_view b, int column, int direction);
 
-// The rows as a model of text cells for the list view.
+// The rows as a model of text cells for the list view. Every operation here
+// sees all rows at once; the view may hear of rows appended while changes are
+// held only at the next Announce.
 class ResultModel : public QAbstractTableModel {
   Q_OBJECT
 
@@ -45,7 +48,16 @@ class ResultModel : public QAbstractTableModel {
   void SetText(int row, int column, std::string_view text);
   std::string GetText(int row, int column) const;
   void DeleteRow(int row);
-  int RowCount() const { return static_cast<int>(rows_.size()); }
+  int RowCount() const { return rows_.Count(); }
+
+  // While changes are held, rows inserted at the end and cells changed are
+  // told to the view in one notification at the next Announce (and when the
+  // hold ends) rather than one per call: a search adds a million rows one
+  // call at a time. Every other operation announces what is pending first.
+  // The window holds changes during a search and announces before it lets
+  // the view handle events, so the view is never behind when it paints.
+  void HoldChanges(bool hold);
+  void Announce();
 
   // The record a row names in `column` (kColumnPosition: its own record,
   // kColumnPartner: its partner), read with RecordOfCell: nullopt for a row
@@ -69,7 +81,15 @@ class ResultModel : public QAbstractTableModel {
     return row >= 0 && row < RowCount() && column >= 0 && column < kColumnCount;
   }
 
-  std::vector<ResultRow> rows_;
+  // Moves the persistent indexes (selection, current row) of row r to
+  // newRowOf[r], or drops them where that is -1.
+  void FollowRows(const std::vector<int>& newRowOf);
+
+  ResultRows rows_;
+  int shown_ = 0;  // the rows the view knows of: the first shown_ rows
+  bool hold_ = false;
+  int changedFirst_ = -1;  // the rows with changes the view has not heard of
+  int changedLast_ = -1;
 };
 
 // The list control itself.
