@@ -275,11 +275,6 @@ void ResultList::SortByColumn(int column, int request) {
   header()->setSortIndicator(column, d > 0 ? Qt::AscendingOrder : Qt::DescendingOrder);
 }
 
-int ResultList::CompareRows(int a, int b, int column) const {
-  return CompareCells(model_.GetText(a, column), model_.GetText(b, column), column,
-                      SortDirection(column));
-}
-
 int ResultList::FirstSelectedRow() const {
   const QItemSelectionModel* selection = selectionModel();
   if (selection == nullptr) return -1;

@@ -25,6 +25,7 @@ namespace norvane::ui {
 // Number columns read each cell like "%d" (no leading number reads as 0); an
 // empty cell stands for 999999 in the difference column and for -999999
 // elsewhere. Returns direction, 0 or -direction for a greater, equal or smaller.
+// The plain definition of the list order; the tests hold the sort against it.
 int CompareCells(std::string_view a, std::string_view b, int column, int direction);
 
 // The rows as a model of text cells for the list view. Every operation here
@@ -71,7 +72,8 @@ class ResultModel : public QAbstractTableModel {
   // current row follow the rows that stay.
   void EditRows(const std::function<std::vector<bool>(std::vector<ResultRow>&)>& edit);
 
-  // Reorders every row by `column` in `direction` with CompareCells; rows
+  // Reorders every row by `column` in `direction` in the order CompareCells
+  // defines (the sort itself works on precomputed keys); rows
   // that compare equal keep their order. Selection and current row follow
   // their rows.
   void SortRows(int column, int direction);
@@ -109,8 +111,6 @@ class ResultList : public QTreeView {
   // Sorts by `column`: request > 0 ascending, < 0 descending, 0 the opposite
   // of the column's current direction.
   void SortByColumn(int column, int request);
-  // The comparison the sort uses, on the rows' current texts.
-  int CompareRows(int a, int b, int column) const;
   int SortDirection(int column) const;
 
   // The number of rows the last search produced; not lowered by deletions.
