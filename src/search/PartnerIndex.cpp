@@ -45,12 +45,15 @@ constexpr int kAspectValue = kProjections;
 constexpr int kValues = kProjections + 1;
 constexpr double kGradientWeights[4] = {3, 1, -1, -3};
 
-// A cell projection is used when its spread is at least this part of sqrt(L)
-// (narrower, every record reaches every cell), with cells of this part of
-// sqrt(L) and at most kMaxCells of them per projection.
+// A cell axis is used when its spread (standard deviation over the records)
+// is at least kMinCellSpread x sqrt(L): narrower, every record reaches every
+// cell. Its cells are kCellWidth x sqrt(L) wide (narrower cells cut the
+// windows more but cost more visits than they save), those of the aspect
+// kAspectCellWidth x sqrt(L / WA) (its few whole values want narrow cells),
+// and at most kMaxCells of them.
 constexpr double kMinCellSpread = 0.35;
-constexpr double kAspectCellWidth = 0.1;
 constexpr double kCellWidth = 1.0;
+constexpr double kAspectCellWidth = 0.1;
 constexpr int kMaxCells = 24;
 
 bool GridFinite(const SignatureGrid& grid) {
@@ -213,7 +216,9 @@ void PartnerIndex::Build() {
   }
   const double root = std::sqrt(limit_);
   const auto makeAxis = [&](int d) {
+    // The weight counts even with one cell: the boxes still bound the gaps.
     Axis axis;
+    axis.weight = d == kAspectValue ? params_.weightA : 1.0;
     if (members.empty() || !(spread[d] > 0) || !(spread[d] >= kMinCellSpread * root)) return axis;
     double low = values[static_cast<std::size_t>(d)], high = low;
     for (std::size_t k = 0; k < members.size(); ++k) {
@@ -225,7 +230,6 @@ void PartnerIndex::Build() {
     const double part = d == kAspectValue ? kAspectCellWidth / std::sqrt(params_.weightA) : kCellWidth;
     const double width = std::max(part * root, (high - low) / kMaxCells);
     if (!(width > 0) || !std::isfinite(width)) return axis;
-    axis.weight = d == kAspectValue ? params_.weightA : 1.0;
     axis.low = low;
     axis.width = width;
     axis.cells = std::min(kMaxCells, static_cast<int>(std::floor((high - low) / width)) + 1);
