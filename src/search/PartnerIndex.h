@@ -40,8 +40,8 @@ class PartnerIndex {
 
   // The same for every record of block b (positions b x blockSize() up to the
   // next block), written into choices[position]. The records of a block are
-  // taken in the order of their keys, so neighbouring queries read the same
-  // candidates from the cache. Safe for different blocks at once.
+  // taken in the order of their cells and keys, so neighbouring queries read
+  // the same candidates from the cache. Safe for different blocks at once.
   void ChooseBlock(int b, std::vector<PartnerChoice>& choices) const;
   int blockSize() const { return blockSize_; }
   int blocks() const { return blocks_; }
