@@ -12,6 +12,11 @@
 //                               correlated as in photographs (brightness
 //                               gradients, a colour cast, one texture level
 //                               per image) rather than independent.
+//   BM_FindPartnersTiny/N       the same on records like those of tiny
+//                               pictures with one base colour and an offset
+//                               per cell in each channel (as the console
+//                               bench writes them): all of one shape, the
+//                               colour sums spread as widely as the luma one.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -159,6 +164,37 @@ FileList PhotoLikeRecords(int n) {
   });
 }
 
+// Pictures of 16 x 12 pixels whose cells are flat: a base colour uniform in
+// each RGB channel, an offset per cell and channel, deviations near 0 from
+// the coding noise. Every file has its own pixels.
+FileList TinyRecords(int n) {
+  std::mt19937_64 rng(24680);
+  std::uniform_real_distribution<double> colour(40.0, 215.0), offset(-40.0, 40.0), noise(0.0, 3.0);
+  FileList records(static_cast<std::size_t>(n));
+  for (int i = 0; i < n; ++i) {
+    FileRecord& r = records[static_cast<std::size_t>(i)];
+    r.name = "tiny" + std::to_string(i) + ".jpg";
+    r.index = i;
+    char digest[33];
+    std::snprintf(digest, sizeof digest, "%032x", i);
+    r.digest = digest;
+    r.width = 16;
+    r.height = 12;
+    const double base[3] = {colour(rng), colour(rng), colour(rng)};
+    for (SignatureCell& c : r.grid) {
+      const double red = base[0] + offset(rng), green = base[1] + offset(rng),
+                   blue = base[2] + offset(rng);
+      c.meanY = 0.299 * red + 0.587 * green + 0.114 * blue;
+      c.meanCb = (blue - c.meanY) * 0.564;
+      c.meanCr = (red - c.meanY) * 0.713;
+      c.sdevY = noise(rng);
+      c.sdevCb = noise(rng);
+      c.sdevCr = noise(rng);
+    }
+  }
+  return records;
+}
+
 // The indexed comparison of a whole search on the records `make` gives.
 void RunFindPartners(benchmark::State& state, FileList (*make)(int)) {
   const FileList prototype = make(static_cast<int>(state.range(0)));
@@ -214,6 +250,14 @@ void BM_FindPartnersPhotoLike(benchmark::State& state) { RunFindPartners(state, 
 BENCHMARK(BM_FindPartnersPhotoLike)
     ->Arg(10000)
     ->Arg(50000)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
+
+void BM_FindPartnersTiny(benchmark::State& state) { RunFindPartners(state, TinyRecords); }
+BENCHMARK(BM_FindPartnersTiny)
     ->Arg(100000)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1)

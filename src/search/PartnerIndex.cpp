@@ -9,7 +9,6 @@
 #include <unordered_map>
 
 namespace norvane {
-
 namespace {
 
 // Margins that widen every bound past what rounding can take away. A sum of
@@ -22,13 +21,40 @@ constexpr double kTiny = 1e-300;  // covers rounding among subnormal numbers
 constexpr double kBoundMargin = 1e-6;
 
 // Positions per block. A record looks only at later blocks and at the later
-// part of its own, so about half the candidates of the key window are skipped
-// without looking at their positions.
+// part of its own, so about half the candidates of a window are skipped
+// without looking at their positions. Few blocks keep the cost of visiting
+// the cells of every block small; blocks of at most kMaxBlockSize keep the
+// candidates of one in the cache; several blocks let threads share the work.
 constexpr int kMinBlockSize = 2048;
-constexpr int kMaxBlocks = 128;
+constexpr int kMaxBlockSize = 32768;
+constexpr int kBlocks = 8;
 
 // Candidates handed to the code filter at a time.
 constexpr std::size_t kFilterChunk = 256;
+
+// The projections on offer, per channel of values (the three means and, when
+// coded, the luma deviation): the sum / 4, then the gradients from top to
+// bottom and from left to right, each with weights 3, 1, -1, -3 per row or
+// column of cells (orthogonal to the sum and to each other) / sqrt(80).
+constexpr int kShapes = 3;
+constexpr int kChannels = 4;
+constexpr int kProjections = kShapes * kChannels;
+// Beside them, the aspect value, whose term WA x (difference)² is part of
+// D² apart from the means: a cell axis of weight WA.
+constexpr int kAspectValue = kProjections;
+constexpr int kValues = kProjections + 1;
+constexpr double kGradientWeights[4] = {3, 1, -1, -3};
+
+// A cell axis is used when its spread (standard deviation over the records)
+// is at least kMinCellSpread x sqrt(L): narrower, every record reaches every
+// cell. Its cells are kCellWidth x sqrt(L) wide (narrower cells cut the
+// windows more but cost more visits than they save), those of the aspect
+// kAspectCellWidth x sqrt(L / WA) (its few whole values want narrow cells),
+// and at most kMaxCells of them.
+constexpr double kMinCellSpread = 0.35;
+constexpr double kCellWidth = 1.0;
+constexpr double kAspectCellWidth = 0.1;
+constexpr int kMaxCells = 24;
 
 bool GridFinite(const SignatureGrid& grid) {
   for (const SignatureCell& c : grid) {
@@ -40,7 +66,86 @@ bool GridFinite(const SignatureGrid& grid) {
   return true;
 }
 
+// The value of every projection on offer for one grid. Each is a sum of 16
+// terms with weights of at most 3 in magnitude, then one multiplication; it
+// is within 16 x 4 x 2^-53 x (the sum of the magnitudes of the values) of the
+// exact projection on the exact unit vector, far inside kScaleMargin.
+void Projections(const SignatureGrid& grid, double* out) {
+  const double gradientScale = 1.0 / std::sqrt(80.0);
+  for (int ch = 0; ch < kChannels; ++ch) {
+    double sum = 0, down = 0, across = 0;
+    for (int c = 0; c < kGridCells; ++c) {
+      const SignatureCell& cell = grid[static_cast<std::size_t>(c)];
+      const double x = ch == 0 ? cell.meanY : ch == 1 ? cell.meanCb : ch == 2 ? cell.meanCr : cell.sdevY;
+      sum += x;
+      down += kGradientWeights[c / 4] * x;
+      across += kGradientWeights[c % 4] * x;
+    }
+    out[ch * kShapes] = sum * 0.25;
+    out[ch * kShapes + 1] = down * gradientScale;
+    out[ch * kShapes + 2] = across * gradientScale;
+  }
+}
+
+// The first of the n sorted keys that is not below x (`above`: that is above
+// x), without branches that depend on the keys: the windows are short and
+// their ends random, so predicted branches would mostly be missed.
+template <bool above>
+std::size_t Bound(const double* keys, std::size_t n, double x) {
+  const double* base = keys;
+  while (n > 1) {
+    const std::size_t half = n / 2;
+    const bool right = above ? !(x < base[half - 1]) : base[half - 1] < x;
+    base = right ? base + half : base;
+    n -= half;
+  }
+  const bool right = n == 1 && (above ? !(x < *base) : *base < x);
+  return static_cast<std::size_t>(base - keys) + (right ? 1 : 0);
+}
+
+// D² of two grids with finite values and the aspect term `aspect`, its terms
+// formed exactly as SquaredDistance forms them but summed in six independent
+// chains rather than in order, so that the processor overlaps the additions.
+// A sum of at most 97 non-negative terms in any order is within 97 x 2^-53
+// of the exact sum, and so is the ordered one: when this one is above
+// limit x (1 + kRelativeMargin), the ordered D² is above the limit too.
+double QuickSquaredDistance(const SignatureGrid& p, const SignatureGrid& q, double aspect,
+                            double weightV) {
+  // Pairs of neighbouring values, two chains per instruction; a mean's term
+  // is its square times 1, which is the square itself.
+  using Pair = double __attribute__((vector_size(16)));
+  const Pair means = {1.0, 1.0}, mixed = {1.0, weightV}, deviations = {weightV, weightV};
+  Pair first = {aspect, 0}, second = {0, 0}, third = {0, 0};
+  for (std::size_t c = 0; c < kGridCells; ++c) {
+    const SignatureCell &a = p[c], &b = q[c];
+    const Pair d1 = Pair{a.meanY, a.meanCb} - Pair{b.meanY, b.meanCb};
+    const Pair d2 = Pair{a.meanCr, a.sdevY} - Pair{b.meanCr, b.sdevY};
+    const Pair d3 = Pair{a.sdevCb, a.sdevCr} - Pair{b.sdevCb, b.sdevCr};
+    first += d1 * d1 * means;
+    second += d2 * d2 * mixed;
+    third += d3 * d3 * deviations;
+  }
+  const Pair sum = (first + second) + third;
+  return sum[0] + sum[1];
+}
+
 }  // namespace
+
+double PartnerIndex::Axis::Reach(double key) const {
+  // An entry within reach has weight x gap² <= limit, gap <= key / sqrt(weight);
+  // the margins cover the rounding of the square root and the division.
+  if (weight == 1.0) return key;
+  return key / std::sqrt(weight) * (1 + kRelativeMargin) + 1;
+}
+
+int PartnerIndex::Axis::Cell(double value) const {
+  if (cells <= 1) return 0;
+  // Rounding may put a value next to a cell edge into the neighbouring cell;
+  // the boxes hold the values that are really there, so nothing depends on it.
+  const double c = std::floor((value - low) / width);
+  if (!(c >= 0)) return 0;
+  return c >= cells - 1 ? cells - 1 : static_cast<int>(c);
+}
 
 PartnerIndex::PartnerIndex(const FileList& records, const DifferenceParams& params)
     : records_(records), params_(params), limit_(DifferenceLimit(params.threshold)) {
@@ -52,7 +157,7 @@ void PartnerIndex::Build() {
 
   // Equal digests: the first later record with the same text, whatever the
   // shapes and grids. Walking backwards, the map holds the nearest later one.
-  blockSize_ = std::max(kMinBlockSize, (n + kMaxBlocks - 1) / kMaxBlocks);
+  blockSize_ = std::clamp((n + kBlocks - 1) / kBlocks, kMinBlockSize, kMaxBlockSize);
   blocks_ = n == 0 ? 0 : (n + blockSize_ - 1) / blockSize_;
   const int blocks = blocks_;
   nextIdentical_.assign(static_cast<std::size_t>(n), -1);
@@ -75,54 +180,153 @@ void PartnerIndex::Build() {
   const bool weightsSound = std::isfinite(params_.weightA) && params_.weightA >= 0 &&
                             std::isfinite(params_.weightV) && params_.weightV >= 0;
   if (!weightsSound) return;
-  // The luma deviations are coded when their weight makes each of their
-  // terms at least the squared difference itself.
+  // The luma deviations are coded, and projected, when their weight makes
+  // each of their terms at least the squared difference itself.
   const bool deviationsCoded = params_.weightV >= 1.0;
+  const int offered = deviationsCoded ? kProjections : kProjections - kShapes;
 
+  // The projections of every record that can be similar to another, and
+  // their spread over the records.
   slot_.assign(static_cast<std::size_t>(n), -1);
-  blockBegin_.assign(static_cast<std::size_t>(blocks) + 1, 0);
-  keys_.reserve(static_cast<std::size_t>(n));
-  positions_.reserve(static_cast<std::size_t>(n));
-  aspects_.reserve(static_cast<std::size_t>(n));
-  codes_.reserve(static_cast<std::size_t>(n));
+  std::vector<std::int32_t> members;
+  std::vector<double> values;  // kValues per member
+  members.reserve(static_cast<std::size_t>(n));
+  values.reserve(static_cast<std::size_t>(n) * kValues);
+  double maxScale = 0;  // largest sum of the magnitudes of a record's projected values
+  for (int p = 0; p < n; ++p) {
+    const FileRecord& r = records_[static_cast<std::size_t>(p)];
+    // A value that is infinite or not a number makes its term of D² with
+    // any other record infinite or not a number, whatever the weights:
+    // never similar.
+    if (r.width <= 0 || !GridFinite(r.grid)) continue;
+    double scale = 0;
+    for (const SignatureCell& cell : r.grid) {
+      scale += std::fabs(cell.meanY) + std::fabs(cell.meanCb) + std::fabs(cell.meanCr);
+      if (deviationsCoded) scale += std::fabs(cell.sdevY);
+    }
+    // Finite values whose sums overflow: the projections would be meaningless.
+    if (!std::isfinite(scale)) return;
+    maxScale = std::max(maxScale, scale);
+    double v[kValues];
+    Projections(r.grid, v);
+    v[kAspectValue] = static_cast<double>(AspectValue(r));
+    members.push_back(p);
+    values.insert(values.end(), v, v + kValues);
+  }
+  // The projections that spread the records most (the sums of squares only
+  // choose; no bound depends on them).
+  int chosen[3] = {0, 0, 0};
+  double spread[kValues] = {};
+  {
+    const std::size_t m = members.size();
+    for (int d = 0; d < kValues; ++d) {
+      if (d >= offered && d != kAspectValue) continue;
+      double sum = 0, squares = 0;
+      for (std::size_t k = 0; k < m; ++k) {
+        const double x = values[k * kValues + static_cast<std::size_t>(d)];
+        sum += x;
+        squares += x * x;
+      }
+      const double mean = m == 0 ? 0 : sum / static_cast<double>(m);
+      spread[d] = m == 0 ? 0 : std::sqrt(std::max(0.0, squares / static_cast<double>(m) - mean * mean));
+    }
+    // The aspect spreads the records as far as its weight lets it.
+    spread[kAspectValue] *= std::sqrt(params_.weightA);
+    int order[kValues];
+    for (int d = 0; d < kValues; ++d) order[d] = d;
+    std::stable_sort(order, order + offered, [&](int x, int y) { return spread[x] > spread[y]; });
+    // The key is the projection that spreads most; the aspect is only a cell axis.
+    std::swap(order[offered], order[kAspectValue]);
+    std::stable_sort(order + 1, order + offered + 1, [&](int x, int y) { return spread[x] > spread[y]; });
+    for (int k = 0; k < 3; ++k) chosen[k] = order[k];
+  }
+  const double root = std::sqrt(limit_);
+  const auto makeAxis = [&](int d) {
+    // The weight counts even with one cell: the boxes still bound the gaps.
+    Axis axis;
+    axis.weight = d == kAspectValue ? params_.weightA : 1.0;
+    if (members.empty() || !(spread[d] > 0) || !(spread[d] >= kMinCellSpread * root)) return axis;
+    double low = values[static_cast<std::size_t>(d)], high = low;
+    for (std::size_t k = 0; k < members.size(); ++k) {
+      const double x = values[k * kValues + static_cast<std::size_t>(d)];
+      low = std::min(low, x);
+      high = std::max(high, x);
+    }
+    // Aspect values are whole numbers of a few kinds: narrow cells part them.
+    const double part = d == kAspectValue ? kAspectCellWidth / std::sqrt(params_.weightA) : kCellWidth;
+    const double width = std::max(part * root, (high - low) / kMaxCells);
+    if (!(width > 0) || !std::isfinite(width)) return axis;
+    axis.low = low;
+    axis.width = width;
+    axis.cells = std::min(kMaxCells, static_cast<int>(std::floor((high - low) / width)) + 1);
+    return axis;
+  };
+  axis2_ = makeAxis(chosen[1]);
+  axis3_ = makeAxis(chosen[2]);
+  cells_ = axis2_.cells * axis3_.cells;
 
-  double maxScale = 0;  // largest sum of the magnitudes of a record's luma means
-  std::vector<std::pair<double, std::int32_t>> order;
+  blockBegin_.assign(static_cast<std::size_t>(blocks) + 1, 0);
+  cellBegin_.assign(static_cast<std::size_t>(blocks) * static_cast<std::size_t>(cells_ + 1), 0);
+  boxes_.assign(static_cast<std::size_t>(blocks) * static_cast<std::size_t>(cells_), Box{});
+  keys_.reserve(members.size());
+  keys2_.reserve(members.size());
+  keys3_.reserve(members.size());
+  positions_.reserve(members.size());
+  aspects_.reserve(members.size());
+  codes_.reserve(members.size());
+
+  struct Entry {
+    int cell;
+    double key;
+    std::int32_t member;
+    bool operator<(const Entry& o) const {
+      return cell != o.cell ? cell < o.cell : key != o.key ? key < o.key : member < o.member;
+    }
+  };
+  std::vector<Entry> order;
+  std::size_t member = 0;
   for (int b = 0; b < blocks; ++b) {
     blockBegin_[static_cast<std::size_t>(b)] = keys_.size();
     order.clear();
     const int end = std::min(n, (b + 1) * blockSize_);
-    for (int p = b * blockSize_; p < end; ++p) {
-      const FileRecord& r = records_[static_cast<std::size_t>(p)];
-      // A value that is infinite or not a number makes its term of D² with
-      // any other record infinite or not a number, whatever the weights:
-      // never similar.
-      if (r.width <= 0 || !GridFinite(r.grid)) continue;
-      double sumY = 0, scale = 0;
-      for (const SignatureCell& cell : r.grid) {
-        sumY += cell.meanY;
-        scale += std::fabs(cell.meanY);
-      }
-      // Finite means whose sums overflow: the key would be meaningless.
-      if (!std::isfinite(scale)) return;
-      maxScale = std::max(maxScale, scale);
-      order.emplace_back(sumY * 0.25, p);
+    for (; member < members.size() && members[member] < end; ++member) {
+      const double* v = &values[member * kValues];
+      order.push_back(Entry{axis2_.Cell(v[chosen[1]]) * axis3_.cells + axis3_.Cell(v[chosen[2]]),
+                            v[chosen[0]], static_cast<std::int32_t>(member)});
     }
     std::sort(order.begin(), order.end());
-    for (const auto& [key, p] : order) {
-      const FileRecord& r = records_[static_cast<std::size_t>(p)];
-      slot_[static_cast<std::size_t>(p)] = static_cast<std::int32_t>(keys_.size());
-      keys_.push_back(key);
-      positions_.push_back(p);
-      aspects_.push_back(AspectValue(r));
-      codes_.push_back(partner::EncodeMeans(r.grid, deviationsCoded));
+    std::size_t* begins = &cellBegin_[static_cast<std::size_t>(b) * static_cast<std::size_t>(cells_ + 1)];
+    Box* boxes = &boxes_[static_cast<std::size_t>(b) * static_cast<std::size_t>(cells_)];
+    std::size_t k = 0;
+    for (int c = 0; c < cells_; ++c) {
+      begins[c] = keys_.size();
+      Box box{HUGE_VAL, -HUGE_VAL, HUGE_VAL, -HUGE_VAL};
+      for (; k < order.size() && order[k].cell == c; ++k) {
+        const std::size_t i = static_cast<std::size_t>(order[k].member);
+        const double* v = &values[i * kValues];
+        const std::int32_t p = members[i];
+        const FileRecord& r = records_[static_cast<std::size_t>(p)];
+        slot_[static_cast<std::size_t>(p)] = static_cast<std::int32_t>(keys_.size());
+        keys_.push_back(v[chosen[0]]);
+        keys2_.push_back(v[chosen[1]]);
+        keys3_.push_back(v[chosen[2]]);
+        box.low2 = std::min(box.low2, v[chosen[1]]);
+        box.high2 = std::max(box.high2, v[chosen[1]]);
+        box.low3 = std::min(box.low3, v[chosen[2]]);
+        box.high3 = std::max(box.high3, v[chosen[2]]);
+        positions_.push_back(p);
+        aspects_.push_back(AspectValue(r));
+        codes_.push_back(partner::EncodeMeans(r.grid, deviationsCoded));
+      }
+      boxes[c] = box;
     }
+    begins[cells_] = keys_.size();
   }
   blockBegin_[static_cast<std::size_t>(blocks)] = keys_.size();
 
-  // The key is the projection of the luma means on a unit vector: two
-  // records further apart than sqrt(L) in it are not similar. Both keys may
-  // be off by the rounding of their sums.
+  // Every projection is on a unit vector: two records further apart than
+  // sqrt(L) in it, or in the three together, are not similar. Every value
+  // may be off by the rounding of its sum.
   maxScale_ = maxScale;
   coded_ = deviationsCoded ? partner::kCodeBytes : partner::kCodedMeans;
   full_ = ReachFor(limit_);
@@ -131,8 +335,14 @@ void PartnerIndex::Build() {
 
 PartnerIndex::Reach PartnerIndex::ReachFor(double limit) const {
   Reach reach;
-  reach.key = std::sqrt(limit * (1 + kRelativeMargin)) * (1 + kRelativeMargin) +
-              2 * kScaleMargin * maxScale_ + kTiny;
+  // The computed D² of a pair is within about 100 roundings of its exact
+  // value, so a pair that counts has an exact D² of at most `limit` widened.
+  reach.limit = limit * (1 + kRelativeMargin);
+  // The difference of two computed projections is within 2 kScaleMargin
+  // maxScale of the exact one (kTiny for the subnormal range); that margin
+  // also covers the rounding of key ± key reach and of the differences
+  // taken below, all below 2^-52 of a value of at most maxScale.
+  reach.key = std::sqrt(reach.limit) * (1 + kRelativeMargin) + 2 * kScaleMargin * maxScale_ + kTiny;
   reach.bound = limit * (1 + kBoundMargin) + 1;
   // SAD - n < sum |differences| <= sqrt(n D²) for a pair within the limit.
   const double sad = coded_ + 1 + std::sqrt(coded_ * limit) * (1 + kBoundMargin);
@@ -152,17 +362,65 @@ PartnerIndex::Reach PartnerIndex::ReachBeside(const PartnerChoice& best) const {
   return limit < limit_ ? ReachFor(limit) : full_;
 }
 
-void PartnerIndex::Scan(std::size_t row, std::size_t begin, std::size_t end, int j,
-                        PartnerChoice& best) const {
+void PartnerIndex::Scan(std::size_t row, std::size_t b, int j, PartnerChoice& best) const {
+  const Reach reach = ReachBeside(best);
+  const double key2 = keys2_[row], key3 = keys3_[row];
+  // The cells whose values can lie within reach: Cell never decreases as
+  // its value grows, so those between the cells of value ± reach.
+  const double reach2 = axis2_.Reach(reach.key), reach3 = axis3_.Reach(reach.key);
+  const int first2 = axis2_.Cell(key2 - reach2), last2 = axis2_.Cell(key2 + reach2);
+  const int first3 = axis3_.Cell(key3 - reach3), last3 = axis3_.Cell(key3 + reach3);
+  const std::size_t* begins = &cellBegin_[b * static_cast<std::size_t>(cells_ + 1)];
+  const Box* boxes = &boxes_[b * static_cast<std::size_t>(cells_)];
+  const double margin = 2 * kScaleMargin * maxScale_ + kTiny;
+  const double key = keys_[row];
+  // The key window of cell c for the reach now, empty when the cell is out
+  // of reach.
+  const auto window = [&](int c, std::size_t& from, std::size_t& to, double& half) {
+    from = begins[c];
+    to = begins[c + 1];
+    if (from == to) return false;
+    // The distance of the record's values from the box of the cell's
+    // values, less the rounding margin, is at most the exact distance in
+    // that axis from any entry of the cell.
+    const Box& box = boxes[c];
+    const double gap2 = std::max(0.0, std::max(box.low2 - key2, key2 - box.high2) - margin);
+    const double gap3 = std::max(0.0, std::max(box.low3 - key3, key3 - box.high3) - margin);
+    // The key projection, the other two and the aspect term together are at
+    // most D²; what the two gaps take leaves the reach of the key. (1 -
+    // kRelativeMargin) covers the rounding of the products and their sum,
+    // which may only make them look larger.
+    const double taken = (axis2_.weight * (gap2 * gap2) + axis3_.weight * (gap3 * gap3)) *
+                         (1 - kRelativeMargin);
+    const double rest = ReachBeside(best).limit - taken;
+    if (rest < 0) return false;
+    half = std::sqrt(rest) * (1 + kRelativeMargin) + margin;
+    return true;
+  };
+  const auto search = [&](std::size_t from, std::size_t to, double half) {
+    const std::size_t low = from + Bound<false>(&keys_[from], to - from, key - half);
+    const std::size_t high = low + Bound<true>(&keys_[low], to - low, key + half);
+    ScanCell(row, low, high, j, best);
+  };
+  // The record's own cell first: a partner found there narrows the reach
+  // for all the others.
+  const int own = axis2_.Cell(key2) * axis3_.cells + axis3_.Cell(key3);
+  std::size_t from = 0, to = 0;
+  double half = 0;
+  if (window(own, from, to, half)) search(from, to, half);
+  const int span3 = last3 - first3 + 1;
+  const int visits = (last2 - first2 + 1) * span3;
+  for (int visit = 0; visit < visits; ++visit) {
+    const int c = (first2 + visit / span3) * axis3_.cells + first3 + visit % span3;
+    if (c != own && window(c, from, to, half)) search(from, to, half);
+  }
+}
+
+void PartnerIndex::ScanCell(std::size_t row, std::size_t from, std::size_t to, int j,
+                            PartnerChoice& best) const {
   const double key = keys_[row];
   // The partner found so far narrows what a candidate must reach to win.
   Reach reach = ReachBeside(best);
-  const auto first = keys_.begin() + static_cast<std::ptrdiff_t>(begin);
-  const auto last = keys_.begin() + static_cast<std::ptrdiff_t>(end);
-  const auto low = std::lower_bound(first, last, key - reach.key);
-  const auto high = std::upper_bound(low, last, key + reach.key);
-  const std::size_t from = static_cast<std::size_t>(low - keys_.begin());
-  std::size_t to = static_cast<std::size_t>(high - keys_.begin());
   const partner::MeanCode& code = codes_[row];
   const FileRecord& p = records_[static_cast<std::size_t>(j)];
   const std::int64_t aspect = aspects_[row];
@@ -172,19 +430,41 @@ void PartnerIndex::Scan(std::size_t row, std::size_t begin, std::size_t end, int
     const std::size_t found =
         partner::FilterCodes(code, &codes_[chunk], count, reach.sad, reach.squared, passed);
     bool improved = false;
+    // The candidates that remain after the aspect term and the squared code
+    // bound; their grids are fetched before the first is compared.
+    std::size_t kept = 0;
     for (std::size_t s = 0; s < found; ++s) {
       const std::size_t k = chunk + passed[s].offset;
       const std::int32_t position = positions_[k];
       if (position <= j) continue;
-      // The aspect term exactly as D² starts, then the squared code bound
-      // of the other terms.
       const double da = static_cast<double>(aspect - aspects_[k]);
       const double lower = da * params_.weightA * da + static_cast<double>(passed[s].squared);
       if (!(lower <= reach.bound)) continue;
-
-      const double d2 = SquaredDistance(p, records_[static_cast<std::size_t>(position)], aspect,
-                                        aspects_[k], params_, limit_);
-      if (!IsSimilar(d2, limit_)) continue;
+      __builtin_prefetch(&records_[static_cast<std::size_t>(position)].grid);
+      passed[kept++].offset = static_cast<std::uint32_t>(k);
+    }
+    for (std::size_t s = 0; s < kept; ++s) {
+      const std::size_t k = passed[s].offset;
+      const std::int32_t position = positions_[k];
+      // A computed D² above (difference + 2)² of the partner found so far
+      // has a square root of at least difference + 2 and cannot win (see
+      // ReachBeside), so the sum may stop there: a D² above `cut` is only
+      // known to be above it and is passed over. The square is exact.
+      double cut = limit_;
+      if (best.partner >= 0 && best.difference < 65536) {
+        const double d = static_cast<double>(best.difference) + 2.0;
+        cut = std::min(limit_, d * d);
+      }
+      const FileRecord& q = records_[static_cast<std::size_t>(position)];
+      const double da = static_cast<double>(aspect - aspects_[k]);
+      // Most candidates here are still not similar: an unordered sum turns
+      // them away sooner than the ordered one.
+      if (QuickSquaredDistance(p.grid, q.grid, da * params_.weightA * da, params_.weightV) >
+          cut * (1 + kRelativeMargin)) {
+        continue;
+      }
+      const double d2 = SquaredDistance(p, q, aspect, aspects_[k], params_, cut);
+      if (!(d2 <= cut) || !IsSimilar(d2, limit_)) continue;
       const std::int32_t stored = StoredDifference(UnroundedDifference(d2));
       if (best.partner < 0 || stored < best.difference ||
           (stored == best.difference && position < best.partner)) {
@@ -194,7 +474,8 @@ void PartnerIndex::Scan(std::size_t row, std::size_t begin, std::size_t end, int
       }
     }
     if (improved) {
-      // The rest of this window only needs to reach the new partner.
+      // The rest of this window only needs to reach the new partner (the
+      // key window of the whole reach is wider than any cell's).
       reach = ReachBeside(best);
       to = static_cast<std::size_t>(
           std::upper_bound(keys_.begin() + static_cast<std::ptrdiff_t>(chunk + count),
@@ -216,10 +497,9 @@ PartnerChoice PartnerIndex::Choose(int j) const {
   PartnerChoice best;
   const std::int32_t slot = slot_[static_cast<std::size_t>(j)];
   if (slot < 0) return best;
-  const std::size_t blocks = blockBegin_.size() - 1;
   // No later record has an equal digest, so every candidate is judged by D².
-  for (std::size_t b = static_cast<std::size_t>(j / blockSize_); b < blocks; ++b) {
-    Scan(static_cast<std::size_t>(slot), blockBegin_[b], blockBegin_[b + 1], j, best);
+  for (std::size_t b = static_cast<std::size_t>(j / blockSize_); b < static_cast<std::size_t>(blocks_); ++b) {
+    Scan(static_cast<std::size_t>(slot), b, j, best);
   }
   return best;
 }
@@ -238,18 +518,17 @@ void PartnerIndex::ChooseBlock(int b, std::vector<PartnerChoice>& choices) const
       choices[static_cast<std::size_t>(j)] = Choose(j);
     }
   }
-  const std::size_t blocks = blockBegin_.size() - 1;
   const std::size_t first = blockBegin_[static_cast<std::size_t>(b)];
   const std::size_t last = blockBegin_[static_cast<std::size_t>(b) + 1];
-  // Block by block of candidates, so that the candidate window of one
-  // block stays in the cache while every record of this block, in key
-  // order, moves it along.
+  // Block by block of candidates, so that the candidates of one block stay
+  // in the cache while every record of this block, in the order of cells
+  // and keys, moves along them.
   std::vector<PartnerChoice> best(last - first);
-  for (std::size_t other = static_cast<std::size_t>(b); other < blocks; ++other) {
+  for (std::size_t other = static_cast<std::size_t>(b); other < static_cast<std::size_t>(blocks_); ++other) {
     for (std::size_t k = first; k < last; ++k) {
       const std::int32_t j = positions_[k];
       if (nextIdentical_[static_cast<std::size_t>(j)] >= 0) continue;
-      Scan(k, blockBegin_[other], blockBegin_[other + 1], j, best[k - first]);
+      Scan(k, other, j, best[k - first]);
     }
   }
   for (std::size_t k = first; k < last; ++k) {

@@ -5,15 +5,18 @@
 // mean terms alone are a squared Euclidean distance. Any orthonormal set of
 // projections of the means therefore has a squared distance of at most D²
 // (Bessel's inequality), and the aspect term is at most D² by itself. The
-// index keeps, per record, the sum of the 16 luma means / 4 (sorted, so the
-// candidates of a record form a window of width 2 sqrt(L)), the aspect value
-// and a 64-byte code of the 48 means (search/PartnerKernel.h) in contiguous
-// arrays. A candidate in the window must pass, in turn, a bound on the sum of
-// absolute code differences (several candidates per instruction sequence),
-// then the aspect term plus a squared bound from the codes; all are widened
-// for rounding. A candidate that passes these necessary conditions still goes
-// through the exact SquaredDistance; the bounds only skip pairs that cannot
-// be similar.
+// index offers a dozen such projections (per channel the sum of the 16 values
+// / 4 and a top-to-bottom and a left-to-right gradient) and keeps the three
+// that spread the records most: the first as the sort key, the other two as
+// a grid of cells when they spread widely enough for cells to help. Per block
+// of positions and per cell, the entries are sorted by key; a record looks at
+// the cells within reach, each with a key window of half-width
+// sqrt(L - the squared distance to the cell). A candidate in a window must
+// pass, in turn, a bound on the sum of absolute code differences (several
+// candidates per instruction sequence), then the aspect term plus a squared
+// bound from the codes; all are widened for rounding. A candidate that passes
+// these necessary conditions still goes through the exact SquaredDistance; the
+// bounds only skip pairs that cannot be similar.
 #pragma once
 
 #include <cstddef>
@@ -37,8 +40,8 @@ class PartnerIndex {
 
   // The same for every record of block b (positions b x blockSize() up to the
   // next block), written into choices[position]. The records of a block are
-  // taken in the order of their keys, so neighbouring queries read the same
-  // candidates from the cache. Safe for different blocks at once.
+  // taken in the order of their cells and keys, so neighbouring queries read
+  // the same candidates from the cache. Safe for different blocks at once.
   void ChooseBlock(int b, std::vector<PartnerChoice>& choices) const;
   int blockSize() const { return blockSize_; }
   int blocks() const { return blocks_; }
@@ -49,14 +52,17 @@ class PartnerIndex {
 
  private:
   void Build();
-  // Judges the entries [begin, end) whose key lies in the window of entry
-  // `row` (record j) and keeps the best in `best`.
-  void Scan(std::size_t row, std::size_t begin, std::size_t end, int j, PartnerChoice& best) const;
+  // Judges the entries of block b within reach of entry `row` (record j) and
+  // keeps the best in `best`.
+  void Scan(std::size_t row, std::size_t b, int j, PartnerChoice& best) const;
+  // Judges the entries [from, to) of one cell, sorted by key, for entry `row`.
+  void ScanCell(std::size_t row, std::size_t from, std::size_t to, int j, PartnerChoice& best) const;
 
   // How far a candidate may be from a record and still count, for a limit
   // of D²: the half-width of the key window, the widened limit for the
   // lower bounds of D², and the largest code SAD and squared code bound.
   struct Reach {
+    double limit = 0;  // the limit widened for rounding, for the projections
     double key = 0;
     double bound = 0;
     int sad = 0;
@@ -78,12 +84,34 @@ class PartnerIndex {
   int blocks_ = 0;
   std::vector<std::int32_t> nextIdentical_;  // next later record with an equal digest, or -1
   std::vector<std::int32_t> slot_;           // entry of a record, -1 when never similar
-  // The entries, per block of positions, sorted by key.
-  std::vector<double> keys_;  // sum of the 16 luma means / 4
+  // The grid of one of the two cell axes: a projection of weight 1, or the
+  // aspect value of weight WA.
+  struct Axis {
+    double weight = 1;
+    double low = 0;    // smallest value
+    double width = 0;  // of a cell
+    int cells = 1;
+    int Cell(double value) const;
+    // How far, in this axis's values, an entry can be for a key reach.
+    double Reach(double key) const;
+  };
+  Axis axis2_, axis3_;
+  int cells_ = 1;  // axis2_.cells x axis3_.cells
+  // The values of the two cell axes the entries hold, per cell of a
+  // block: the smallest and the largest.
+  struct Box {
+    double low2, high2, low3, high3;
+  };
+  // The entries, per block of positions and cell, sorted by key.
+  std::vector<double> keys_;  // the first projection
+  std::vector<double> keys2_, keys3_;  // the values of the two cell axes
   std::vector<std::int32_t> positions_;
   std::vector<std::int64_t> aspects_;
   std::vector<partner::MeanCode> codes_;
   std::vector<std::size_t> blockBegin_;  // entries of block b: [blockBegin_[b], blockBegin_[b + 1])
+  // Entries of cell c of block b: [cellBegin_[b x (cells_ + 1) + c], the next).
+  std::vector<std::size_t> cellBegin_;
+  std::vector<Box> boxes_;  // of cell c of block b at b x cells_ + c
 };
 
 }  // namespace norvane
