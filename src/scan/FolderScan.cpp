@@ -1,6 +1,7 @@
 #include "scan/FolderScan.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <utility>
 
 #include "base/Ascii.h"
+#include "base/FileDescriptor.h"
 
 namespace norvane {
 
@@ -67,10 +69,19 @@ struct FoundFile {
   std::int64_t mtime = 0;
 };
 
+// The files of one folder, sorted by name, in the order the records get them.
+struct FoundFolder {
+  std::string folder;
+  std::vector<FoundFile> files;
+};
+
+// Walks the tree first and builds the records afterwards: the list then
+// grows once, to its exact final size, instead of moving every record (each
+// carries a large block of statistics) on every doubling and leaving the
+// freed blocks behind in the heap.
 class Scanner {
  public:
-  Scanner(const ScanOptions& options, const FolderLister& lister, FileList& list)
-      : options_(options), lister_(lister), list_(list) {}
+  Scanner(const ScanOptions& options, const FolderLister& lister) : options_(options), lister_(lister) {}
 
   // Returns false when `folder` or any folder below it could not be listed.
   bool Scan(const std::string& folder) {
@@ -82,29 +93,37 @@ class Scanner {
       if (options_.failures != nullptr) options_.failures->push_back(ScanFailure{folder, error});
       return false;
     }
+    // Entries are asked about relative to the folder, which spares the
+    // system walking the whole path again for every file. A folder that
+    // cannot be opened so is asked about by full paths.
+    const UniqueFd dir(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
 
     bool complete = true;
     std::vector<FoundFile> own;
     std::string path;
+    const auto info = [&](const std::string& name, struct stat& st, bool follow) {
+      if (dir.get() >= 0) return ::fstatat(dir.get(), name.c_str(), &st, follow ? 0 : AT_SYMLINK_NOFOLLOW) == 0;
+      path.assign(folder).append("/").append(name);
+      return (follow ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) == 0;
+    };
     for (FolderEntry& entry : entries) {
       if (IsDotEntry(entry.name)) continue;
-      path.assign(folder).append("/").append(entry.name);
 
-      struct stat info {};
+      struct stat st {};
       bool haveInfo = false;
       EntryType type = entry.type;
       // Some file systems do not report the kind in the listing; only then is
       // every entry asked, and without following links.
       if (type == EntryType::Unknown) {
-        if (lstat(path.c_str(), &info) != 0) continue;
+        if (!info(entry.name, st, false)) continue;
         haveInfo = true;
-        type = TypeFromMode(info.st_mode);
+        type = TypeFromMode(st.st_mode);
       }
 
       if (type == EntryType::Folder && options_.recurse) {
         // A sub-folder that cannot be listed is left out, but its siblings and
         // this folder's own files are still collected.
-        if (!Scan(path)) complete = false;
+        if (!Scan(folder + "/" + entry.name)) complete = false;
         continue;
       }
       if (type == EntryType::Other) continue;
@@ -113,46 +132,51 @@ class Scanner {
       if (type == EntryType::Link) {
         // A link counts as the file it points to; links to folders are never
         // followed, because a link can make the tree loop.
-        if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+        if (!info(entry.name, st, true) || !S_ISREG(st.st_mode)) continue;
       } else {
-        if (!haveInfo && lstat(path.c_str(), &info) != 0) continue;
+        if (!haveInfo && !info(entry.name, st, false)) continue;
         // The entry may have been replaced since it was listed.
-        if (TypeFromMode(info.st_mode) != type) continue;
+        if (TypeFromMode(st.st_mode) != type) continue;
       }
       // A folder that passes the name test (sub-folders off) is recorded with
       // size 0 and its own modification time.
-      const std::int32_t size = S_ISDIR(info.st_mode) ? 0 : LowSizeBits(info.st_size);
-      own.push_back(FoundFile{std::move(entry.name), size, static_cast<std::int64_t>(info.st_mtime)});
+      const std::int32_t size = S_ISDIR(st.st_mode) ? 0 : LowSizeBits(st.st_size);
+      own.push_back(FoundFile{std::move(entry.name), size, static_cast<std::int64_t>(st.st_mtime)});
     }
     entries = {};
 
     std::sort(own.begin(), own.end(),
               [](const FoundFile& a, const FoundFile& b) { return NameBefore(a.name, b.name); });
-    Append(folder, own);
+    if (!own.empty()) {
+      fileCount_ += own.size();
+      found_.push_back(FoundFolder{folder, std::move(own)});
+    }
     return complete;
   }
 
- private:
-  void Append(const std::string& folder, std::vector<FoundFile>& own) {
-    const std::size_t needed = list_.size() + own.size();
-    // Grow geometrically: reserving the exact size for every small folder
-    // would copy the whole list again and again.
-    if (needed > list_.capacity()) list_.reserve(std::max(needed, list_.capacity() * 2));
-    for (FoundFile& found : own) {
-      // Built in place: a record carries a large block of statistics.
-      FileRecord& record = list_.emplace_back();
-      record.folder = folder;
-      record.path.reserve(folder.size() + 1 + found.name.size());
-      record.path.assign(folder).append("/").append(found.name);
-      record.name = std::move(found.name);
-      record.size = found.size;
-      record.date = FormatScanDate(found.mtime, options_.utcOffset);
+  // Appends a record for every file found, folder by folder in the order the
+  // walk finished them.
+  void AppendTo(FileList& list) {
+    list.reserve(list.size() + fileCount_);
+    for (FoundFolder& found : found_) {
+      for (FoundFile& file : found.files) {
+        FileRecord& record = list.emplace_back();
+        record.folder = found.folder;
+        record.path.reserve(found.folder.size() + 1 + file.name.size());
+        record.path.assign(found.folder).append("/").append(file.name);
+        record.name = std::move(file.name);
+        record.size = file.size;
+        record.date = FormatScanDate(file.mtime, options_.utcOffset);
+      }
+      found.files = {};
     }
   }
 
+ private:
   const ScanOptions& options_;
   const FolderLister& lister_;
-  FileList& list_;
+  std::vector<FoundFolder> found_;
+  std::size_t fileCount_ = 0;
 };
 
 }  // namespace
@@ -201,7 +225,10 @@ std::string FormatScanDate(std::int64_t seconds, long utcOffset) {
 
 bool ScanFolder(const std::string& folder, FileList& list, const ScanOptions& options) {
   const FolderLister lister = options.lister ? options.lister : FolderLister(ListFolderEntries);
-  return Scanner(options, lister, list).Scan(folder);
+  Scanner scanner(options, lister);
+  const bool complete = scanner.Scan(folder);
+  scanner.AppendTo(list);
+  return complete;
 }
 
 bool ScanFolder(const std::string& folder, FileList& list, bool recurse, bool gifEnabled,
