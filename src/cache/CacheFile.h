@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string>
 
 #include "scan/FileRecord.h"
@@ -44,7 +45,7 @@ std::string CachePathFor(const std::string& folder);
 // fields only; a name field without its terminating zero yields an entry
 // that can never be reused (its width is set to 0). At most `maxRecords`
 // records are taken.
-int ReadCacheFile(const std::string& cachePath, const std::string& folder, FileList& entries,
+int ReadCacheFile(const std::string& cachePath, const SharedText& folder, FileList& entries,
                   std::size_t maxRecords = kMaxCacheRecords);
 
 // Writes `entries` as a complete cache file: to a new temporary file in the
@@ -57,6 +58,8 @@ int ReadCacheFile(const std::string& cachePath, const std::string& folder, FileL
 // `cachePath` is not a regular file or is read-only (those are left alone).
 // A name of 256 bytes or more fills its field without terminator.
 int WriteCacheFile(const std::string& cachePath, const FileList& entries);
+// The same for entries that live elsewhere, so that no record is copied.
+int WriteCacheEntries(const std::string& cachePath, std::span<const FileRecord* const> entries);
 
 // Removes the temporary files cachePath + ".<pid>.<n>.tmp" that writers
 // which are no longer running left in the cache file's folder (a search

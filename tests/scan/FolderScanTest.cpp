@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <map>
+#include <thread>
 
 #include "scan/FolderScan.h"
 #include "support/TempDir.h"
@@ -116,7 +118,7 @@ TEST_F(ScanTree, DateUsesTheZoneOffsetInForceWhenScanning) {
     test::ScopedEnv guard("TZ", zone);
     FileList list;
     EXPECT_TRUE(ScanFolder(dir_.path(), list, false, false, false));
-    return list.empty() ? std::string() : list[0].date;
+    return list.empty() ? std::string() : list[0].date.str();
   };
   EXPECT_EQ("2023/11/14 22:13:20", dateIn("UTC0"));
   EXPECT_EQ("2023/11/15 07:13:20", dateIn("JST-9"));
@@ -175,6 +177,35 @@ TEST_F(ScanTree, SubFoldersComeFirstInListingOrderThenOwnFiles) {
     const std::string b = t + "/S1/b.jpg", c = t + "/S2/c.jpg";
     EXPECT_EQ((Texts{"kept", s1First ? b : c, s1First ? c : b, t + "/a.jpg", t + "/z.jpg"}), Paths(list));
     EXPECT_EQ(s1First ? t + "/S1" : t + "/S2", list[1].folder);
+  }
+}
+
+// Folders listed with their names in falling order; a second thread that
+// asks about some of them must still hand over the same sorted list. The
+// listing is slowed so that the second thread gets folders to do.
+TEST_F(ScanTree, SecondThreadKeepsTheRecordOrder) {
+  Texts falling;
+  for (const char* folder : {"S3", "S2", "S1"}) {
+    for (const char* name : {"c.jpg", "b.jpg", "a.jpg"}) Put(std::string(folder) + "/" + name);
+    falling.push_back(folder);
+  }
+  Put("z.jpg");
+  Put("y.jpg");
+  falling.insert(falling.end(), {"z.jpg", "y.jpg", "c.jpg", "b.jpg", "a.jpg"});
+  Texts expected;
+  for (const char* path : {"S3/a.jpg", "S3/b.jpg", "S3/c.jpg", "S2/a.jpg", "S2/b.jpg", "S2/c.jpg", "S1/a.jpg",
+                           "S1/b.jpg", "S1/c.jpg", "y.jpg", "z.jpg"}) {
+    expected.push_back(dir_.File(path));
+  }
+  for (const std::size_t secondThreadFrom : {std::size_t{4096}, std::size_t{0}}) {
+    ScanOptions options = Options(true, [steered = Steered(falling)](const std::string& folder, auto& entries) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      return steered(folder, entries);
+    });
+    options.secondThreadFrom = secondThreadFrom;
+    FileList list;
+    ASSERT_TRUE(ScanFolder(dir_.path(), list, options));
+    EXPECT_EQ(expected, Paths(list)) << secondThreadFrom;
   }
 }
 
