@@ -87,5 +87,7 @@ class ConsoleView : public SearchView {
 // return are written as \\, \t, \n and \r, so every row stays one line with
 // nine fields whatever a file name holds.
 std::string EscapeField(std::string_view text);
+// The same appended to `out`.
+void AppendEscapedField(std::string& out, std::string_view text);
 
 }  // namespace norvane::cli
