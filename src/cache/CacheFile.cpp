@@ -227,6 +227,8 @@ int RemoveStrayTemporaries(const std::string& cachePath) {
   return removed;
 }
 
+bool IsCacheTemporaryName(std::string_view name) { return TemporaryOwner(name, kCacheFileName) > 0; }
+
 std::string CachePathFor(const std::string& folder) { return folder + "/" + kCacheFileName; }
 
 bool IsReusableEntry(const FileRecord& entry) {
@@ -315,7 +317,7 @@ int WriteCacheFile(const std::string& cachePath, const FileList& entries) {
   return WriteCacheEntries(cachePath, pointers);
 }
 
-int WriteCacheEntries(const std::string& cachePath, std::span<const FileRecord* const> entries) {
+int WriteCacheEntries(const std::string& cachePath, std::span<const FileRecord* const> entries, bool sweep) {
   mode_t mode = 0666;  // narrowed by the umask for a new file
   bool keepMode = false;
   struct stat st;
@@ -331,7 +333,7 @@ int WriteCacheEntries(const std::string& cachePath, std::span<const FileRecord* 
     // A file that already holds these very bytes is left in place: writing
     // it again would give the same file. Its folder is still swept.
     if (HoldsSameContent(cachePath, entries)) {
-      RemoveStrayTemporaries(cachePath);
+      if (sweep) RemoveStrayTemporaries(cachePath);
       return 0;
     }
   }
@@ -354,7 +356,7 @@ int WriteCacheEntries(const std::string& cachePath, std::span<const FileRecord* 
   }
   // Each written cache sweeps the folder once for temporaries that a killed
   // search left behind.
-  RemoveStrayTemporaries(cachePath);
+  if (sweep) RemoveStrayTemporaries(cachePath);
   return 0;
 }
 

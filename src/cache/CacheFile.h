@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "scan/FileRecord.h"
 
@@ -59,7 +60,10 @@ int ReadCacheFile(const std::string& cachePath, const SharedText& folder, FileLi
 // A name of 256 bytes or more fills its field without terminator.
 int WriteCacheFile(const std::string& cachePath, const FileList& entries);
 // The same for entries that live elsewhere, so that no record is copied.
-int WriteCacheEntries(const std::string& cachePath, std::span<const FileRecord* const> entries);
+// Without `sweep` the folder is not swept for stray temporaries: for a
+// caller that has just listed the folder and seen none.
+int WriteCacheEntries(const std::string& cachePath, std::span<const FileRecord* const> entries,
+                      bool sweep = true);
 
 // Removes the temporary files cachePath + ".<pid>.<n>.tmp" that writers
 // which are no longer running left in the cache file's folder (a search
@@ -69,6 +73,10 @@ int WriteCacheEntries(const std::string& cachePath, std::span<const FileRecord* 
 // in another process keeps its file. Returns the number removed.
 // WriteCacheFile calls it after every cache file it puts or leaves in place.
 int RemoveStrayTemporaries(const std::string& cachePath);
+
+// Whether a folder entry's name is that of a temporary cache file, which
+// RemoveStrayTemporaries would look at.
+bool IsCacheTemporaryName(std::string_view name);
 
 // Whether a cache entry may stand in for decoding its file: a computed
 // signature (width above 0, height not negative) with a well-formed digest.

@@ -67,7 +67,8 @@ FolderPlan PlanFolder(std::span<const FileRecord> folder, bool cacheEnabled) {
 // editing the old one in place but never shifts entries around. Entries
 // after the last file belong to files that are gone. The list refers to the
 // records and entries where they are; only a blank entry is made anew.
-int CommitFolder(FolderPlan& plan, std::span<const FileRecord> folder, std::size_t done, bool stopped) {
+int CommitFolder(FolderPlan& plan, std::span<const FileRecord> folder, std::size_t done, bool stopped,
+                 bool sweep) {
   std::vector<const FileRecord*> written;
   written.reserve(folder.size() + (stopped ? plan.entries.size() + 1 : 0));
   for (std::size_t i = 0; i < done; ++i) written.push_back(&folder[i]);
@@ -83,7 +84,7 @@ int CommitFolder(FolderPlan& plan, std::span<const FileRecord> folder, std::size
     // Entries not visited yet stay as they were.
     for (std::size_t k = file.entriesAfter; k < plan.entries.size(); ++k) written.push_back(&plan.entries[k]);
   }
-  return WriteCacheEntries(plan.cachePath, written);
+  return WriteCacheEntries(plan.cachePath, written, sweep);
 }
 
 }  // namespace norvane

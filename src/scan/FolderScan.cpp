@@ -174,7 +174,10 @@ class Scanner {
         continue;
       }
       if (candidate.type == EntryType::Other) continue;
-      if (!HasImageExtension(entry.name, options_.gifEnabled, options_.pngEnabled)) continue;
+      if (!HasImageExtension(entry.name, options_.gifEnabled, options_.pngEnabled)) {
+        if (options_.otherName) options_.otherName(folder, entry.name);
+        continue;
+      }
       candidate.name = std::move(entry.name);
       job.files.push_back(std::move(candidate));
     }

@@ -53,6 +53,10 @@ struct ScanOptions {
   // asks for their sizes and times while the walk goes on; the records come
   // out in the same order either way.
   std::size_t secondThreadFrom = 4096;
+  // When set, called with the folder and the name of every listed entry
+  // that is neither collected nor descended into by its name (a file or
+  // link whose name is not an image name), on the calling thread.
+  std::function<void(const std::string& folder, std::string_view name)> otherName;
   // When set, every folder that could not be listed is appended here, in
   // the order the scan met them.
   std::vector<ScanFailure>* failures = nullptr;

@@ -3,8 +3,11 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -318,6 +321,22 @@ TEST(SearchSessionTest, UndecodableFileStaysListedWithoutSignatureOrPartner) {
   EXPECT_EQ(rows[1][kColumnHeight], "0");
   EXPECT_EQ(rows[1][kColumnDifference], "");
   EXPECT_EQ(run.session.records()[1].partner, -1);
+}
+
+// The scan tells the cache writes which folders hold temporary cache files;
+// a search removes the one a killed search left in a sub-folder.
+TEST(SearchSessionTest, TemporaryLeftByAKilledSearchGoes) {
+  TempDir dir;
+  WriteBmp(dir.File("a.bmp"), 1);
+  test::MakeDir(dir.File("S"));
+  WriteBmp(dir.File("S/b.bmp"), 2);
+  const std::string stray = dir.File("S/_cache.nrv." + std::to_string(::getpid()) + ".7.tmp");
+  test::WriteFile(stray, std::string("x"));
+  const timeval hourAgo[2] = {{std::time(nullptr) - 3600, 0}, {std::time(nullptr) - 3600, 0}};
+  ASSERT_EQ(::utimes(stray.c_str(), hourAgo), 0);
+  Search run(dir.path(), true);
+  run.session.OnStart();
+  EXPECT_EQ(test::FolderEntries(dir.File("S")), (std::vector<std::string>{"_cache.nrv", "b.bmp"}));
 }
 
 TEST(SearchSessionTest, OverlongFolderTextIsRefusedBeforeAnythingChanges) {
