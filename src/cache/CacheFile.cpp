@@ -14,6 +14,7 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "base/Decimal.h"
@@ -62,15 +63,15 @@ std::int64_t ReadFull(int fd, unsigned char* data, std::size_t length) {
 
 // The text at the start of a field, up to its first zero byte but never
 // beyond the field. `terminated` tells whether a zero byte was found.
-std::string TextInField(const unsigned char* field, std::size_t fieldSize, bool* terminated = nullptr) {
+std::string_view TextInField(const unsigned char* field, std::size_t fieldSize, bool* terminated = nullptr) {
   const void* zero = std::memchr(field, 0, fieldSize);
   const std::size_t length =
       zero ? static_cast<std::size_t>(static_cast<const unsigned char*>(zero) - field) : fieldSize;
   if (terminated) *terminated = zero != nullptr;
-  return std::string(reinterpret_cast<const char*>(field), length);
+  return std::string_view(reinterpret_cast<const char*>(field), length);
 }
 
-void PutText(unsigned char* field, std::size_t fieldSize, const std::string& text, bool mayFill) {
+void PutText(unsigned char* field, std::size_t fieldSize, std::string_view text, bool mayFill) {
   // The field is already zero; a text that fits keeps a terminating zero.
   const std::size_t room = mayFill ? fieldSize : fieldSize - 1;
   std::memcpy(field, text.data(), std::min(text.size(), room));
@@ -85,12 +86,13 @@ long VersionNumber(const unsigned char* field) {
   return number.negative ? -value : value;
 }
 
-FileRecord ParseRecord(const unsigned char* rec, const std::string& folder) {
+FileRecord ParseRecord(const unsigned char* rec, const SharedText& folder) {
   FileRecord entry;
   bool nameTerminated = false;
   entry.folder = folder;
   entry.name = TextInField(rec + kNameOffset, kNameField, &nameTerminated);
-  entry.path = folder + "/" + entry.name;
+  entry.path.reserve(folder.size() + 1 + entry.name.size());
+  entry.path.assign(folder.str()).append("/").append(entry.name);
   entry.date = TextInField(rec + kDateOffset, kDateField);
   entry.size = static_cast<std::int32_t>(GetLe32(rec + kSizeOffset));
   entry.width = static_cast<std::int32_t>(GetLe32(rec + kWidthOffset));
@@ -225,13 +227,15 @@ int RemoveStrayTemporaries(const std::string& cachePath) {
   return removed;
 }
 
+bool IsCacheTemporaryName(std::string_view name) { return TemporaryOwner(name, kCacheFileName) > 0; }
+
 std::string CachePathFor(const std::string& folder) { return folder + "/" + kCacheFileName; }
 
 bool IsReusableEntry(const FileRecord& entry) {
   return entry.width > 0 && entry.height >= 0 && IsDigestText(entry.digest);
 }
 
-int ReadCacheFile(const std::string& cachePath, const std::string& folder, FileList& entries,
+int ReadCacheFile(const std::string& cachePath, const SharedText& folder, FileList& entries,
                   std::size_t maxRecords) {
   // O_NOFOLLOW: never read through a symbolic link; O_NONBLOCK: a FIFO put
   // in the file's place must not hang the search (it is refused below).
@@ -268,15 +272,15 @@ namespace {
 // The complete file for `entries`, handed to `sink` in pieces of whole
 // records (the header in front of the first); stops when `sink` returns false.
 template <typename Sink>
-bool FormatCacheFile(const FileList& entries, Sink sink) {
+bool FormatCacheFile(std::span<const FileRecord* const> entries, Sink sink) {
   std::vector<unsigned char> chunk;
   chunk.reserve(kCacheHeaderSize + kCacheRecordSize * kRecordsPerChunk);
   chunk.insert(chunk.end(), kMagic, kMagic + sizeof kMagic);
   chunk.insert(chunk.end(), kVersionText, kVersionText + sizeof kVersionText);
-  for (const FileRecord& entry : entries) {
+  for (const FileRecord* entry : entries) {
     const std::size_t at = chunk.size();
     chunk.resize(at + kCacheRecordSize);
-    FormatRecord(entry, chunk.data() + at);
+    FormatRecord(*entry, chunk.data() + at);
     if (chunk.size() + kCacheRecordSize > chunk.capacity()) {
       if (!sink(chunk.data(), chunk.size())) return false;
       chunk.clear();
@@ -287,7 +291,7 @@ bool FormatCacheFile(const FileList& entries, Sink sink) {
 
 // Whether the regular file at `cachePath` already holds exactly the bytes
 // that writing `entries` would give it: same length, same bytes to the last.
-bool HoldsSameContent(const std::string& cachePath, const FileList& entries) {
+bool HoldsSameContent(const std::string& cachePath, std::span<const FileRecord* const> entries) {
   UniqueFd file(::open(cachePath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (file.get() < 0) return false;
   struct stat st;
@@ -307,6 +311,13 @@ bool HoldsSameContent(const std::string& cachePath, const FileList& entries) {
 }  // namespace
 
 int WriteCacheFile(const std::string& cachePath, const FileList& entries) {
+  std::vector<const FileRecord*> pointers;
+  pointers.reserve(entries.size());
+  for (const FileRecord& entry : entries) pointers.push_back(&entry);
+  return WriteCacheEntries(cachePath, pointers);
+}
+
+int WriteCacheEntries(const std::string& cachePath, std::span<const FileRecord* const> entries, bool sweep) {
   mode_t mode = 0666;  // narrowed by the umask for a new file
   bool keepMode = false;
   struct stat st;
@@ -322,7 +333,7 @@ int WriteCacheFile(const std::string& cachePath, const FileList& entries) {
     // A file that already holds these very bytes is left in place: writing
     // it again would give the same file. Its folder is still swept.
     if (HoldsSameContent(cachePath, entries)) {
-      RemoveStrayTemporaries(cachePath);
+      if (sweep) RemoveStrayTemporaries(cachePath);
       return 0;
     }
   }
@@ -345,7 +356,7 @@ int WriteCacheFile(const std::string& cachePath, const FileList& entries) {
   }
   // Each written cache sweeps the folder once for temporaries that a killed
   // search left behind.
-  RemoveStrayTemporaries(cachePath);
+  if (sweep) RemoveStrayTemporaries(cachePath);
   return 0;
 }
 

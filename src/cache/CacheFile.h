@@ -16,7 +16,9 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string>
+#include <string_view>
 
 #include "scan/FileRecord.h"
 
@@ -44,7 +46,7 @@ std::string CachePathFor(const std::string& folder);
 // fields only; a name field without its terminating zero yields an entry
 // that can never be reused (its width is set to 0). At most `maxRecords`
 // records are taken.
-int ReadCacheFile(const std::string& cachePath, const std::string& folder, FileList& entries,
+int ReadCacheFile(const std::string& cachePath, const SharedText& folder, FileList& entries,
                   std::size_t maxRecords = kMaxCacheRecords);
 
 // Writes `entries` as a complete cache file: to a new temporary file in the
@@ -57,6 +59,11 @@ int ReadCacheFile(const std::string& cachePath, const std::string& folder, FileL
 // `cachePath` is not a regular file or is read-only (those are left alone).
 // A name of 256 bytes or more fills its field without terminator.
 int WriteCacheFile(const std::string& cachePath, const FileList& entries);
+// The same for entries that live elsewhere, so that no record is copied.
+// Without `sweep` the folder is not swept for stray temporaries: for a
+// caller that has just listed the folder and seen none.
+int WriteCacheEntries(const std::string& cachePath, std::span<const FileRecord* const> entries,
+                      bool sweep = true);
 
 // Removes the temporary files cachePath + ".<pid>.<n>.tmp" that writers
 // which are no longer running left in the cache file's folder (a search
@@ -66,6 +73,10 @@ int WriteCacheFile(const std::string& cachePath, const FileList& entries);
 // in another process keeps its file. Returns the number removed.
 // WriteCacheFile calls it after every cache file it puts or leaves in place.
 int RemoveStrayTemporaries(const std::string& cachePath);
+
+// Whether a folder entry's name is that of a temporary cache file, which
+// RemoveStrayTemporaries would look at.
+bool IsCacheTemporaryName(std::string_view name);
 
 // Whether a cache entry may stand in for decoding its file: a computed
 // signature (width above 0, height not negative) with a well-formed digest.

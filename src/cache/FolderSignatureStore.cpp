@@ -1,6 +1,7 @@
 #include "cache/FolderSignatureStore.h"
 
 #include <utility>
+#include <vector>
 
 #include "cache/CacheFile.h"
 #include "scan/FolderScan.h"
@@ -64,24 +65,26 @@ FolderPlan PlanFolder(std::span<const FileRecord> folder, bool cacheEnabled) {
 
 // The new entry list is built by appending, which gives the same list as
 // editing the old one in place but never shifts entries around. Entries
-// after the last file belong to files that are gone.
-int CommitFolder(FolderPlan& plan, std::span<const FileRecord> folder, std::size_t done, bool stopped) {
-  FileList written;
-  written.reserve(folder.size());
-  for (std::size_t i = 0; i < done; ++i) written.push_back(folder[i]);
+// after the last file belong to files that are gone. The list refers to the
+// records and entries where they are; only a blank entry is made anew.
+int CommitFolder(FolderPlan& plan, std::span<const FileRecord> folder, std::size_t done, bool stopped,
+                 bool sweep) {
+  std::vector<const FileRecord*> written;
+  written.reserve(folder.size() + (stopped ? plan.entries.size() + 1 : 0));
+  for (std::size_t i = 0; i < done; ++i) written.push_back(&folder[i]);
+  FileRecord blank;
   if (stopped && done < folder.size()) {
     const FolderPlan::File& file = plan.files[done];
     if (file.reuse) {
-      written.push_back(std::move(plan.entries[file.entry]));
+      written.push_back(&plan.entries[file.entry]);
     } else {
-      written.push_back(BlankEntry(folder[done]));
+      blank = BlankEntry(folder[done]);
+      written.push_back(&blank);
     }
     // Entries not visited yet stay as they were.
-    for (std::size_t k = file.entriesAfter; k < plan.entries.size(); ++k) {
-      written.push_back(std::move(plan.entries[k]));
-    }
+    for (std::size_t k = file.entriesAfter; k < plan.entries.size(); ++k) written.push_back(&plan.entries[k]);
   }
-  return WriteCacheFile(plan.cachePath, written);
+  return WriteCacheEntries(plan.cachePath, written, sweep);
 }
 
 }  // namespace norvane

@@ -57,6 +57,11 @@ FolderPlan PlanFolder(std::span<const FileRecord> folder, bool cacheEnabled);
 // they keep their entries without a signature.
 //
 // Returns what WriteCacheFile returns; a search does not look at it.
-int CommitFolder(FolderPlan& plan, std::span<const FileRecord> folder, std::size_t done, bool stopped);
+//
+// Without `sweep` the folder is not swept for temporaries that killed
+// searches left (see RemoveStrayTemporaries): for a caller whose scan
+// listed the folder and saw none.
+int CommitFolder(FolderPlan& plan, std::span<const FileRecord> folder, std::size_t done, bool stopped,
+                 bool sweep = true);
 
 }  // namespace norvane

@@ -52,6 +52,7 @@ class ConsoleView : public SearchView {
   const DecodedImage* SetLeftImage(const FileRecord& record, std::unique_ptr<DecodedImage> image) override;
   void RepaintLeftPane() override {}
   void ListDeleteAll() override { table_.DeleteAll(); }
+  void ListReserve(int rows) override { table_.Reserve(rows); }
   void ListInsertRow(int row, std::string_view text) override { table_.InsertRow(row, text); }
   void ListSetText(int row, int column, std::string_view text) override {
     table_.SetText(row, column, text);
@@ -86,5 +87,7 @@ class ConsoleView : public SearchView {
 // return are written as \\, \t, \n and \r, so every row stays one line with
 // nine fields whatever a file name holds.
 std::string EscapeField(std::string_view text);
+// The same appended to `out`.
+void AppendEscapedField(std::string& out, std::string_view text);
 
 }  // namespace norvane::cli

@@ -58,12 +58,13 @@ Settings ReadSettings(const CliOptions& options) {
   return settings;
 }
 
-// Returns false once the output can no longer be written.
-bool PrintRow(const std::array<std::string, kColumnCount>& cells, std::FILE* out) {
-  std::string line;
+// Returns false once the output can no longer be written. `line` is only
+// room to build the line in, kept from row to row.
+bool PrintRow(const std::array<std::string, kColumnCount>& cells, std::FILE* out, std::string& line) {
+  line.clear();
   for (int c = 0; c < kColumnCount; ++c) {
     if (c > 0) line += '\t';
-    line += EscapeField(cells[static_cast<std::size_t>(c)]);
+    AppendEscapedField(line, cells[static_cast<std::size_t>(c)]);
   }
   line += '\n';
   return std::fwrite(line.data(), 1, line.size(), out) == line.size();
@@ -173,12 +174,13 @@ int RunSearch(const CliOptions& options) {
   }
 
   bool written = true;
+  std::string line;
   if (options.header) {
     std::array<std::string, kColumnCount> headings;
     for (int c = 0; c < kColumnCount; ++c) {
       headings[static_cast<std::size_t>(c)] = std::string(Localize(kColumnHeadings[static_cast<std::size_t>(c)]));
     }
-    written = PrintRow(headings, stdout);
+    written = PrintRow(headings, stdout, line);
   }
   for (const ResultRow& row : view.table().rows()) {
     if (!written) break;
@@ -186,7 +188,7 @@ int RunSearch(const CliOptions& options) {
       const std::string line = JsonRow(row, session.records()) + "\n";
       written = std::fwrite(line.data(), 1, line.size(), stdout) == line.size();
     } else {
-      written = PrintRow(row, stdout);
+      written = PrintRow(row, stdout, line);
     }
   }
   if (!written || std::fflush(stdout) != 0 || std::ferror(stdout)) {

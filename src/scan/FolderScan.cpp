@@ -1,18 +1,24 @@
 #include "scan/FolderScan.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <condition_variable>
 #include <cstring>
 #include <ctime>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <string_view>
+#include <thread>
 #include <utility>
 
 #include "base/Ascii.h"
+#include "base/FileDescriptor.h"
 
 namespace norvane {
 
@@ -59,21 +65,82 @@ std::int32_t LowSizeBits(off_t size) {
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(size)));
 }
 
-// A file of the folder being listed that passed the name test, kept small
-// so that sorting a large folder moves little data.
+// An entry of the folder being listed that passed the name test, with its
+// kind as the listing gave it (or, where the listing gave none, as asked),
+// and once asked about, its size and time. Kept small so that sorting a
+// large folder moves little data.
 struct FoundFile {
   std::string name;
-  std::int32_t size = 0;
+  EntryType type = EntryType::Unknown;
+  bool haveInfo = false;
+  mode_t mode = 0;
+  off_t size = 0;
   std::int64_t mtime = 0;
+
+  void Take(const struct stat& st) {
+    haveInfo = true;
+    mode = st.st_mode;
+    size = st.st_size;
+    mtime = static_cast<std::int64_t>(st.st_mtime);
+  }
 };
 
+// One folder's files: listed by the walk, asked about by whichever thread
+// takes the job, which also sorts them by name.
+struct FolderJob {
+  std::string folder;
+  std::vector<FoundFile> files;
+};
+
+// Walks the tree first and builds the records afterwards: the list then
+// grows once, to its exact final size, instead of moving every record (each
+// carries a large block of statistics) on every doubling and leaving the
+// freed blocks behind in the heap. The jobs are numbered in the order of
+// the records (each sub-folder's before its folder's own files), so the
+// order does not depend on which thread asked about which folder.
 class Scanner {
  public:
-  Scanner(const ScanOptions& options, const FolderLister& lister, FileList& list)
-      : options_(options), lister_(lister), list_(list) {}
+  Scanner(const ScanOptions& options, const FolderLister& lister) : options_(options), lister_(lister) {}
+  ~Scanner() { JoinHelper(); }
+  Scanner(const Scanner&) = delete;
+  Scanner& operator=(const Scanner&) = delete;
 
-  // Returns false when `folder` or any folder below it could not be listed.
+  // Lists the tree and asks about every file. Returns false when `folder`
+  // or any folder below it could not be listed.
   bool Scan(const std::string& folder) {
+    const bool complete = Walk(folder);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      walked_ = true;
+    }
+    changed_.notify_all();
+    TakeJobs();
+    JoinHelper();
+    return complete;
+  }
+
+  // Appends a record for every file found, folder by folder.
+  void AppendTo(FileList& list) {
+    list.reserve(list.size() + fileCount_);
+    for (FolderJob& job : jobs_) {
+      const SharedText folder(std::move(job.folder));
+      for (FoundFile& file : job.files) {
+        FileRecord& record = list.emplace_back();
+        record.folder = folder;
+        record.path.reserve(folder.size() + 1 + file.name.size());
+        record.path.assign(folder.str()).append("/").append(file.name);
+        record.name = std::move(file.name);
+        // A folder that passes the name test (sub-folders off) is recorded
+        // with size 0 and its own modification time.
+        record.size = S_ISDIR(file.mode) ? 0 : LowSizeBits(file.size);
+        record.date = FormatScanDate(file.mtime, options_.utcOffset);
+      }
+      job.files = {};
+    }
+  }
+
+ private:
+  bool Walk(const std::string& folder) {
     std::vector<FolderEntry> entries;
     errno = 0;
     if (!lister_(folder, entries)) {
@@ -84,75 +151,123 @@ class Scanner {
     }
 
     bool complete = true;
-    std::vector<FoundFile> own;
-    std::string path;
+    FolderJob job{folder, {}};
     for (FolderEntry& entry : entries) {
       if (IsDotEntry(entry.name)) continue;
-      path.assign(folder).append("/").append(entry.name);
 
-      struct stat info {};
-      bool haveInfo = false;
-      EntryType type = entry.type;
+      FoundFile candidate;
+      candidate.type = entry.type;
       // Some file systems do not report the kind in the listing; only then is
       // every entry asked, and without following links.
-      if (type == EntryType::Unknown) {
-        if (lstat(path.c_str(), &info) != 0) continue;
-        haveInfo = true;
-        type = TypeFromMode(info.st_mode);
+      if (candidate.type == EntryType::Unknown) {
+        const std::string path = folder + "/" + entry.name;
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0) continue;
+        candidate.Take(st);
+        candidate.type = TypeFromMode(st.st_mode);
       }
 
-      if (type == EntryType::Folder && options_.recurse) {
+      if (candidate.type == EntryType::Folder && options_.recurse) {
         // A sub-folder that cannot be listed is left out, but its siblings and
         // this folder's own files are still collected.
-        if (!Scan(path)) complete = false;
+        if (!Walk(folder + "/" + entry.name)) complete = false;
         continue;
       }
-      if (type == EntryType::Other) continue;
-      if (!HasImageExtension(entry.name, options_.gifEnabled, options_.pngEnabled)) continue;
-
-      if (type == EntryType::Link) {
-        // A link counts as the file it points to; links to folders are never
-        // followed, because a link can make the tree loop.
-        if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
-      } else {
-        if (!haveInfo && lstat(path.c_str(), &info) != 0) continue;
-        // The entry may have been replaced since it was listed.
-        if (TypeFromMode(info.st_mode) != type) continue;
+      if (candidate.type == EntryType::Other) continue;
+      if (!HasImageExtension(entry.name, options_.gifEnabled, options_.pngEnabled)) {
+        if (options_.otherName) options_.otherName(folder, entry.name);
+        continue;
       }
-      // A folder that passes the name test (sub-folders off) is recorded with
-      // size 0 and its own modification time.
-      const std::int32_t size = S_ISDIR(info.st_mode) ? 0 : LowSizeBits(info.st_size);
-      own.push_back(FoundFile{std::move(entry.name), size, static_cast<std::int64_t>(info.st_mtime)});
+      candidate.name = std::move(entry.name);
+      job.files.push_back(std::move(candidate));
     }
-    entries = {};
-
-    std::sort(own.begin(), own.end(),
-              [](const FoundFile& a, const FoundFile& b) { return NameBefore(a.name, b.name); });
-    Append(folder, own);
+    if (!job.files.empty()) Publish(std::move(job));
     return complete;
   }
 
- private:
-  void Append(const std::string& folder, std::vector<FoundFile>& own) {
-    const std::size_t needed = list_.size() + own.size();
-    // Grow geometrically: reserving the exact size for every small folder
-    // would copy the whole list again and again.
-    if (needed > list_.capacity()) list_.reserve(std::max(needed, list_.capacity() * 2));
-    for (FoundFile& found : own) {
-      // Built in place: a record carries a large block of statistics.
-      FileRecord& record = list_.emplace_back();
-      record.folder = folder;
-      record.path.reserve(folder.size() + 1 + found.name.size());
-      record.path.assign(folder).append("/").append(found.name);
-      record.name = std::move(found.name);
-      record.size = found.size;
-      record.date = FormatScanDate(found.mtime, options_.utcOffset);
+  void Publish(FolderJob job) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      listedFiles_ += job.files.size();
+      // A deque keeps the jobs already handed out where they are.
+      jobs_.push_back(std::move(job));
     }
+    if (!helper_.joinable() && listedFiles_ > options_.secondThreadFrom && std::thread::hardware_concurrency() > 1) {
+      helper_ = std::thread([this] { TakeJobs(); });
+    }
+    changed_.notify_one();
+  }
+
+  // Asks about the files of one job after another until the walk is over
+  // and no job is left.
+  void TakeJobs() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      if (nextJob_ < jobs_.size()) {
+        FolderJob& job = jobs_[nextJob_++];
+        lock.unlock();
+        Ask(job);
+        lock.lock();
+        fileCount_ += job.files.size();
+      } else if (walked_) {
+        return;
+      } else {
+        changed_.wait(lock);
+      }
+    }
+  }
+
+  void JoinHelper() {
+    if (helper_.joinable()) helper_.join();
+  }
+
+  // Entries are asked about relative to the folder, which spares the system
+  // walking the whole path again for every file. A folder that cannot be
+  // opened so is asked about by full paths.
+  void Ask(FolderJob& job) const {
+    const UniqueFd dir(::open(job.folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    std::string path;
+    const auto info = [&](const std::string& name, struct stat& st, bool follow) {
+      if (dir.get() >= 0) return ::fstatat(dir.get(), name.c_str(), &st, follow ? 0 : AT_SYMLINK_NOFOLLOW) == 0;
+      path.assign(job.folder).append("/").append(name);
+      return (follow ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) == 0;
+    };
+    // The files that still count move to the front, in listing order.
+    std::size_t kept = 0;
+    for (FoundFile& file : job.files) {
+      struct stat st {};
+      if (file.type == EntryType::Link) {
+        // A link counts as the file it points to; links to folders are never
+        // followed, because a link can make the tree loop.
+        if (!info(file.name, st, true) || !S_ISREG(st.st_mode)) continue;
+        file.Take(st);
+      } else {
+        if (!file.haveInfo) {
+          if (!info(file.name, st, false)) continue;
+          file.Take(st);
+        }
+        // The entry may have been replaced since it was listed.
+        if (TypeFromMode(file.mode) != file.type) continue;
+      }
+      if (&job.files[kept] != &file) job.files[kept] = std::move(file);
+      ++kept;
+    }
+    job.files.erase(job.files.begin() + static_cast<std::ptrdiff_t>(kept), job.files.end());
+    std::sort(job.files.begin(), job.files.end(),
+              [](const FoundFile& a, const FoundFile& b) { return NameBefore(a.name, b.name); });
   }
 
   const ScanOptions& options_;
   const FolderLister& lister_;
-  FileList& list_;
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<FolderJob> jobs_;
+  std::size_t nextJob_ = 0;
+  std::size_t listedFiles_ = 0;
+  std::size_t fileCount_ = 0;
+  bool walked_ = false;
+  std::thread helper_;
 };
 
 }  // namespace
@@ -185,7 +300,7 @@ long CurrentUtcOffset() {
   return parts.tm_gmtoff;
 }
 
-std::string FormatScanDate(std::int64_t seconds, long utcOffset) {
+DateText FormatScanDate(std::int64_t seconds, long utcOffset) {
   std::time_t shifted = 0;
   std::tm parts{};
   if (__builtin_add_overflow(seconds, utcOffset, &shifted) || gmtime_r(&shifted, &parts) == nullptr) {
@@ -201,7 +316,10 @@ std::string FormatScanDate(std::int64_t seconds, long utcOffset) {
 
 bool ScanFolder(const std::string& folder, FileList& list, const ScanOptions& options) {
   const FolderLister lister = options.lister ? options.lister : FolderLister(ListFolderEntries);
-  return Scanner(options, lister, list).Scan(folder);
+  Scanner scanner(options, lister);
+  const bool complete = scanner.Scan(folder);
+  scanner.AppendTo(list);
+  return complete;
 }
 
 bool ScanFolder(const std::string& folder, FileList& list, bool recurse, bool gifEnabled,

@@ -49,6 +49,14 @@ struct ScanOptions {
   // file's own time was.
   long utcOffset = 0;
   FolderLister lister;  // empty: ListFolderEntries
+  // Once the walk has listed more image files than this, a second thread
+  // asks for their sizes and times while the walk goes on; the records come
+  // out in the same order either way.
+  std::size_t secondThreadFrom = 4096;
+  // When set, called with the folder and the name of every listed entry
+  // that is neither collected nor descended into by its name (a file or
+  // link whose name is not an image name), on the calling thread.
+  std::function<void(const std::string& folder, std::string_view name)> otherName;
   // When set, every folder that could not be listed is appended here, in
   // the order the scan met them.
   std::vector<ScanFailure>* failures = nullptr;
@@ -67,6 +75,6 @@ bool ScanFolder(const std::string& folder, FileList& list, const ScanOptions& op
 long CurrentUtcOffset();
 
 // "YYYY/MM/DD hh:mm:ss" of `seconds` since the epoch shifted by `utcOffset`.
-std::string FormatScanDate(std::int64_t seconds, long utcOffset);
+DateText FormatScanDate(std::int64_t seconds, long utcOffset);
 
 }  // namespace norvane

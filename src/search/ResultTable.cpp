@@ -1,6 +1,8 @@
 #include "search/ResultTable.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <utility>
 
 namespace norvane {
 
@@ -30,10 +32,32 @@ int NumberSortKey(std::string_view cell, int column) {
   return ReadDecimal(cell).value_or(0);
 }
 
+// Sorts the keys with their positions rather than the rows themselves: each
+// cell is read once, no buffer of rows is needed, and equal keys stay in
+// their order because the position breaks the tie. The rows are then put
+// into that order in place, one cycle of the permutation at a time.
 void ResultTable::SortByDifference() {
-  auto key = [](const ResultRow& r) { return NumberSortKey(r[kColumnDifference], kColumnDifference); };
-  std::stable_sort(rows_.begin(), rows_.end(),
-                   [&](const ResultRow& a, const ResultRow& b) { return key(a) < key(b); });
+  const std::size_t n = rows_.size();
+  std::vector<std::pair<int, std::uint32_t>> order(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    order[i] = {NumberSortKey(rows_[i][kColumnDifference], kColumnDifference), static_cast<std::uint32_t>(i)};
+  }
+  std::sort(order.begin(), order.end());
+  // Position i receives row order[i].second.
+  for (std::size_t start = 0; start < n; ++start) {
+    std::size_t from = order[start].second;
+    if (from == start || from == n) continue;
+    ResultRow held = std::move(rows_[start]);
+    std::size_t at = start;
+    while (from != start) {
+      rows_[at] = std::move(rows_[from]);
+      order[at].second = static_cast<std::uint32_t>(n);  // placed
+      at = from;
+      from = order[at].second;
+    }
+    rows_[at] = std::move(held);
+    order[at].second = static_cast<std::uint32_t>(n);
+  }
 }
 
 }  // namespace norvane

@@ -23,6 +23,10 @@ int NumberSortKey(std::string_view cell, int column);
 class ResultTable {
  public:
   void DeleteAll() { rows_.clear(); }
+  // Makes room for `rows` rows; the rows held stay as they are.
+  void Reserve(int rows) {
+    if (rows > 0) rows_.reserve(static_cast<std::size_t>(rows));
+  }
   // Inserts a row whose column 0 holds `text`; a position past the end
   // appends, a negative one does nothing.
   void InsertRow(int row, std::string_view text);

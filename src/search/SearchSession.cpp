@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "cache/CacheFile.h"
 #include "cache/FolderSignatureStore.h"
 #include "scan/FolderScan.h"
 #include "search/FindPartners.h"
@@ -50,8 +51,17 @@ void SearchSession::RunSearch() {
   // Phase 2, scan. Its result is not looked at: whatever it found is used.
   records_.clear();
   scanFailures_.clear();
-  ScanFolder(folder, records_, settings_.EnableSubFolder, plugins_.gifAvailable,
-             plugins_.pngAvailable, &scanFailures_);
+  temporaryFolders_.clear();
+  ScanOptions scan;
+  scan.recurse = settings_.EnableSubFolder;
+  scan.gifEnabled = plugins_.gifAvailable;
+  scan.pngEnabled = plugins_.pngAvailable;
+  scan.utcOffset = CurrentUtcOffset();
+  scan.failures = &scanFailures_;
+  scan.otherName = [this](const std::string& listed, std::string_view name) {
+    if (IsCacheTemporaryName(name)) temporaryFolders_.insert(listed);
+  };
+  ScanFolder(folder, records_, scan);
   if (records_.empty()) {
     view_.Inform(kNoImagesText, kInformationCaption);
     Finish();
@@ -60,6 +70,7 @@ void SearchSession::RunSearch() {
 
   // Phase 3, first list fill: the user sees the files at once. Width 0 marks
   // a record whose signature has not been gathered.
+  view_.ListReserve(static_cast<int>(records_.size()));
   for (std::size_t i = 0; i < records_.size(); ++i) {
     const int row = static_cast<int>(i);
     FileRecord& record = records_[i];
@@ -167,7 +178,7 @@ void SearchSession::GatherSignatures() {
 
     // Files decoded ahead of a stop are dropped with the gatherer, unseen.
     const bool stopped = done < folder.size();
-    CommitFolder(plan, folder, done, stopped);
+    CommitFolder(plan, folder, done, stopped, temporaryFolders_.contains(folder.front().folder.str()));
     if (stopped) stopIndex_ = std::min(stopIndex_, static_cast<std::int32_t>(begin + done));
     if (lastFolder) return;
     begin = end;

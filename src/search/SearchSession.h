@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <unordered_set>
 
 #include "gather/SignatureGatherer.h"
 #include "image/PluginReader.h"
@@ -79,6 +81,9 @@ class SearchSession {
 
   FileList records_;
   std::vector<ScanFailure> scanFailures_;
+  // Folders in which the scan saw temporary cache files: only their cache
+  // writes sweep for the ones killed searches left.
+  std::unordered_set<std::string> temporaryFolders_;
   bool searching_ = false;
   bool stopRequested_ = false;
   std::int32_t stopIndex_ = 0;

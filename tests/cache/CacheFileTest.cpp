@@ -244,7 +244,7 @@ Strings Search(FileList& group, std::size_t stopAfter = 1000) {
     EXPECT_TRUE(reuse || plan.computePaths.at(decoded.size()) == r.path) << r.name;
     if (!reuse) decoded.push_back(r.name);
     r.width = reuse ? plan.cached(done).width : 40;
-    r.digest = reuse ? plan.cached(done).digest : Digest(r);
+    r.digest = reuse ? plan.cached(done).digest.str() : Digest(r);
   }
   CommitFolder(plan, group, done, done < group.size());
   return decoded;

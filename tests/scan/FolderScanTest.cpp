@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "scan/FolderScan.h"
 #include "support/TempDir.h"
@@ -29,15 +31,20 @@ class ScanTree : public ::testing::Test {
     return dir_.File(relative);
   }
   // Scans with the real listing, in reverse name order or, without kinds, as
-  // a file system that does not report them.
-  FileList Scan(const std::string& folder, bool recurse, bool reversed = false, bool kinds = true) {
-    const ScanOptions options{.recurse = recurse, .lister = [=](const std::string& at, std::vector<FolderEntry>& all) {
+  // a file system that does not report them; with `second`, files are asked
+  // about on the second thread, and a slowed listing gives it folders to do.
+  FileList Scan(const std::string& folder, bool recurse, bool reversed = false, bool kinds = true, bool second = false) {
+    ScanOptions options;
+    options.recurse = recurse;
+    options.lister = [=](const std::string& at, std::vector<FolderEntry>& all) {
+      if (second) std::this_thread::sleep_for(std::chrono::milliseconds(20));
       if (!ListFolderEntries(at, all)) return false;
       std::sort(all.begin(), all.end(), [](auto& a, auto& b) { return a.name < b.name; });
       if (reversed) std::reverse(all.begin(), all.end());
       for (FolderEntry& e : all) e.type = kinds ? e.type : EntryType::Unknown;
       return true;
-    }};
+    };
+    if (second) options.secondThreadFrom = 0;
     FileList list;
     EXPECT_TRUE(ScanFolder(folder, list, options));
     return list;
@@ -97,6 +104,19 @@ TEST_F(ScanTree, SubFoldersComeFirstInListingOrderAndLinksCountAsTheirTargetFile
                 std::make_tuple(t, t + "/l.jpg", 7, "2001/09/09 01:46:40"));
     }
   }
+}
+
+// Folders and files listed in falling name order, their files asked about on
+// the second thread: the records still come out folder by folder, each
+// folder's files sorted by name.
+TEST_F(ScanTree, SecondThreadKeepsTheRecordOrder) {
+  Texts expected;
+  for (const char* folder : {"S3/", "S2/", "S1/"})
+    for (const char* name : {"a.jpg", "b.jpg", "c.jpg"}) expected.push_back(Put(folder + std::string(name)));
+  FileList list = Scan(dir_.path(), true, true, true, true);
+  Texts paths;
+  for (const FileRecord& r : list) paths.push_back(r.path);
+  EXPECT_EQ(expected, paths);
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
 #include "search/SearchSession.h"
 
 #include <gtest/gtest.h>
+#include <sys/time.h>
 #include <unistd.h>
+
+#include <ctime>
 
 #include "cache/CacheFile.h"
 #include "search/RecordOrder.h"
@@ -153,6 +156,22 @@ TEST(SearchSessionTest, StopDuringTheWaitForAFileKeepsThatFileAndRewritesTheNext
     EXPECT_EQ(test::NamesOf(stopped), (Strings{"c.bmp", "d.bmp"}));
     EXPECT_EQ(std::make_tuple(test::NamesOf(next), next.at(0).width), std::make_tuple(Strings{"a.bmp"}, 0));
   }
+}
+
+// The scan tells the cache writes which folders hold temporary cache files;
+// a search removes the one a killed search left in a sub-folder.
+TEST(SearchSessionTest, TemporaryLeftByAKilledSearchGoes) {
+  TempDir dir;
+  WriteBmp(dir.File("a.bmp"), 1);
+  MakeDir(dir.File("S"));
+  WriteBmp(dir.File("S/b.bmp"), 2);
+  const std::string stray = dir.File("S/_cache.nrv." + std::to_string(::getpid()) + ".7.tmp");
+  WriteFile(stray, std::string("x"));
+  const timeval hourAgo[2] = {{std::time(nullptr) - 3600, 0}, {std::time(nullptr) - 3600, 0}};
+  ASSERT_EQ(::utimes(stray.c_str(), hourAgo), 0);
+  Search run(dir.path(), true);
+  run.session.OnStart();
+  EXPECT_EQ(FolderEntries(dir.File("S")), (Strings{"_cache.nrv", "b.bmp"}));
 }
 
 // A text of exactly the longest length is searched like any other; a longer
