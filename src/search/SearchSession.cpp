@@ -87,9 +87,12 @@ void SearchSession::RunSearch() {
   GatherSignatures();
   if (stopRequested_) {
     // Drop the records from the first one whose signature was not gathered,
-    // from both lists.
+    // from both lists. The rows go from the last one up, so that each
+    // deletion moves no row behind it: the list ends the same as when the
+    // first of them is deleted again and again, at a cost proportional to
+    // the rows that go rather than to their square.
     const int n = static_cast<int>(records_.size());
-    for (int row = stopIndex_; row < n; ++row) view_.ListDeleteRow(stopIndex_);
+    for (int row = n - 1; row >= stopIndex_; --row) view_.ListDeleteRow(row);
     records_.erase(records_.begin() + stopIndex_, records_.end());
   }
 
