@@ -185,13 +185,14 @@ void PartnerIndex::Build() {
   const bool deviationsCoded = params_.weightV >= 1.0;
   const int offered = deviationsCoded ? kProjections : kProjections - kShapes;
 
-  // The projections of every record that can be similar to another, and
-  // their spread over the records.
+  // The records that can be similar to another, and the spread of every
+  // projection over them, from running sums: the projections themselves are
+  // formed again below for the three chosen ones only, so that no table of
+  // every projection of every record is ever held.
   slot_.assign(static_cast<std::size_t>(n), -1);
   std::vector<std::int32_t> members;
-  std::vector<double> values;  // kValues per member
   members.reserve(static_cast<std::size_t>(n));
-  values.reserve(static_cast<std::size_t>(n) * kValues);
+  double sums[kValues] = {}, squares[kValues] = {};
   double maxScale = 0;  // largest sum of the magnitudes of a record's projected values
   for (int p = 0; p < n; ++p) {
     const FileRecord& r = records_[static_cast<std::size_t>(p)];
@@ -211,7 +212,10 @@ void PartnerIndex::Build() {
     Projections(r.grid, v);
     v[kAspectValue] = static_cast<double>(AspectValue(r));
     members.push_back(p);
-    values.insert(values.end(), v, v + kValues);
+    for (int d = 0; d < kValues; ++d) {
+      sums[d] += v[d];
+      squares[d] += v[d] * v[d];
+    }
   }
   // The projections that spread the records most (the sums of squares only
   // choose; no bound depends on them).
@@ -221,14 +225,8 @@ void PartnerIndex::Build() {
     const std::size_t m = members.size();
     for (int d = 0; d < kValues; ++d) {
       if (d >= offered && d != kAspectValue) continue;
-      double sum = 0, squares = 0;
-      for (std::size_t k = 0; k < m; ++k) {
-        const double x = values[k * kValues + static_cast<std::size_t>(d)];
-        sum += x;
-        squares += x * x;
-      }
-      const double mean = m == 0 ? 0 : sum / static_cast<double>(m);
-      spread[d] = m == 0 ? 0 : std::sqrt(std::max(0.0, squares / static_cast<double>(m) - mean * mean));
+      const double mean = m == 0 ? 0 : sums[d] / static_cast<double>(m);
+      spread[d] = m == 0 ? 0 : std::sqrt(std::max(0.0, squares[d] / static_cast<double>(m) - mean * mean));
     }
     // The aspect spreads the records as far as its weight lets it.
     spread[kAspectValue] *= std::sqrt(params_.weightA);
@@ -240,15 +238,27 @@ void PartnerIndex::Build() {
     std::stable_sort(order + 1, order + offered + 1, [&](int x, int y) { return spread[x] > spread[y]; });
     for (int k = 0; k < 3; ++k) chosen[k] = order[k];
   }
+  // The three chosen projections of every member, side by side.
+  std::vector<double> picked;
+  picked.reserve(members.size() * 3);
+  for (const std::int32_t p : members) {
+    const FileRecord& r = records_[static_cast<std::size_t>(p)];
+    double v[kValues];
+    Projections(r.grid, v);
+    v[kAspectValue] = static_cast<double>(AspectValue(r));
+    for (const int d : chosen) picked.push_back(v[d]);
+  }
   const double root = std::sqrt(limit_);
-  const auto makeAxis = [&](int d) {
+  // The axis of chosen projection `column` (1 or 2).
+  const auto makeAxis = [&](int column) {
+    const int d = chosen[column];
     // The weight counts even with one cell: the boxes still bound the gaps.
     Axis axis;
     axis.weight = d == kAspectValue ? params_.weightA : 1.0;
     if (members.empty() || !(spread[d] > 0) || !(spread[d] >= kMinCellSpread * root)) return axis;
-    double low = values[static_cast<std::size_t>(d)], high = low;
+    double low = picked[static_cast<std::size_t>(column)], high = low;
     for (std::size_t k = 0; k < members.size(); ++k) {
-      const double x = values[k * kValues + static_cast<std::size_t>(d)];
+      const double x = picked[k * 3 + static_cast<std::size_t>(column)];
       low = std::min(low, x);
       high = std::max(high, x);
     }
@@ -261,8 +271,8 @@ void PartnerIndex::Build() {
     axis.cells = std::min(kMaxCells, static_cast<int>(std::floor((high - low) / width)) + 1);
     return axis;
   };
-  axis2_ = makeAxis(chosen[1]);
-  axis3_ = makeAxis(chosen[2]);
+  axis2_ = makeAxis(1);
+  axis3_ = makeAxis(2);
   cells_ = axis2_.cells * axis3_.cells;
 
   blockBegin_.assign(static_cast<std::size_t>(blocks) + 1, 0);
@@ -290,9 +300,9 @@ void PartnerIndex::Build() {
     order.clear();
     const int end = std::min(n, (b + 1) * blockSize_);
     for (; member < members.size() && members[member] < end; ++member) {
-      const double* v = &values[member * kValues];
-      order.push_back(Entry{axis2_.Cell(v[chosen[1]]) * axis3_.cells + axis3_.Cell(v[chosen[2]]),
-                            v[chosen[0]], static_cast<std::int32_t>(member)});
+      const double* v = &picked[member * 3];
+      order.push_back(Entry{axis2_.Cell(v[1]) * axis3_.cells + axis3_.Cell(v[2]), v[0],
+                            static_cast<std::int32_t>(member)});
     }
     std::sort(order.begin(), order.end());
     std::size_t* begins = &cellBegin_[static_cast<std::size_t>(b) * static_cast<std::size_t>(cells_ + 1)];
@@ -303,17 +313,17 @@ void PartnerIndex::Build() {
       Box box{HUGE_VAL, -HUGE_VAL, HUGE_VAL, -HUGE_VAL};
       for (; k < order.size() && order[k].cell == c; ++k) {
         const std::size_t i = static_cast<std::size_t>(order[k].member);
-        const double* v = &values[i * kValues];
+        const double* v = &picked[i * 3];
         const std::int32_t p = members[i];
         const FileRecord& r = records_[static_cast<std::size_t>(p)];
         slot_[static_cast<std::size_t>(p)] = static_cast<std::int32_t>(keys_.size());
-        keys_.push_back(v[chosen[0]]);
-        keys2_.push_back(v[chosen[1]]);
-        keys3_.push_back(v[chosen[2]]);
-        box.low2 = std::min(box.low2, v[chosen[1]]);
-        box.high2 = std::max(box.high2, v[chosen[1]]);
-        box.low3 = std::min(box.low3, v[chosen[2]]);
-        box.high3 = std::max(box.high3, v[chosen[2]]);
+        keys_.push_back(v[0]);
+        keys2_.push_back(v[1]);
+        keys3_.push_back(v[2]);
+        box.low2 = std::min(box.low2, v[1]);
+        box.high2 = std::max(box.high2, v[1]);
+        box.low3 = std::min(box.low3, v[2]);
+        box.high3 = std::max(box.high3, v[2]);
         positions_.push_back(p);
         aspects_.push_back(AspectValue(r));
         codes_.push_back(partner::EncodeMeans(r.grid, deviationsCoded));
