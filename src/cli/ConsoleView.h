@@ -52,7 +52,6 @@ class ConsoleView : public SearchView {
   const DecodedImage* SetLeftImage(const FileRecord& record, std::unique_ptr<DecodedImage> image) override;
   void RepaintLeftPane() override {}
   void ListDeleteAll() override { table_.DeleteAll(); }
-  void ListReserve(int rows) override { table_.Reserve(rows); }
   void ListInsertRow(int row, std::string_view text) override { table_.InsertRow(row, text); }
   void ListSetText(int row, int column, std::string_view text) override {
     table_.SetText(row, column, text);

@@ -125,7 +125,8 @@ int RunMoves(const CliOptions& options, SearchSession& session, ConsoleView& vie
     }
     return outcome;
   };
-  BatchMove(view.table().rows(), session.records(), *options.maxDifference, options.side, mover);
+  std::vector<ResultRow> rows = view.table().TextRows();
+  BatchMove(rows, session.records(), *options.maxDifference, options.side, mover);
   if (!written) {
     if (errno != EPIPE) std::perror("norvane-cli: writing the moves");
     return kExitFailure;
@@ -182,8 +183,9 @@ int RunSearch(const CliOptions& options) {
     }
     written = PrintRow(headings, stdout, line);
   }
-  for (const ResultRow& row : view.table().rows()) {
-    if (!written) break;
+  ResultRow row;
+  for (int r = 0; r < view.table().RowCount() && written; ++r) {
+    view.table().GetRow(r, row);
     if (options.format == OutputFormat::Json) {
       const std::string line = JsonRow(row, session.records()) + "\n";
       written = std::fwrite(line.data(), 1, line.size(), stdout) == line.size();

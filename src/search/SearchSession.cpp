@@ -70,7 +70,6 @@ void SearchSession::RunSearch() {
 
   // Phase 3, first list fill: the user sees the files at once. Width 0 marks
   // a record whose signature has not been gathered.
-  view_.ListReserve(static_cast<int>(records_.size()));
   for (std::size_t i = 0; i < records_.size(); ++i) {
     const int row = static_cast<int>(i);
     FileRecord& record = records_[i];

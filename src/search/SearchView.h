@@ -103,9 +103,6 @@ class SearchView {
   // The result list. Rows count from 0 in the list's current order; an
   // operation on a row or column that does not exist does nothing ("" read).
   virtual void ListDeleteAll() = 0;
-  // Says that the list is about to hold `rows` rows, so that a list kept in
-  // memory can make room for them at once. Changes nothing a user sees.
-  virtual void ListReserve(int rows) { (void)rows; }
   virtual void ListInsertRow(int row, std::string_view text) = 0;
   virtual void ListSetText(int row, int column, std::string_view text) = 0;
   virtual std::string ListGetText(int row, int column) = 0;

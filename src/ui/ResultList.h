@@ -15,7 +15,7 @@
 
 #include "search/ResultTable.h"
 #include "search/SearchView.h"
-#include "ui/ResultRows.h"
+#include "search/ResultRows.h"
 
 namespace norvane::ui {
 

@@ -1,4 +1,4 @@
-#include "ui/ResultRows.h"
+#include "search/ResultRows.h"
 
 #include <algorithm>
 #include <charconv>
@@ -6,8 +6,14 @@
 #include <deque>
 
 #include "base/Ascii.h"
+#include "base/Decimal.h"
 
-namespace norvane::ui {
+namespace norvane {
+
+int NumberSortKey(std::string_view cell, int column) {
+  if (cell.empty()) return column == kColumnDifference ? 999999 : -999999;
+  return ReadDecimal(cell).value_or(0);
+}
 
 namespace {
 
@@ -333,20 +339,22 @@ void ResultRows::Reorder(const std::vector<int>& order) {
   order_ = std::move(slots);
 }
 
-std::vector<ResultRow> ResultRows::ToTextRows() const {
-  std::vector<ResultRow> rows(order_.size());
+void ResultRows::GetRow(int row, ResultRow& cells) const {
+  const Slot& slot = SlotAt(order_[static_cast<std::size_t>(row)]);
   char digits[16];
-  for (std::size_t r = 0; r < rows.size(); ++r) {
-    const Slot& slot = SlotAt(order_[r]);
-    for (std::size_t c = 0; c < slot.size(); ++c) {
-      if (Tag(slot[c]) == kNumberTag) {
-        const auto end = std::to_chars(digits, digits + sizeof digits, NumberOf(slot[c])).ptr;
-        rows[r][c].assign(digits, end);
-      } else {
-        rows[r][c].assign(TextOf(slot[c]));
-      }
+  for (std::size_t c = 0; c < slot.size(); ++c) {
+    if (Tag(slot[c]) == kNumberTag) {
+      const auto end = std::to_chars(digits, digits + sizeof digits, NumberOf(slot[c])).ptr;
+      cells[c].assign(digits, end);
+    } else {
+      cells[c].assign(TextOf(slot[c]));
     }
   }
+}
+
+std::vector<ResultRow> ResultRows::ToTextRows() const {
+  std::vector<ResultRow> rows(order_.size());
+  for (std::size_t r = 0; r < rows.size(); ++r) GetRow(static_cast<int>(r), rows[r]);
   return rows;
 }
 
@@ -360,4 +368,4 @@ void ResultRows::Assign(const std::vector<ResultRow>& rows, const std::vector<bo
   }
 }
 
-}  // namespace norvane::ui
+}  // namespace norvane

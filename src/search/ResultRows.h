@@ -17,9 +17,18 @@
 #include <string_view>
 #include <vector>
 
-#include "search/ResultTable.h"
+#include "search/SearchView.h"
 
-namespace norvane::ui {
+namespace norvane {
+
+// A row of the list as plain texts, one per column.
+using ResultRow = std::array<std::string, kColumnCount>;
+
+// The sort key of a number column's cell: the cell read like "%d" (a text
+// without a leading number counts as 0); an empty cell stands for 999999 in
+// the difference column, so that rows without a partner sort last, and for
+// -999999 in the others.
+int NumberSortKey(std::string_view cell, int column);
 
 // What a cell holds: a number (its text is the decimal) or a text.
 struct CellValue {
@@ -48,8 +57,10 @@ class ResultRows {
   // Puts row order[i] at position i; `order` is a permutation of the rows.
   void Reorder(const std::vector<int>& order);
 
-  // All rows as plain text rows, and back.
+  // All rows as plain text rows, and back; one row into `row`, whose
+  // strings keep their room.
   std::vector<ResultRow> ToTextRows() const;
+  void GetRow(int row, ResultRow& cells) const;
   void Assign(const std::vector<ResultRow>& rows, const std::vector<bool>& removed);
 
  private:
@@ -82,4 +93,4 @@ class ResultRows {
   std::size_t wastedBytes_ = 0;           // arena bytes no cell refers to any more
 };
 
-}  // namespace norvane::ui
+}  // namespace norvane
