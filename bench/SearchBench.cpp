@@ -259,6 +259,7 @@ BENCHMARK(BM_FindPartnersPhotoLike)
 void BM_FindPartnersTiny(benchmark::State& state) { RunFindPartners(state, TinyRecords); }
 BENCHMARK(BM_FindPartnersTiny)
     ->Arg(100000)
+    ->Arg(1000000)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1)
     ->MeasureProcessCPUTime()
