@@ -27,9 +27,9 @@ asan: deps
 	cd build-asan && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=1 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
 
-# The tests that run threads (gathering signatures, the search, the console
+# The tests that run threads (the scan, gathering signatures, the search, the console
 # program) built with ThreadSanitizer; any report fails the run.
-TSAN_TESTS := ^(SignatureGatherer|SearchSession|Difference|FastPartners|Cli)[A-Za-z]*Test\.
+TSAN_TESTS := ^((SignatureGatherer|SearchSession|Difference|FastPartners|Cli)[A-Za-z]*Test|ScanTree)\.
 tsan: deps
 	cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNORVANE_TSAN=ON -DNORVANE_GUI=OFF -DNORVANE_BENCH=OFF $(CMAKE_FLAGS)
 	cmake --build build-tsan -j $(JOBS)
