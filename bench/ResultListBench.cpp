@@ -96,7 +96,7 @@ void BM_BatchMove(benchmark::State& state) {
     ResultModel& rows = list.rows();
     rows.DeleteAll();
     for (int i = 0; i < n; ++i) {
-      records[static_cast<std::size_t>(i)].path = "/p/" + std::to_string(i);
+      records[static_cast<std::size_t>(i)].name = std::to_string(i);
       records[static_cast<std::size_t>(i)].partner = -1;
       rows.InsertRow(i, DecimalText(i));
       rows.SetText(i, kColumnName, std::to_string(i) + ".jpg");

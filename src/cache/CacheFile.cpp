@@ -91,8 +91,6 @@ FileRecord ParseRecord(const unsigned char* rec, const SharedText& folder) {
   bool nameTerminated = false;
   entry.folder = folder;
   entry.name = TextInField(rec + kNameOffset, kNameField, &nameTerminated);
-  entry.path.reserve(folder.size() + 1 + entry.name.size());
-  entry.path.assign(folder.str()).append("/").append(entry.name);
   entry.date = TextInField(rec + kDateOffset, kDateField);
   entry.size = static_cast<std::int32_t>(GetLe32(rec + kSizeOffset));
   entry.width = static_cast<std::int32_t>(GetLe32(rec + kWidthOffset));

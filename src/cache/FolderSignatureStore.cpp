@@ -57,7 +57,7 @@ FolderPlan PlanFolder(std::span<const FileRecord> folder, bool cacheEnabled) {
     // Otherwise a file after the last entry, or one that sorts before entry
     // k: it had no entry and gets one when it is computed.
     file.entriesAfter = k;
-    if (!file.reuse) plan.computePaths.push_back(record.path);
+    if (!file.reuse) plan.computePaths.push_back(record.path());
     ++i;
   }
   return plan;

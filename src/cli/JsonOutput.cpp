@@ -55,7 +55,7 @@ std::string NumberOrNull(const std::string& cell) {
 std::string PathOf(const std::string& cell, const FileList& records) {
   const std::optional<int> position = CellNumber(cell);
   if (!position || *position < 0 || static_cast<std::size_t>(*position) >= records.size()) return "null";
-  return JsonString(records[static_cast<std::size_t>(*position)].path);
+  return JsonString(records[static_cast<std::size_t>(*position)].path());
 }
 
 }  // namespace

@@ -31,7 +31,6 @@ int DumpSignatures(const std::vector<std::string>& files, std::FILE* out) {
       continue;
     }
     FileRecord record;
-    record.path = path;
     SignatureExtractor::Extract(record, image);
     line += '\t' + std::to_string(static_cast<unsigned>(image.pixelKind));
     line += '\t' + std::to_string(image.width);

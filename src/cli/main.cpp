@@ -93,8 +93,8 @@ void WarnAboutUnreadable(const SearchSession& session, ConsoleView& view) {
     view.Warn("cannot list " + failure.folder + ": " + ErrorText(failure.error));
   }
   for (const FileRecord& record : session.records()) {
-    if (record.width == 0 && OpenRefused(record.path)) {
-      view.Warn("cannot open " + record.path + ": " + ErrorText(EACCES));
+    if (record.width == 0 && OpenRefused(record.path())) {
+      view.Warn("cannot open " + record.path() + ": " + ErrorText(EACCES));
     }
   }
 }

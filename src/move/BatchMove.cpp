@@ -81,7 +81,7 @@ BatchMoveResult BatchMove(std::vector<ResultRow>& rows, FileList& records, int l
     const std::optional<int> own = recordIn(d, kColumnPosition);
     const std::optional<int> target = side == kLeftSide ? own : recordIn(d, kColumnPartner);
     if (!target) continue;
-    if (!mover(records[static_cast<std::size_t>(*target)].path).ok) continue;
+    if (!mover(records[static_cast<std::size_t>(*target)].path()).ok) continue;
 
     // The image is gone: no row offers it as a partner, no record names it.
     rowsNamingPartner.ForEach(*target, [&](int row) {

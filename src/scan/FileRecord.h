@@ -24,7 +24,6 @@ struct FileRecord {
   std::int32_t index = 0;  // position in the list when it was first shown
   SharedText folder;       // folder text exactly as handed to the scan
   std::string name;        // file name with its extension
-  std::string path;        // folder + "/" + name
   std::int32_t size = 0;   // low 32 bits of the file size
   DateText date;           // local modification time, "YYYY/MM/DD hh:mm:ss"
   std::int32_t width = 0;  // 0 while unknown or when the file cannot be decoded
@@ -33,6 +32,14 @@ struct FileRecord {
   SignatureGrid grid{};
   std::int32_t partner = 0;     // position of the most similar record, -1 for none
   std::int32_t difference = 0;  // difference to partner
+
+  // The path every operation on the file uses, folder + "/" + name: formed
+  // when needed rather than held, which spares a heap block per record.
+  std::string path() const {
+    std::string text;
+    text.reserve(folder.size() + 1 + name.size());
+    return text.append(folder.str()).append("/").append(name);
+  }
 };
 
 using FileList = std::vector<FileRecord>;

@@ -127,8 +127,6 @@ class Scanner {
       for (FoundFile& file : job.files) {
         FileRecord& record = list.emplace_back();
         record.folder = folder;
-        record.path.reserve(folder.size() + 1 + file.name.size());
-        record.path.assign(folder.str()).append("/").append(file.name);
         record.name = std::move(file.name);
         // A folder that passes the name test (sub-folders off) is recorded
         // with size 0 and its own modification time.

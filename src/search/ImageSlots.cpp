@@ -10,7 +10,7 @@ bool ValidSlot(int slot) { return slot == ImageSlots::kLeft || slot == ImageSlot
 
 int ImageSlots::LoadSlotImage(int slot, const FileRecord& record) {
   if (!ValidSlot(slot)) return 0;
-  slots_[slot] = DecodeImageFile(record.path);
+  slots_[slot] = DecodeImageFile(record.path());
   return 0;
 }
 

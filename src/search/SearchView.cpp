@@ -29,7 +29,7 @@ std::string ComparingStatus(int current, int total) { return ProgressText("æ¯”è¼
 
 std::string InfoText(const FileRecord* record) {
   if (record == nullptr) return {};
-  std::string text = record->path;
+  std::string text = record->path();
   text += "\r\n";
   text += record->date;
   text += "\r\n";

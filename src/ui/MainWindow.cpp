@@ -364,7 +364,7 @@ void MainWindow::MoveImage(int side) {
     moved = records[static_cast<std::size_t>(*own)].partner;
     if (moved < 0 || static_cast<std::size_t>(moved) >= records.size()) return;
   }
-  const std::string path = records[static_cast<std::size_t>(moved)].path;
+  const std::string path = records[static_cast<std::size_t>(moved)].path();
 
   if (settings_.EnableConfirm) {
     const std::string question =
@@ -426,7 +426,7 @@ void MainWindow::OpenInViewer(int side) {
     target = records[static_cast<std::size_t>(*own)].partner;
     if (target < 0 || static_cast<std::size_t>(target) >= records.size()) return;
   }
-  const std::string& path = records[static_cast<std::size_t>(target)].path;
+  const std::string path = records[static_cast<std::size_t>(target)].path();
   // The desktop reports no error for a file that is gone; check first.
   struct stat st{};
   bool opened = ::stat(path.c_str(), &st) == 0;
@@ -619,9 +619,9 @@ void MainWindow::ShowPair(int position) {
   } else {
     const FileRecord& right = records[partner];
     SetInfoText(kRightSide, &right);
-    rightPath = right.path;
+    rightPath = right.path();
   }
-  pairTicket_ = pairLoader_->Request(left.path, std::move(rightPath));
+  pairTicket_ = pairLoader_->Request(left.path(), std::move(rightPath));
   pairPending_ = true;
 }
 

@@ -267,7 +267,7 @@ TEST(CliTest, MovesAreThoseOfTheBatchMoveOnThePrintedList) {
     for (const std::string& line : Lines(Cli({"--no-cache", f.dir.path()}, f.cwd.path()).out)) {
       const std::vector<std::string> cells = Split(line, '\t');
       std::copy_n(cells.begin(), kColumnCount, rows.emplace_back().begin());
-      records.at(std::stoul(cells[0])).path = f.dir.File(cells[1]);
+      std::tie(records.at(std::stoul(cells[0])).folder, records.at(std::stoul(cells[0])).name) = std::tie(f.dir.path(), cells[1]);
       records.at(std::stoul(cells[0])).partner = cells[8].empty() ? -1 : std::stoi(cells[8]);
     }
     const Mover pick = [&](const std::string& path) { return expected.push_back(path), MoveOutcome{true, {}, {}}; };

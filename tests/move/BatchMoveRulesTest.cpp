@@ -25,7 +25,7 @@ int ReferenceBatchMove(std::vector<ResultRow>& rows, FileList& records, int limi
     const std::optional<int> difference = ReadDecimal(rows[d][kColumnDifference]);
     const std::optional<int> own = RecordOfCell(rows[d][kColumnPosition], records.size());
     const std::optional<int> target = side == kLeftSide ? own : RecordOfCell(rows[d][kColumnPartner], records.size());
-    if (!difference || *difference < 0 || *difference > limit || !target || !mover(records[*target].path).ok) continue;
+    if (!difference || *difference < 0 || *difference > limit || !target || !mover(records[*target].path()).ok) continue;
     for (ResultRow& row : rows) {
       if (names(row, kColumnPartner, *target)) row[kColumnPartnerName] = row[kColumnDifference] = row[kColumnPartner] = "";
     }
@@ -53,7 +53,7 @@ TEST(BatchMoveRulesTest, MovesListAndRecordsMatchTheRowByRowAlgorithm) {
     std::iota(order.begin(), order.end(), 0);
     for (int i = 0; i < n; ++i) {
       const int roll = percent(random);
-      records[i].path = "/p/" + std::to_string(i);
+      std::tie(records[i].folder, records[i].name) = std::make_tuple("/p", std::to_string(i));
       records[i].partner = roll < 15 ? -1 : (roll < 60 ? popular(random) : pick(random));
     }
     std::shuffle(order.begin(), order.end(), random);

@@ -99,8 +99,8 @@ TEST_F(ScanTree, SubFoldersComeFirstInListingOrderAndLinksCountAsTheirTargetFile
       const FileList list = Scan(t, true, reversed, kinds);
       const char* sub[] = {reversed ? "c.jpg" : "b.jpg", reversed ? "b.jpg" : "c.jpg"};
       ASSERT_EQ((Texts{sub[0], sub[1], "a.jpg", "l.jpg", "z.jpg"}), NamesOf(list));
-      EXPECT_EQ(std::tie(list[0].folder, list[0].path), std::tuple(t + (reversed ? "/S2" : "/S1"), reversed ? c : b));
-      EXPECT_EQ(std::tie(list[3].folder, list[3].path, list[3].size, list[3].date),
+      EXPECT_EQ(std::make_tuple(list[0].folder.str(), list[0].path()), std::tuple(t + (reversed ? "/S2" : "/S1"), reversed ? c : b));
+      EXPECT_EQ(std::make_tuple(list[3].folder.str(), list[3].path(), list[3].size, list[3].date),
                 std::make_tuple(t, t + "/l.jpg", 7, "2001/09/09 01:46:40"));
     }
   }
@@ -115,7 +115,7 @@ TEST_F(ScanTree, SecondThreadKeepsTheRecordOrder) {
     for (const char* name : {"a.jpg", "b.jpg", "c.jpg"}) expected.push_back(Put(folder + std::string(name)));
   FileList list = Scan(dir_.path(), true, true, true, true);
   Texts paths;
-  for (const FileRecord& r : list) paths.push_back(r.path);
+  for (const FileRecord& r : list) paths.push_back(r.path());
   EXPECT_EQ(expected, paths);
 }
 

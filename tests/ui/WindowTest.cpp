@@ -293,9 +293,9 @@ struct MoveFixture : Window {
     const std::string folder = images.path().toStdString();
     for (int i = 0; i < static_cast<int>(partners.size()); ++i) {
       const std::string name = "f" + std::to_string(i) + ".bmp";
-      records.push_back({.index = i, .folder = folder, .name = name, .path = folder + "/" + name, .date = {},
+      records.push_back({.index = i, .folder = folder, .name = name, .date = {},
                          .digest = {}, .partner = partners[i], .difference = 10 * i});
-      test::WriteFile(records.back().path, name);
+      test::WriteFile(records.back().path(), name);
       w().ListInsertRow(i, DecimalText(i));
       if (partners[i] < 0) continue;
       w().ListSetText(i, kColumnPartnerName, "f" + std::to_string(partners[i]) + ".bmp");
@@ -378,8 +378,8 @@ class MoveImageTest : public QObject {
     // Record 0 and the move folder get names with a byte that is not UTF-8;
     // taken through text, both would turn into U+FFFD, which names others.
     FileRecord& record = f.w().session().records()[0];
-    record.path = record.folder + "/\xff %.bmp";
-    test::WriteFile(record.path, std::string("picture"));
+    record.name = "\xff %.bmp";
+    test::WriteFile(record.path(), std::string("picture"));
     const std::string folder = f.moved.path().toStdString() + "/\xfe";
     test::MakeDir(folder);
     f.w().settings().MoveFolder = folder;
@@ -388,7 +388,7 @@ class MoveImageTest : public QObject {
     QByteArray opened;
     f.w().SetOpenHook([&](const QUrl& url) { return !(opened = QByteArray::fromPercentEncoding(url.toEncoded())).isEmpty(); });
     f.w().OpenInViewer(kLeftSide);
-    QCOMPARE(opened, "file://" + QByteArray::fromStdString(record.path));
+    QCOMPARE(opened, "file://" + QByteArray::fromStdString(record.path()));
     f.w().MoveImage(kLeftSide);
     QCOMPARE(QDir(f.images.path()).entryList(QDir::Files), (QStringList{"f0.bmp", "f1.bmp"}));
     QCOMPARE(test::ReadFile(folder + "/\xff %.bmp"), (test::Bytes{'p', 'i', 'c', 't', 'u', 'r', 'e'}));
