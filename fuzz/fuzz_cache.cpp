@@ -14,14 +14,21 @@
 
 namespace {
 
-std::string ScratchFolder() {
-  static const std::string folder = [] {
+// One folder for the whole run, removed when the fuzzer exits (each input's
+// file is removed after it), so that runs leave nothing behind.
+struct Scratch {
+  std::string path;
+  Scratch() {
     const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/norvane-fuzz-cache-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) std::abort();
-    return pattern;
-  }();
-  return folder;
+    path = std::string(tmp && *tmp ? tmp : "/tmp") + "/norvane-fuzz-cache-XXXXXX";
+    if (mkdtemp(path.data()) == nullptr) std::abort();
+  }
+  ~Scratch() { ::rmdir(path.c_str()); }
+};
+
+const std::string& ScratchFolder() {
+  static const Scratch scratch;
+  return scratch.path;
 }
 
 // The writer keeps a terminating zero in the date and digest fields, so a

@@ -1,6 +1,10 @@
 // The window program driven through its real widgets: searches on temporary
 // folders, moves on lists laid out by the test, the list's order and keys,
 // and pictures fitted into a pane.
+#include <array>
+#include <cerrno>
+#include <cstring>
+
 #include <QAction>
 #include <QApplication>
 #include <QDir>
