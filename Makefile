@@ -28,12 +28,13 @@ asan: deps
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
 
 # The tests that run threads (the scan, gathering signatures, the search, the console
-# program) built with ThreadSanitizer; any report fails the run.
+# program) built with ThreadSanitizer; any report fails the run, except those
+# inside the dynamic loader (tests/tsan.supp).
 TSAN_TESTS := ^((SignatureGatherer|SearchSession|Difference|FastPartners|Cli)[A-Za-z]*Test|ScanTree)\.
 tsan: deps
 	cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNORVANE_TSAN=ON -DNORVANE_GUI=OFF -DNORVANE_BENCH=OFF $(CMAKE_FLAGS)
 	cmake --build build-tsan -j $(JOBS)
-	cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+	cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/tests/tsan.supp \
 	  ctest --output-on-failure -j $(JOBS) -R '$(TSAN_TESTS)'
 
 # Every fuzz target runs for FUZZ_SECONDS, starting from seeds the test writers make.
