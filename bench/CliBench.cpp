@@ -19,13 +19,8 @@
 //                   and peak memory per file.
 // The folders are generated once, outside the timed parts.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
 #include <jpeglib.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -37,14 +32,17 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "cache/CacheFile.h"
 #include "image/DecodedImage.h"
 #include "signature/PixelDigest.h"
 
-extern char** environ;
-
 namespace norvane {
 namespace {
+
+using bench::CliRun;
+using bench::PhotoPixels;
+using bench::RunCli;
 
 // Writes an RGB picture as a JPEG of quality 90.
 bool WriteJpeg(const std::string& path, int width, int height, const std::vector<JSAMPLE>& rgb) {
@@ -71,60 +69,18 @@ bool WriteJpeg(const std::string& path, int width, int height, const std::vector
   return std::fclose(file) == 0;
 }
 
-// A photo-like picture: smooth gradients with grain, different per seed.
-std::vector<JSAMPLE> PhotoPixels(int width, int height, int seed) {
-  std::mt19937 local(static_cast<unsigned>(seed));
-  const int r0 = static_cast<int>(local() % 200), g0 = static_cast<int>(local() % 200),
-            b0 = static_cast<int>(local() % 200);
-  const int fx = 1 + static_cast<int>(local() % 7), fy = 1 + static_cast<int>(local() % 7);
-  std::vector<JSAMPLE> rgb(static_cast<std::size_t>(width) * height * 3);
-  std::size_t k = 0;
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      const int t = ((x * fx + y * fy) >> 4) & 63;
-      const int grain = static_cast<int>((x * 7919u ^ y * 104729u ^ static_cast<unsigned>(seed)) & 15u);
-      rgb[k++] = static_cast<JSAMPLE>(r0 + t / 2 + grain);
-      rgb[k++] = static_cast<JSAMPLE>(g0 + (y * 50) / height + grain);
-      rgb[k++] = static_cast<JSAMPLE>(b0 + (x * 50) / width + grain / 2);
-    }
-  }
-  return rgb;
-}
-
-// A temporary folder tree removed with the object.
-class GeneratedTree {
+// A temporary folder tree of generated pictures.
+class GeneratedTree : public bench::TempTree {
  public:
-  GeneratedTree() {
-    char pattern[] = "/tmp/norvane-bench-XXXXXX";
-    if (mkdtemp(pattern) != nullptr) root_ = pattern;
-  }
-  // With NORVANE_BENCH_KEEP set the tree stays, for profiling by hand.
-  ~GeneratedTree() {
-    std::error_code ec;
-    if (root_.empty()) return;
-    if (std::getenv("NORVANE_BENCH_KEEP") != nullptr) {
-      std::fprintf(stderr, "kept %s\n", root_.c_str());
-      return;
-    }
-    std::filesystem::remove_all(root_, ec);
-  }
-  GeneratedTree(const GeneratedTree&) = delete;
-  GeneratedTree& operator=(const GeneratedTree&) = delete;
-
-  const std::string& root() const { return root_; }
   std::vector<std::string> files;
-  bool ok = true;
 
   // Deletes every cache file of the tree.
   void DropCaches() const {
     std::error_code ec;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(root_, ec)) {
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root(), ec)) {
       if (entry.path().filename() == kCacheFileName) std::filesystem::remove(entry.path(), ec);
     }
   }
-
- private:
-  std::string root_;
 };
 
 // 1,000 JPEGs from 1 to 2 megapixels; every tenth repeats the one before.
@@ -208,54 +164,11 @@ GeneratedTree& TinyFileTree(int folders, int files) {
   return tree;
 }
 
-// norvane-cli beside this program.
-std::string CliPath() {
-  std::error_code ec;
-  const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  return (self.parent_path() / "norvane-cli").string();
-}
-
-double Seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6; }
-
 // CPU time of this thread so far.
 double ThreadCpuSeconds() {
   timespec t{};
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
-
-struct CliRun {
-  bool ok = false;
-  double seconds = 0;    // wall time
-  double cpuSeconds = 0; // user and system time of the program
-  double peakMib = 0;    // peak resident memory of the program
-};
-
-// Runs norvane-cli with its output thrown away.
-CliRun RunCli(std::vector<std::string> args) {
-  const std::string cli = CliPath();
-  args.insert(args.begin(), cli);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  CliRun run;
-  const auto start = std::chrono::steady_clock::now();
-  pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, cli.c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) return run;
-  int status = 0;
-  rusage usage{};
-  if (wait4(pid, &status, 0, &usage) != pid) return run;
-  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  run.peakMib = static_cast<double>(usage.ru_maxrss) / 1024.0;
-  run.cpuSeconds = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
-  run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  return run;
 }
 
 // Decodes every file and hashes its pixels, one file after another on this
@@ -313,32 +226,8 @@ void BM_ColdSearch(benchmark::State& state) {
 }
 BENCHMARK(BM_ColdSearch)->Unit(benchmark::kSecond)->Iterations(1)->UseManualTime();
 
-void BM_WarmSearch(benchmark::State& state) {
-  GeneratedTree& tree = ManySmallFiles();
-  if (!tree.ok || tree.root().empty() || !RunCli({"--subfolders", tree.root()}).ok) {
-    state.SkipWithError("could not generate the folders or fill their caches");
-    return;
-  }
-  for (auto _ : state) {
-    const CliRun run = RunCli({"--subfolders", tree.root()});
-    if (!run.ok) {
-      state.SkipWithError("norvane-cli failed");
-      return;
-    }
-    state.SetIterationTime(run.seconds);
-    state.counters["peak_MiB"] = run.peakMib;
-  }
-}
-BENCHMARK(BM_WarmSearch)->Unit(benchmark::kMillisecond)->Iterations(3)->UseManualTime();
-
-void BM_WarmSearchLarge(benchmark::State& state) {
-  const int folders = static_cast<int>(state.range(0));
-  const int files = static_cast<int>(state.range(1));
-  if (static_cast<long>(folders) * files > 100000 && std::getenv("NORVANE_BENCH_BIG") == nullptr) {
-    state.SkipWithError("set NORVANE_BENCH_BIG to make and search this tree");
-    return;
-  }
-  GeneratedTree& tree = TinyFileTree(folders, files);
+// Fills the caches of `tree` once, then times warm searches of it.
+void TimeWarmSearches(benchmark::State& state, const GeneratedTree& tree, double files) {
   if (!tree.ok || tree.root().empty() || !RunCli({"--subfolders", tree.root()}).ok) {
     state.SkipWithError("could not generate the folders or fill their caches");
     return;
@@ -352,9 +241,21 @@ void BM_WarmSearchLarge(benchmark::State& state) {
     state.SetIterationTime(run.seconds);
     state.counters["cpu_s"] = run.cpuSeconds;
     state.counters["peak_MiB"] = run.peakMib;
-    state.counters["bytes_per_file"] =
-        run.peakMib * 1048576.0 / (static_cast<double>(folders) * files);
+    state.counters["bytes_per_file"] = run.peakMib * 1048576.0 / files;
   }
+}
+
+void BM_WarmSearch(benchmark::State& state) { TimeWarmSearches(state, ManySmallFiles(), 10000); }
+BENCHMARK(BM_WarmSearch)->Unit(benchmark::kMillisecond)->Iterations(3)->UseManualTime();
+
+void BM_WarmSearchLarge(benchmark::State& state) {
+  const int folders = static_cast<int>(state.range(0));
+  const int files = static_cast<int>(state.range(1));
+  if (static_cast<long>(folders) * files > 100000 && std::getenv("NORVANE_BENCH_BIG") == nullptr) {
+    state.SkipWithError("set NORVANE_BENCH_BIG to make and search this tree");
+    return;
+  }
+  TimeWarmSearches(state, TinyFileTree(folders, files), static_cast<double>(folders) * files);
 }
 BENCHMARK(BM_WarmSearchLarge)
     ->Args({1000, 100})

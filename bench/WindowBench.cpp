@@ -13,15 +13,10 @@
 //                        pane, as a pane does at its first paint.
 // The folders are generated once, outside the timed parts.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -32,62 +27,31 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include "BenchSupport.h"
 #include "gather/SignatureGatherer.h"
 #include "settings/Settings.h"
 #include "ui/MainWindow.h"
 #include "ui/PaneDrawing.h"
-
-extern char** environ;
 
 namespace norvane::ui {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A temporary folder removed with the object.
-class TempFolder {
- public:
-  TempFolder() {
-    char pattern[] = "/tmp/norvane-winbench-XXXXXX";
-    if (mkdtemp(pattern) != nullptr) root_ = pattern;
-  }
-  ~TempFolder() {
-    std::error_code ec;
-    if (!root_.empty()) std::filesystem::remove_all(root_, ec);
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  const std::string& root() const { return root_; }
-  bool ok = true;
+using bench::TempTree;
 
- private:
-  std::string root_;
-};
-
-// A photo-like picture: smooth gradients with grain, different per seed.
+// A photo-like picture, as the console benchmark makes them.
 QImage Photo(int width, int height, int seed) {
-  QImage image(width, height, QImage::Format_RGB888);
-  const int r0 = (seed * 37) % 200, g0 = (seed * 91) % 200, b0 = (seed * 53) % 200;
-  const int fx = 1 + seed % 7, fy = 1 + (seed / 7) % 7;
-  for (int y = 0; y < height; ++y) {
-    uchar* p = image.scanLine(y);
-    for (int x = 0; x < width; ++x) {
-      const int t = ((x * fx + y * fy) >> 4) & 63;
-      const int grain = static_cast<int>((x * 7919u ^ y * 104729u ^ static_cast<unsigned>(seed)) & 15u);
-      *p++ = static_cast<uchar>(r0 + t / 2 + grain);
-      *p++ = static_cast<uchar>(g0 + (y * 50) / height + grain);
-      *p++ = static_cast<uchar>(b0 + (x * 50) / width + grain / 2);
-    }
-  }
-  return image;
+  const std::vector<std::uint8_t> rgb = bench::PhotoPixels(width, height, seed);
+  return QImage(rgb.data(), width, height, width * 3, QImage::Format_RGB888).copy();
 }
 
 bool Save(const QImage& image, const std::string& path) {
   return image.save(QString::fromStdString(path), "JPG", 90);
 }
 
-TempFolder& SmallFolder() {
-  static TempFolder folder;
+TempTree& SmallFolder() {
+  static TempTree folder;
   static bool made = false;
   if (made || folder.root().empty()) return folder;
   made = true;
@@ -99,8 +63,8 @@ TempFolder& SmallFolder() {
   return folder;
 }
 
-TempFolder& LargeFolder() {
-  static TempFolder folder;
+TempTree& LargeFolder() {
+  static TempTree folder;
   static bool made = false;
   if (made || folder.root().empty()) return folder;
   made = true;
@@ -122,7 +86,7 @@ TempFolder& LargeFolder() {
 
 // A window of its own settings file, cache off, messages answered silently.
 struct BenchWindow {
-  TempFolder work;
+  TempTree work;
   std::unique_ptr<MainWindow> window;
   BenchWindow() {
     window = std::make_unique<MainWindow>(work.root() + "/Norvane.ini");
@@ -140,31 +104,8 @@ struct BenchWindow {
   }
 };
 
-// Wall seconds of norvane-cli beside this program, output thrown away.
-double RunCli(std::vector<std::string> args) {
-  std::error_code ec;
-  const std::string cli = (std::filesystem::read_symlink("/proc/self/exe", ec).parent_path() / "norvane-cli").string();
-  args.insert(args.begin(), cli);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  const auto start = Clock::now();
-  pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, cli.c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  int status = 0;
-  if (spawned != 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    return -1;
-  }
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
 void BM_WindowVsConsole(benchmark::State& state) {
-  TempFolder& folder = SmallFolder();
+  TempTree& folder = SmallFolder();
   if (!folder.ok) {
     state.SkipWithError("could not write the pictures");
     return;
@@ -179,12 +120,12 @@ void BM_WindowVsConsole(benchmark::State& state) {
       state.SkipWithError("the window listed the wrong number of rows");
       return;
     }
-    const double seconds = RunCli({"--no-cache", folder.root()});
-    if (seconds < 0) {
+    const bench::CliRun run = bench::RunCli({"--no-cache", folder.root()});
+    if (!run.ok) {
       state.SkipWithError("norvane-cli failed");
       return;
     }
-    console += seconds;
+    console += run.seconds;
   }
   const double n = static_cast<double>(state.iterations());
   state.counters["window_s"] = window / n;
@@ -194,7 +135,7 @@ void BM_WindowVsConsole(benchmark::State& state) {
 BENCHMARK(BM_WindowVsConsole)->Unit(benchmark::kSecond)->Iterations(2)->UseRealTime();
 
 void BM_WindowStalls(benchmark::State& state) {
-  TempFolder& folder = LargeFolder();
+  TempTree& folder = LargeFolder();
   if (!folder.ok) {
     state.SkipWithError("could not write the pictures");
     return;
