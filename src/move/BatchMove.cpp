@@ -112,14 +112,4 @@ BatchMoveResult BatchMove(std::vector<ResultRow>& rows, FileList& records, int l
   return result;
 }
 
-void RemoveMarkedRows(std::vector<ResultRow>& rows, const std::vector<bool>& removed) {
-  std::size_t kept = 0;
-  for (std::size_t r = 0; r < rows.size(); ++r) {
-    if (r < removed.size() && removed[r]) continue;
-    if (kept != r) rows[kept] = std::move(rows[r]);
-    ++kept;
-  }
-  rows.resize(kept);
-}
-
 }  // namespace norvane

@@ -31,12 +31,9 @@ using BatchProgress = std::function<void(int visited, int total)>;
 // partner -1. An image that cannot be moved changes nothing.
 //
 // Rows that leave are only marked in `removed`; the caller takes them out
-// (RemoveMarkedRows), so that a list control can keep its selection. The
+// (ResultRows::Assign), so that a list control can keep its selection. The
 // work is linear in the rows and the moves: a row is never searched for.
 BatchMoveResult BatchMove(std::vector<ResultRow>& rows, FileList& records, int limit, int side,
                           const Mover& mover, const BatchProgress& progress = {});
-
-// Erases the rows marked in `removed`, keeping the order of the others.
-void RemoveMarkedRows(std::vector<ResultRow>& rows, const std::vector<bool>& removed);
 
 }  // namespace norvane
