@@ -103,6 +103,42 @@ std::size_t Bound(const double* keys, std::size_t n, double x) {
   return static_cast<std::size_t>(base - keys) + (right ? 1 : 0);
 }
 
+// The same bound searched outward from `hint`, a position in [0, n] that is
+// usually close to the answer: the window of the previous record in the
+// same cell. Steps of 1, 2, 4, ... find an interval that holds the answer,
+// then Bound searches it; the few keys read are near each other, unlike
+// those of a search over the whole cell.
+template <bool above>
+std::size_t Gallop(const double* keys, std::size_t n, std::size_t hint, double x) {
+  const auto before = [&](std::size_t i) { return above ? !(x < keys[i]) : keys[i] < x; };
+  hint = std::min(hint, n);
+  std::size_t low = 0, high = n;  // the answer lies in [low, high]
+  if (hint < n && before(hint)) {
+    low = hint + 1;
+    for (std::size_t step = 1;; step *= 2) {
+      const std::size_t probe = low + step - 1;
+      if (probe >= n) break;
+      if (!before(probe)) {
+        high = probe;
+        break;
+      }
+      low = probe + 1;
+    }
+  } else {
+    high = hint;
+    for (std::size_t step = 1;; step *= 2) {
+      if (step > high) break;
+      const std::size_t probe = high - step;
+      if (before(probe)) {
+        low = probe + 1;
+        break;
+      }
+      high = probe;
+    }
+  }
+  return low + Bound<above>(keys + low, high - low, x);
+}
+
 // D² of two grids with finite values and the aspect term `aspect`, its terms
 // formed exactly as SquaredDistance forms them but summed in six independent
 // chains rather than in order, so that the processor overlaps the additions.
@@ -372,8 +408,11 @@ PartnerIndex::Reach PartnerIndex::ReachBeside(const PartnerChoice& best) const {
   return limit < limit_ ? ReachFor(limit) : full_;
 }
 
-void PartnerIndex::Scan(std::size_t row, std::size_t b, int j, PartnerChoice& best) const {
-  const Reach reach = ReachBeside(best);
+void PartnerIndex::Scan(std::size_t row, std::size_t b, int j, PartnerChoice& best,
+                        std::size_t* cursors) const {
+  // The reach for the partner found so far; ScanCell narrows it when it
+  // finds a better one.
+  Reach reach = ReachBeside(best);
   const double key2 = keys2_[row], key3 = keys3_[row];
   // The cells whose values can lie within reach: Cell never decreases as
   // its value grows, so those between the cells of value ± reach.
@@ -402,35 +441,45 @@ void PartnerIndex::Scan(std::size_t row, std::size_t b, int j, PartnerChoice& be
     // which may only make them look larger.
     const double taken = (axis2_.weight * (gap2 * gap2) + axis3_.weight * (gap3 * gap3)) *
                          (1 - kRelativeMargin);
-    const double rest = ReachBeside(best).limit - taken;
+    const double rest = reach.limit - taken;
     if (rest < 0) return false;
     half = std::sqrt(rest) * (1 + kRelativeMargin) + margin;
     return true;
   };
-  const auto search = [&](std::size_t from, std::size_t to, double half) {
-    const std::size_t low = from + Bound<false>(&keys_[from], to - from, key - half);
-    const std::size_t high = low + Bound<true>(&keys_[low], to - low, key + half);
-    ScanCell(row, low, high, j, best);
+  // With cursors, each cell's window is searched from where the previous
+  // record's window in that cell lay (its start, then its end).
+  const auto search = [&](int c, std::size_t from, std::size_t to, double half) {
+    std::size_t* cursor = cursors == nullptr ? nullptr : cursors + 2 * static_cast<std::size_t>(c);
+    const std::size_t low =
+        from + (cursor == nullptr ? Bound<false>(&keys_[from], to - from, key - half)
+                                  : Gallop<false>(&keys_[from], to - from, cursor[0], key - half));
+    const std::size_t high =
+        low + (cursor == nullptr
+                   ? Bound<true>(&keys_[low], to - low, key + half)
+                   : Gallop<true>(&keys_[low], to - low, std::max(cursor[1], low - from) - (low - from),
+                                  key + half));
+    if (cursor != nullptr) {
+      cursor[0] = low - from;
+      cursor[1] = high - from;
+    }
+    ScanCell(row, low, high, j, best, reach);
   };
   // The record's own cell first: a partner found there narrows the reach
   // for all the others.
   const int own = axis2_.Cell(key2) * axis3_.cells + axis3_.Cell(key3);
   std::size_t from = 0, to = 0;
   double half = 0;
-  if (window(own, from, to, half)) search(from, to, half);
-  const int span3 = last3 - first3 + 1;
-  const int visits = (last2 - first2 + 1) * span3;
-  for (int visit = 0; visit < visits; ++visit) {
-    const int c = (first2 + visit / span3) * axis3_.cells + first3 + visit % span3;
-    if (c != own && window(c, from, to, half)) search(from, to, half);
+  if (window(own, from, to, half)) search(own, from, to, half);
+  for (int c2 = first2; c2 <= last2; ++c2) {
+    for (int c = c2 * axis3_.cells + first3, end = c2 * axis3_.cells + last3; c <= end; ++c) {
+      if (c != own && window(c, from, to, half)) search(c, from, to, half);
+    }
   }
 }
 
 void PartnerIndex::ScanCell(std::size_t row, std::size_t from, std::size_t to, int j,
-                            PartnerChoice& best) const {
+                            PartnerChoice& best, Reach& reach) const {
   const double key = keys_[row];
-  // The partner found so far narrows what a candidate must reach to win.
-  Reach reach = ReachBeside(best);
   const partner::MeanCode& code = codes_[row];
   const FileRecord& p = records_[static_cast<std::size_t>(j)];
   const std::int64_t aspect = aspects_[row];
@@ -509,7 +558,7 @@ PartnerChoice PartnerIndex::Choose(int j) const {
   if (slot < 0) return best;
   // No later record has an equal digest, so every candidate is judged by D².
   for (std::size_t b = static_cast<std::size_t>(j / blockSize_); b < static_cast<std::size_t>(blocks_); ++b) {
-    Scan(static_cast<std::size_t>(slot), b, j, best);
+    Scan(static_cast<std::size_t>(slot), b, j, best, nullptr);
   }
   return best;
 }
@@ -534,11 +583,13 @@ void PartnerIndex::ChooseBlock(int b, std::vector<PartnerChoice>& choices) const
   // in the cache while every record of this block, in the order of cells
   // and keys, moves along them.
   std::vector<PartnerChoice> best(last - first);
+  std::vector<std::size_t> cursors(2 * static_cast<std::size_t>(cells_));
   for (std::size_t other = static_cast<std::size_t>(b); other < static_cast<std::size_t>(blocks_); ++other) {
+    std::fill(cursors.begin(), cursors.end(), 0);
     for (std::size_t k = first; k < last; ++k) {
       const std::int32_t j = positions_[k];
       if (nextIdentical_[static_cast<std::size_t>(j)] >= 0) continue;
-      Scan(k, other, j, best[k - first]);
+      Scan(k, other, j, best[k - first], cursors.data());
     }
   }
   for (std::size_t k = first; k < last; ++k) {

@@ -53,10 +53,10 @@ class PartnerIndex {
  private:
   void Build();
   // Judges the entries of block b within reach of entry `row` (record j) and
-  // keeps the best in `best`.
-  void Scan(std::size_t row, std::size_t b, int j, PartnerChoice& best) const;
-  // Judges the entries [from, to) of one cell, sorted by key, for entry `row`.
-  void ScanCell(std::size_t row, std::size_t from, std::size_t to, int j, PartnerChoice& best) const;
+  // keeps the best in `best`. `cursors`, when not null, holds per cell of
+  // block b where the previous window of that cell began and ended (offsets
+  // within the cell; any values are correct, near ones are fast).
+  void Scan(std::size_t row, std::size_t b, int j, PartnerChoice& best, std::size_t* cursors) const;
 
   // How far a candidate may be from a record and still count, for a limit
   // of D²: the half-width of the key window, the widened limit for the
@@ -72,6 +72,10 @@ class PartnerIndex {
   // The reach for a candidate that could still replace `best`: the full one
   // while there is no partner, else one for the partner's difference.
   Reach ReachBeside(const PartnerChoice& best) const;
+  // Judges the entries [from, to) of one cell, sorted by key, for entry
+  // `row`; `reach` is ReachBeside(best), and is kept so when best changes.
+  void ScanCell(std::size_t row, std::size_t from, std::size_t to, int j, PartnerChoice& best,
+                Reach& reach) const;
 
   const FileList& records_;
   DifferenceParams params_;
