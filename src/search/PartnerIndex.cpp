@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string_view>
 #include <utility>
-#include <unordered_map>
+#include <functional>
 
 namespace norvane {
 namespace {
@@ -188,28 +188,56 @@ PartnerIndex::PartnerIndex(const FileList& records, const DifferenceParams& para
   Build();
 }
 
+void PartnerIndex::LinkIdenticalDigests() {
+  // Every record that takes part, by a hash of its digest text and then by
+  // position; within a run of equal hashes, by text (stable, so equal texts
+  // stay in the order of their positions). Each record then links to the
+  // next one with the same text. Sixteen bytes per record, and no node per
+  // text as a hash table would need.
+  const std::size_t n = records_.size();
+  nextIdentical_.assign(n, -1);
+  struct Hashed {
+    std::uint64_t hash;
+    std::int32_t position;
+    bool operator<(const Hashed& o) const {
+      return hash != o.hash ? hash < o.hash : position < o.position;
+    }
+  };
+  std::vector<Hashed> hashed;
+  hashed.reserve(n);
+  const std::hash<std::string_view> hash;
+  for (std::size_t j = 0; j < n; ++j) {
+    const FileRecord& r = records_[j];
+    if (r.width > 0) hashed.push_back(Hashed{hash(r.digest.view()), static_cast<std::int32_t>(j)});
+  }
+  std::sort(hashed.begin(), hashed.end());
+  const auto text = [&](const Hashed& h) { return records_[static_cast<std::size_t>(h.position)].digest.view(); };
+  for (std::size_t run = 0; run < hashed.size();) {
+    std::size_t end = run + 1;
+    while (end < hashed.size() && hashed[end].hash == hashed[run].hash) ++end;
+    if (end - run > 1) {
+      std::stable_sort(hashed.begin() + static_cast<std::ptrdiff_t>(run),
+                       hashed.begin() + static_cast<std::ptrdiff_t>(end),
+                       [&](const Hashed& a, const Hashed& b) { return text(a) < text(b); });
+      for (std::size_t k = run; k + 1 < end; ++k) {
+        if (text(hashed[k]) == text(hashed[k + 1])) {
+          nextIdentical_[static_cast<std::size_t>(hashed[k].position)] = hashed[k + 1].position;
+        }
+      }
+    }
+    run = end;
+  }
+}
+
 void PartnerIndex::Build() {
   const int n = static_cast<int>(records_.size());
 
-  // Equal digests: the first later record with the same text, whatever the
-  // shapes and grids. Walking backwards, the map holds the nearest later one.
   blockSize_ = std::clamp((n + kBlocks - 1) / kBlocks, kMinBlockSize, kMaxBlockSize);
   blocks_ = n == 0 ? 0 : (n + blockSize_ - 1) / blockSize_;
   const int blocks = blocks_;
-  nextIdentical_.assign(static_cast<std::size_t>(n), -1);
-  {
-    std::unordered_map<std::string_view, std::int32_t> later;
-    later.reserve(static_cast<std::size_t>(n));
-    for (int j = n - 1; j >= 0; --j) {
-      const FileRecord& r = records_[static_cast<std::size_t>(j)];
-      if (r.width <= 0) continue;
-      auto [it, inserted] = later.try_emplace(r.digest, j);
-      if (!inserted) {
-        nextIdentical_[static_cast<std::size_t>(j)] = it->second;
-        it->second = j;
-      }
-    }
-  }
+  // Equal digests: the first later record with the same text, whatever the
+  // shapes and grids.
+  LinkIdenticalDigests();
 
   // Every term of D² is non-negative only with non-negative weights; a
   // non-finite weight makes sums the bounds do not describe.
@@ -274,15 +302,17 @@ void PartnerIndex::Build() {
     std::stable_sort(order + 1, order + offered + 1, [&](int x, int y) { return spread[x] > spread[y]; });
     for (int k = 0; k < 3; ++k) chosen[k] = order[k];
   }
-  // The three chosen projections of every member, side by side.
-  std::vector<double> picked;
-  picked.reserve(members.size() * 3);
-  for (const std::int32_t p : members) {
-    const FileRecord& r = records_[static_cast<std::size_t>(p)];
+  // The three chosen projections of every member, in the order of the
+  // members for now; each block is put in the order of its cells and keys
+  // below, in place, since a block's entries are exactly its members.
+  std::vector<double>* const axes[3] = {&keys_, &keys2_, &keys3_};
+  for (std::vector<double>* axis : axes) axis->resize(members.size());
+  for (std::size_t k = 0; k < members.size(); ++k) {
+    const FileRecord& r = records_[static_cast<std::size_t>(members[k])];
     double v[kValues];
     Projections(r.grid, v);
     v[kAspectValue] = static_cast<double>(AspectValue(r));
-    for (const int d : chosen) picked.push_back(v[d]);
+    for (int column = 0; column < 3; ++column) (*axes[column])[k] = v[chosen[column]];
   }
   const double root = std::sqrt(limit_);
   // The axis of chosen projection `column` (1 or 2).
@@ -292,9 +322,9 @@ void PartnerIndex::Build() {
     Axis axis;
     axis.weight = d == kAspectValue ? params_.weightA : 1.0;
     if (members.empty() || !(spread[d] > 0) || !(spread[d] >= kMinCellSpread * root)) return axis;
-    double low = picked[static_cast<std::size_t>(column)], high = low;
-    for (std::size_t k = 0; k < members.size(); ++k) {
-      const double x = picked[k * 3 + static_cast<std::size_t>(column)];
+    const std::vector<double>& values = *axes[column];
+    double low = values[0], high = low;
+    for (const double x : values) {
       low = std::min(low, x);
       high = std::max(high, x);
     }
@@ -314,9 +344,6 @@ void PartnerIndex::Build() {
   blockBegin_.assign(static_cast<std::size_t>(blocks) + 1, 0);
   cellBegin_.assign(static_cast<std::size_t>(blocks) * static_cast<std::size_t>(cells_ + 1), 0);
   boxes_.assign(static_cast<std::size_t>(blocks) * static_cast<std::size_t>(cells_), Box{});
-  keys_.reserve(members.size());
-  keys2_.reserve(members.size());
-  keys3_.reserve(members.size());
   positions_.reserve(members.size());
   aspects_.reserve(members.size());
   codes_.reserve(members.size());
@@ -330,45 +357,47 @@ void PartnerIndex::Build() {
     }
   };
   std::vector<Entry> order;
+  std::vector<double> moved;  // one block's values of one axis in their new order
   std::size_t member = 0;
   for (int b = 0; b < blocks; ++b) {
-    blockBegin_[static_cast<std::size_t>(b)] = keys_.size();
+    const std::size_t first = member;
+    blockBegin_[static_cast<std::size_t>(b)] = first;
     order.clear();
     const int end = std::min(n, (b + 1) * blockSize_);
     for (; member < members.size() && members[member] < end; ++member) {
-      const double* v = &picked[member * 3];
-      order.push_back(Entry{axis2_.Cell(v[1]) * axis3_.cells + axis3_.Cell(v[2]), v[0],
-                            static_cast<std::int32_t>(member)});
+      order.push_back(Entry{axis2_.Cell(keys2_[member]) * axis3_.cells + axis3_.Cell(keys3_[member]),
+                            keys_[member], static_cast<std::int32_t>(member)});
     }
     std::sort(order.begin(), order.end());
     std::size_t* begins = &cellBegin_[static_cast<std::size_t>(b) * static_cast<std::size_t>(cells_ + 1)];
     Box* boxes = &boxes_[static_cast<std::size_t>(b) * static_cast<std::size_t>(cells_)];
     std::size_t k = 0;
     for (int c = 0; c < cells_; ++c) {
-      begins[c] = keys_.size();
+      begins[c] = first + k;
       Box box{HUGE_VAL, -HUGE_VAL, HUGE_VAL, -HUGE_VAL};
       for (; k < order.size() && order[k].cell == c; ++k) {
         const std::size_t i = static_cast<std::size_t>(order[k].member);
-        const double* v = &picked[i * 3];
         const std::int32_t p = members[i];
         const FileRecord& r = records_[static_cast<std::size_t>(p)];
-        slot_[static_cast<std::size_t>(p)] = static_cast<std::int32_t>(keys_.size());
-        keys_.push_back(v[0]);
-        keys2_.push_back(v[1]);
-        keys3_.push_back(v[2]);
-        box.low2 = std::min(box.low2, v[1]);
-        box.high2 = std::max(box.high2, v[1]);
-        box.low3 = std::min(box.low3, v[2]);
-        box.high3 = std::max(box.high3, v[2]);
+        slot_[static_cast<std::size_t>(p)] = static_cast<std::int32_t>(first + k);
+        box.low2 = std::min(box.low2, keys2_[i]);
+        box.high2 = std::max(box.high2, keys2_[i]);
+        box.low3 = std::min(box.low3, keys3_[i]);
+        box.high3 = std::max(box.high3, keys3_[i]);
         positions_.push_back(p);
         aspects_.push_back(AspectValue(r));
         codes_.push_back(partner::EncodeMeans(r.grid, deviationsCoded));
       }
       boxes[c] = box;
     }
-    begins[cells_] = keys_.size();
+    begins[cells_] = first + k;
+    for (std::vector<double>* axis : axes) {
+      moved.clear();
+      for (const Entry& e : order) moved.push_back((*axis)[static_cast<std::size_t>(e.member)]);
+      std::copy(moved.begin(), moved.end(), axis->begin() + static_cast<std::ptrdiff_t>(first));
+    }
   }
-  blockBegin_[static_cast<std::size_t>(blocks)] = keys_.size();
+  blockBegin_[static_cast<std::size_t>(blocks)] = members.size();
 
   // Every projection is on a unit vector: two records further apart than
   // sqrt(L) in it, or in the three together, are not similar. Every value

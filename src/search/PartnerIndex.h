@@ -52,6 +52,8 @@ class PartnerIndex {
 
  private:
   void Build();
+  // Fills nextIdentical_.
+  void LinkIdenticalDigests();
   // Judges the entries of block b within reach of entry `row` (record j) and
   // keeps the best in `best`. `cursors`, when not null, holds per cell of
   // block b where the previous window of that cell began and ended (offsets
