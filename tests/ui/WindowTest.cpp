@@ -4,6 +4,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 #include <QAction>
 #include <QApplication>
@@ -396,6 +397,8 @@ class MoveImageTest : public QObject {
     f.w().MoveImage(kLeftSide);
     QCOMPARE(QDir(f.images.path()).entryList(QDir::Files), (QStringList{"f0.bmp", "f1.bmp"}));
     QCOMPARE(test::ReadFile(folder + "/\xff %.bmp"), (test::Bytes{'p', 'i', 'c', 't', 'u', 'r', 'e'}));
+    // QTemporaryDir removes its folder through text and cannot reach these names.
+    std::filesystem::remove_all(folder);
   }
 
   // Rows 1-4 with differences 10 to 40 name records 5-8; row 0 and the
