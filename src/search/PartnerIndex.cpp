@@ -428,11 +428,12 @@ PartnerIndex::Reach PartnerIndex::ReachFor(double limit) const {
 
 PartnerIndex::Reach PartnerIndex::ReachBeside(const PartnerChoice& best) const {
   // A candidate replaces the partner only with a stored difference
-  // floor(sqrt(D²) + 1) no larger than the partner's, so sqrt(D²) below
-  // difference + 1 with room for the rounding of the square root: D² up to
-  // (difference + 2)² covers every candidate that can still win.
+  // trunc(sqrt(D²) + 1) no larger than the partner's, d. A computed D² of at
+  // least d² has a square root of at least d (the root is correctly rounded
+  // and d² is exact), and adding 1 keeps it at least d + 1: such a
+  // candidate cannot win. D² up to d² covers every candidate that can.
   if (best.partner < 0 || best.difference >= 65536) return full_;
-  const double d = static_cast<double>(best.difference) + 2.0;
+  const double d = static_cast<double>(best.difference);
   const double limit = d * d;
   return limit < limit_ ? ReachFor(limit) : full_;
 }
@@ -534,13 +535,12 @@ void PartnerIndex::ScanCell(std::size_t row, std::size_t from, std::size_t to, i
     for (std::size_t s = 0; s < kept; ++s) {
       const std::size_t k = passed[s].offset;
       const std::int32_t position = positions_[k];
-      // A computed D² above (difference + 2)² of the partner found so far
-      // has a square root of at least difference + 2 and cannot win (see
-      // ReachBeside), so the sum may stop there: a D² above `cut` is only
-      // known to be above it and is passed over. The square is exact.
+      // A computed D² above difference² of the partner found so far cannot
+      // win (see ReachBeside), so the sum may stop there: a D² above `cut` is
+      // only known to be above it and is passed over. The square is exact.
       double cut = limit_;
       if (best.partner >= 0 && best.difference < 65536) {
-        const double d = static_cast<double>(best.difference) + 2.0;
+        const double d = static_cast<double>(best.difference);
         cut = std::min(limit_, d * d);
       }
       const FileRecord& q = records_[static_cast<std::size_t>(position)];

@@ -145,6 +145,20 @@ TEST(FastPartnersTest, SameChoicesWherePairsLieOnTheEdges) {
   for (std::int32_t t : {1, 2, 3, 5, 100}) {
     for (double wa : {0.0, 30.0}) ExpectSameChoices(lattice, DifferenceParams{t, 1.0, wa});
   }
+  // Two partners of record 0 with stored difference 5, all their luma means
+  // moved alike so that the whole distance lies along the key: record 2
+  // (D² = 24.01) has the lowest key and is met first, record 1 (D² just
+  // below 25) the highest, and is the earlier one that wins the tie. Between
+  // them 300 records whose deviations alone keep them apart fill more than
+  // one batch of candidates, so a reach narrowed below 5² would lose record 1.
+  FileList tie = MakeRecords(303, 3, Shape{0, 0, 0, 0, 0, true});
+  for (FileRecord& r : tie) r.grid = tie[0].grid, r.width = r.height = 100;
+  for (SignatureCell& c : tie[1].grid) c.meanY += 4.999 / 4;
+  for (SignatureCell& c : tie[2].grid) c.meanY -= 4.9 / 4;
+  for (std::size_t k = 3; k < tie.size(); ++k) {
+    for (SignatureCell& c : tie[k].grid) c.sdevY += 100;
+  }
+  EXPECT_EQ(ChoosePartners(tie, DifferenceParams{100, 0.5, 1.0}, 1, nullptr)[0], (PartnerChoice{1, 5}));
 }
 
 // Every vector filter passes exactly the codes, and squared bounds, of the
