@@ -139,6 +139,13 @@ std::size_t Gallop(const double* keys, std::size_t n, std::size_t hint, double x
   return low + Bound<above>(keys + low, high - low, x);
 }
 
+// An aspect value held in 32 bits for the bound of its term: clamping moves
+// no two values further apart, so the difference of clamped values is at
+// most the real one.
+std::int32_t ClampedAspect(std::int64_t aspect) {
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(aspect, INT32_MIN, INT32_MAX));
+}
+
 // D² of two grids with finite values and the aspect term `aspect`, its terms
 // formed exactly as SquaredDistance forms them but summed in six independent
 // chains rather than in order, so that the processor overlaps the additions.
@@ -166,6 +173,13 @@ double QuickSquaredDistance(const SignatureGrid& p, const SignatureGrid& q, doub
 }
 
 }  // namespace
+
+PartnerIndex::Point PartnerIndex::PointOf(const FileRecord& record) const {
+  double v[kValues];
+  Projections(record.grid, v);
+  v[kAspectValue] = static_cast<double>(AspectValue(record));
+  return Point{v[chosen_[0]], v[chosen_[1]], v[chosen_[2]], AspectValue(record)};
+}
 
 double PartnerIndex::Axis::Reach(double key) const {
   // An entry within reach has weight x gap² <= limit, gap <= key / sqrt(weight);
@@ -257,6 +271,9 @@ void PartnerIndex::Build() {
   std::vector<std::int32_t> members;
   members.reserve(static_cast<std::size_t>(n));
   double sums[kValues] = {}, squares[kValues] = {};
+  double lows[kValues], highs[kValues];
+  std::fill(lows, lows + kValues, HUGE_VAL);
+  std::fill(highs, highs + kValues, -HUGE_VAL);
   double maxScale = 0;  // largest sum of the magnitudes of a record's projected values
   for (int p = 0; p < n; ++p) {
     const FileRecord& r = records_[static_cast<std::size_t>(p)];
@@ -279,11 +296,13 @@ void PartnerIndex::Build() {
     for (int d = 0; d < kValues; ++d) {
       sums[d] += v[d];
       squares[d] += v[d] * v[d];
+      lows[d] = std::min(lows[d], v[d]);
+      highs[d] = std::max(highs[d], v[d]);
     }
   }
   // The projections that spread the records most (the sums of squares only
   // choose; no bound depends on them).
-  int chosen[3] = {0, 0, 0};
+  int* const chosen = chosen_;
   double spread[kValues] = {};
   {
     const std::size_t m = members.size();
@@ -302,18 +321,6 @@ void PartnerIndex::Build() {
     std::stable_sort(order + 1, order + offered + 1, [&](int x, int y) { return spread[x] > spread[y]; });
     for (int k = 0; k < 3; ++k) chosen[k] = order[k];
   }
-  // The three chosen projections of every member, in the order of the
-  // members for now; each block is put in the order of its cells and keys
-  // below, in place, since a block's entries are exactly its members.
-  std::vector<double>* const axes[3] = {&keys_, &keys2_, &keys3_};
-  for (std::vector<double>* axis : axes) axis->resize(members.size());
-  for (std::size_t k = 0; k < members.size(); ++k) {
-    const FileRecord& r = records_[static_cast<std::size_t>(members[k])];
-    double v[kValues];
-    Projections(r.grid, v);
-    v[kAspectValue] = static_cast<double>(AspectValue(r));
-    for (int column = 0; column < 3; ++column) (*axes[column])[k] = v[chosen[column]];
-  }
   const double root = std::sqrt(limit_);
   // The axis of chosen projection `column` (1 or 2).
   const auto makeAxis = [&](int column) {
@@ -322,12 +329,7 @@ void PartnerIndex::Build() {
     Axis axis;
     axis.weight = d == kAspectValue ? params_.weightA : 1.0;
     if (members.empty() || !(spread[d] > 0) || !(spread[d] >= kMinCellSpread * root)) return axis;
-    const std::vector<double>& values = *axes[column];
-    double low = values[0], high = low;
-    for (const double x : values) {
-      low = std::min(low, x);
-      high = std::max(high, x);
-    }
+    const double low = lows[d], high = highs[d];
     // Aspect values are whole numbers of a few kinds: narrow cells part them.
     const double part = d == kAspectValue ? kAspectCellWidth / std::sqrt(params_.weightA) : kCellWidth;
     const double width = std::max(part * root, (high - low) / kMaxCells);
@@ -348,25 +350,29 @@ void PartnerIndex::Build() {
   aspects_.reserve(members.size());
   codes_.reserve(members.size());
 
+  keys_.reserve(members.size());
   struct Entry {
     int cell;
     double key;
-    std::int32_t member;
+    std::int32_t member;  // within the block
     bool operator<(const Entry& o) const {
       return cell != o.cell ? cell < o.cell : key != o.key ? key < o.key : member < o.member;
     }
   };
   std::vector<Entry> order;
-  std::vector<double> moved;  // one block's values of one axis in their new order
+  std::vector<Point> points;  // of the members of one block, in position order
   std::size_t member = 0;
   for (int b = 0; b < blocks; ++b) {
     const std::size_t first = member;
     blockBegin_[static_cast<std::size_t>(b)] = first;
     order.clear();
+    points.clear();
     const int end = std::min(n, (b + 1) * blockSize_);
     for (; member < members.size() && members[member] < end; ++member) {
-      order.push_back(Entry{axis2_.Cell(keys2_[member]) * axis3_.cells + axis3_.Cell(keys3_[member]),
-                            keys_[member], static_cast<std::int32_t>(member)});
+      const Point point = PointOf(records_[static_cast<std::size_t>(members[member])]);
+      order.push_back(Entry{axis2_.Cell(point.value2) * axis3_.cells + axis3_.Cell(point.value3),
+                            point.key, static_cast<std::int32_t>(points.size())});
+      points.push_back(point);
     }
     std::sort(order.begin(), order.end());
     std::size_t* begins = &cellBegin_[static_cast<std::size_t>(b) * static_cast<std::size_t>(cells_ + 1)];
@@ -376,26 +382,22 @@ void PartnerIndex::Build() {
       begins[c] = first + k;
       Box box{HUGE_VAL, -HUGE_VAL, HUGE_VAL, -HUGE_VAL};
       for (; k < order.size() && order[k].cell == c; ++k) {
-        const std::size_t i = static_cast<std::size_t>(order[k].member);
-        const std::int32_t p = members[i];
+        const Point& point = points[static_cast<std::size_t>(order[k].member)];
+        const std::int32_t p = members[first + static_cast<std::size_t>(order[k].member)];
         const FileRecord& r = records_[static_cast<std::size_t>(p)];
         slot_[static_cast<std::size_t>(p)] = static_cast<std::int32_t>(first + k);
-        box.low2 = std::min(box.low2, keys2_[i]);
-        box.high2 = std::max(box.high2, keys2_[i]);
-        box.low3 = std::min(box.low3, keys3_[i]);
-        box.high3 = std::max(box.high3, keys3_[i]);
+        box.low2 = std::min(box.low2, point.value2);
+        box.high2 = std::max(box.high2, point.value2);
+        box.low3 = std::min(box.low3, point.value3);
+        box.high3 = std::max(box.high3, point.value3);
+        keys_.push_back(point.key);
         positions_.push_back(p);
-        aspects_.push_back(AspectValue(r));
+        aspects_.push_back(ClampedAspect(AspectValue(r)));
         codes_.push_back(partner::EncodeMeans(r.grid, deviationsCoded));
       }
       boxes[c] = box;
     }
     begins[cells_] = first + k;
-    for (std::vector<double>* axis : axes) {
-      moved.clear();
-      for (const Entry& e : order) moved.push_back((*axis)[static_cast<std::size_t>(e.member)]);
-      std::copy(moved.begin(), moved.end(), axis->begin() + static_cast<std::ptrdiff_t>(first));
-    }
   }
   blockBegin_[static_cast<std::size_t>(blocks)] = members.size();
 
@@ -438,12 +440,12 @@ PartnerIndex::Reach PartnerIndex::ReachBeside(const PartnerChoice& best) const {
   return limit < limit_ ? ReachFor(limit) : full_;
 }
 
-void PartnerIndex::Scan(std::size_t row, std::size_t b, int j, PartnerChoice& best,
-                        std::size_t* cursors) const {
+void PartnerIndex::Scan(std::size_t row, const Point& point, std::size_t b, int j,
+                        PartnerChoice& best, std::size_t* cursors) const {
   // The reach for the partner found so far; ScanCell narrows it when it
   // finds a better one.
   Reach reach = ReachBeside(best);
-  const double key2 = keys2_[row], key3 = keys3_[row];
+  const double key2 = point.value2, key3 = point.value3;
   // The cells whose values can lie within reach: Cell never decreases as
   // its value grows, so those between the cells of value ± reach.
   const double reach2 = axis2_.Reach(reach.key), reach3 = axis3_.Reach(reach.key);
@@ -492,7 +494,7 @@ void PartnerIndex::Scan(std::size_t row, std::size_t b, int j, PartnerChoice& be
       cursor[0] = low - from;
       cursor[1] = high - from;
     }
-    ScanCell(row, low, high, j, best, reach);
+    ScanCell(row, point.aspect, low, high, j, best, reach);
   };
   // The record's own cell first: a partner found there narrows the reach
   // for all the others.
@@ -507,12 +509,12 @@ void PartnerIndex::Scan(std::size_t row, std::size_t b, int j, PartnerChoice& be
   }
 }
 
-void PartnerIndex::ScanCell(std::size_t row, std::size_t from, std::size_t to, int j,
-                            PartnerChoice& best, Reach& reach) const {
+void PartnerIndex::ScanCell(std::size_t row, std::int64_t aspect, std::size_t from, std::size_t to,
+                            int j, PartnerChoice& best, Reach& reach) const {
   const double key = keys_[row];
   const partner::MeanCode& code = codes_[row];
   const FileRecord& p = records_[static_cast<std::size_t>(j)];
-  const std::int64_t aspect = aspects_[row];
+  const std::int32_t clamped = ClampedAspect(aspect);
   partner::PassedCode passed[kFilterChunk];
   for (std::size_t chunk = from; chunk < to; chunk += kFilterChunk) {
     const std::size_t count = std::min(kFilterChunk, to - chunk);
@@ -526,9 +528,11 @@ void PartnerIndex::ScanCell(std::size_t row, std::size_t from, std::size_t to, i
       const std::size_t k = chunk + passed[s].offset;
       const std::int32_t position = positions_[k];
       if (position <= j) continue;
-      const double da = static_cast<double>(aspect - aspects_[k]);
+      const double da = static_cast<double>(std::int64_t{clamped} - aspects_[k]);
       const double lower = da * params_.weightA * da + static_cast<double>(passed[s].squared);
       if (!(lower <= reach.bound)) continue;
+      // The record's shape and its grid are read below.
+      __builtin_prefetch(&records_[static_cast<std::size_t>(position)]);
       __builtin_prefetch(&records_[static_cast<std::size_t>(position)].grid);
       passed[kept++].offset = static_cast<std::uint32_t>(k);
     }
@@ -544,14 +548,15 @@ void PartnerIndex::ScanCell(std::size_t row, std::size_t from, std::size_t to, i
         cut = std::min(limit_, d * d);
       }
       const FileRecord& q = records_[static_cast<std::size_t>(position)];
-      const double da = static_cast<double>(aspect - aspects_[k]);
+      const std::int64_t aspectQ = AspectValue(q);
+      const double da = static_cast<double>(aspect - aspectQ);
       // Most candidates here are still not similar: an unordered sum turns
       // them away sooner than the ordered one.
       if (QuickSquaredDistance(p.grid, q.grid, da * params_.weightA * da, params_.weightV) >
           cut * (1 + kRelativeMargin)) {
         continue;
       }
-      const double d2 = SquaredDistance(p, q, aspect, aspects_[k], params_, cut);
+      const double d2 = SquaredDistance(p, q, aspect, aspectQ, params_, cut);
       if (!(d2 <= cut) || !IsSimilar(d2, limit_)) continue;
       const std::int32_t stored = StoredDifference(UnroundedDifference(d2));
       if (best.partner < 0 || stored < best.difference ||
@@ -586,8 +591,9 @@ PartnerChoice PartnerIndex::Choose(int j) const {
   const std::int32_t slot = slot_[static_cast<std::size_t>(j)];
   if (slot < 0) return best;
   // No later record has an equal digest, so every candidate is judged by D².
+  const Point point = PointOf(row);
   for (std::size_t b = static_cast<std::size_t>(j / blockSize_); b < static_cast<std::size_t>(blocks_); ++b) {
-    Scan(static_cast<std::size_t>(slot), b, j, best, nullptr);
+    Scan(static_cast<std::size_t>(slot), point, b, j, best, nullptr);
   }
   return best;
 }
@@ -612,13 +618,17 @@ void PartnerIndex::ChooseBlock(int b, std::vector<PartnerChoice>& choices) const
   // in the cache while every record of this block, in the order of cells
   // and keys, moves along them.
   std::vector<PartnerChoice> best(last - first);
+  std::vector<Point> points(last - first);
+  for (std::size_t k = first; k < last; ++k) {
+    points[k - first] = PointOf(records_[static_cast<std::size_t>(positions_[k])]);
+  }
   std::vector<std::size_t> cursors(2 * static_cast<std::size_t>(cells_));
   for (std::size_t other = static_cast<std::size_t>(b); other < static_cast<std::size_t>(blocks_); ++other) {
     std::fill(cursors.begin(), cursors.end(), 0);
     for (std::size_t k = first; k < last; ++k) {
       const std::int32_t j = positions_[k];
       if (nextIdentical_[static_cast<std::size_t>(j)] >= 0) continue;
-      Scan(k, other, j, best[k - first], cursors.data());
+      Scan(k, points[k - first], other, j, best[k - first], cursors.data());
     }
   }
   for (std::size_t k = first; k < last; ++k) {

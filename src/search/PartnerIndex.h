@@ -54,11 +54,20 @@ class PartnerIndex {
   void Build();
   // Fills nextIdentical_.
   void LinkIdenticalDigests();
-  // Judges the entries of block b within reach of entry `row` (record j) and
-  // keeps the best in `best`. `cursors`, when not null, holds per cell of
-  // block b where the previous window of that cell began and ended (offsets
-  // within the cell; any values are correct, near ones are fast).
-  void Scan(std::size_t row, std::size_t b, int j, PartnerChoice& best, std::size_t* cursors) const;
+  // What a record's place in the index is computed from: its chosen
+  // projections (the key, then the values of the two cell axes) and its
+  // aspect value. Formed again when needed rather than held per record.
+  struct Point {
+    double key = 0, value2 = 0, value3 = 0;
+    std::int64_t aspect = 0;
+  };
+  Point PointOf(const FileRecord& record) const;
+  // Judges the entries of block b within reach of entry `row` (record j, at
+  // `point`) and keeps the best in `best`. `cursors`, when not null, holds
+  // per cell of block b where the previous window of that cell began and
+  // ended (offsets within the cell; any values are correct, near ones fast).
+  void Scan(std::size_t row, const Point& point, std::size_t b, int j, PartnerChoice& best,
+            std::size_t* cursors) const;
 
   // How far a candidate may be from a record and still count, for a limit
   // of D²: the half-width of the key window, the widened limit for the
@@ -76,8 +85,8 @@ class PartnerIndex {
   Reach ReachBeside(const PartnerChoice& best) const;
   // Judges the entries [from, to) of one cell, sorted by key, for entry
   // `row`; `reach` is ReachBeside(best), and is kept so when best changes.
-  void ScanCell(std::size_t row, std::size_t from, std::size_t to, int j, PartnerChoice& best,
-                Reach& reach) const;
+  void ScanCell(std::size_t row, std::int64_t aspect, std::size_t from, std::size_t to, int j,
+                PartnerChoice& best, Reach& reach) const;
 
   const FileList& records_;
   DifferenceParams params_;
@@ -102,6 +111,7 @@ class PartnerIndex {
     double Reach(double key) const;
   };
   Axis axis2_, axis3_;
+  int chosen_[3] = {0, 0, 0};  // the projections of the key and of the two cell axes
   int cells_ = 1;  // axis2_.cells x axis3_.cells
   // The values of the two cell axes the entries hold, per cell of a
   // block: the smallest and the largest.
@@ -110,9 +120,8 @@ class PartnerIndex {
   };
   // The entries, per block of positions and cell, sorted by key.
   std::vector<double> keys_;  // the first projection
-  std::vector<double> keys2_, keys3_;  // the values of the two cell axes
   std::vector<std::int32_t> positions_;
-  std::vector<std::int64_t> aspects_;
+  std::vector<std::int32_t> aspects_;  // clamped to 32 bits, for the bound of the aspect term
   std::vector<partner::MeanCode> codes_;
   std::vector<std::size_t> blockBegin_;  // entries of block b: [blockBegin_[b], blockBegin_[b + 1])
   // Entries of cell c of block b: [cellBegin_[b x (cells_ + 1) + c], the next).
