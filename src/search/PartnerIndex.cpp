@@ -348,7 +348,7 @@ void PartnerIndex::Build() {
   boxes_.assign(static_cast<std::size_t>(blocks) * static_cast<std::size_t>(cells_), Box{});
   positions_.reserve(members.size());
   aspects_.reserve(members.size());
-  codes_.reserve(members.size());
+  codes_.reserve(members.size() + partner::kCodeSlack);
 
   keys_.reserve(members.size());
   struct Entry {
@@ -400,6 +400,8 @@ void PartnerIndex::Build() {
     begins[cells_] = first + k;
   }
   blockBegin_[static_cast<std::size_t>(blocks)] = members.size();
+  // Room the code filter may read past the last window.
+  codes_.resize(codes_.size() + partner::kCodeSlack);
 
   // Every projection is on a unit vector: two records further apart than
   // sqrt(L) in it, or in the three together, are not similar. Every value

@@ -161,19 +161,17 @@ __attribute__((target("avx2"))) std::size_t FilterCodesAvx2(const MeanCode& quer
       found += squared <= squaredLimit ? 1 : 0;
     }
   }
-  for (; k + 4 <= count; k += 4) {
-    for (unsigned bits = WithinFour(codes + k, q0, q1, bound); bits != 0; bits &= bits - 1) {
+  // The last codes in one more group of four, the bits of those past the
+  // end cleared (their bytes are read but not used).
+  for (; k < count; k += 4) {
+    unsigned bits = WithinFour(codes + k, q0, q1, bound);
+    if (count - k < 4) bits &= (1u << (count - k)) - 1;
+    for (; bits != 0; bits &= bits - 1) {
       const std::size_t offset = k + static_cast<std::size_t>(__builtin_ctz(bits));
       const std::int32_t squared = SquaredBound(codes[offset], q0, q1);
       out[found] = PassedCode{static_cast<std::uint32_t>(offset), squared};
       found += squared <= squaredLimit ? 1 : 0;
     }
-  }
-  for (; k < count; ++k) {
-    if (CodeSad(query, codes[k]) > sadLimit) continue;
-    const std::int32_t squared = SquaredBound(codes[k], q0, q1);
-    out[found] = PassedCode{static_cast<std::uint32_t>(k), squared};
-    found += squared <= squaredLimit ? 1 : 0;
   }
   return found;
 }
@@ -259,15 +257,15 @@ __attribute__((target("avx512f,avx512bw"))) std::size_t FilterCodesAvx512(
       found += Keep512(codes, offset, q, squaredLimit, out + found);
     }
   }
-  for (; k + 8 <= count; k += 8) {
-    for (unsigned bits = WithinEight512(codes + k, q, bound); bits != 0; bits &= bits - 1) {
+  // The last codes in groups of eight, the bits of those past the end
+  // cleared (their bytes are read but not used).
+  for (; k < count; k += 8) {
+    unsigned bits = WithinEight512(codes + k, q, bound);
+    if (count - k < 8) bits &= (1u << (count - k)) - 1;
+    for (; bits != 0; bits &= bits - 1) {
       const std::size_t offset = k + static_cast<std::size_t>(__builtin_ctz(bits));
       found += Keep512(codes, offset, q, squaredLimit, out + found);
     }
-  }
-  for (; k < count; ++k) {
-    if (_mm512_reduce_add_epi64(LaneSad512(codes[k], q)) > sadLimit) continue;
-    found += Keep512(codes, k, q, squaredLimit, out + found);
   }
   return found;
 }

@@ -48,6 +48,10 @@ struct PassedCode {
   std::int32_t squared;
 };
 
+// The vector filters read whole groups of codes: up to kCodeSlack codes
+// past codes[count - 1] must be readable (their values do not matter).
+inline constexpr std::size_t kCodeSlack = 7;
+
 // Writes into `out`, in increasing order of k, the codes[k], 0 <= k < count,
 // with CodeSad(query, codes[k]) <= sadLimit and CodeSquaredLowerBound(query,
 // codes[k]) <= squaredLimit, and returns how many; `out` must have room for
