@@ -149,25 +149,18 @@ __attribute__((target("avx2"))) std::size_t FilterCodesAvx2(const MeanCode& quer
   // squared bounds of the codes within the SAD limit.
   std::size_t found = 0;
   std::size_t k = 0;
-  for (; k + 64 <= count; k += 64) {
+  for (; k < count; k += 64) {
+    // Up to 64 codes: whole groups of four, those past the end cleared
+    // afterwards (their bytes are read but not used).
+    const std::size_t left = count - k;
+    const int groups = left >= 64 ? 16 : static_cast<int>((left + 3) / 4);
     std::uint64_t bits = 0;
-    for (int g = 0; g < 16; ++g) {
-      bits |= std::uint64_t{WithinFour(codes + k + 4 * g, q0, q1, bound)} << (4 * g);
+    for (int g = 0; g < groups; ++g) {
+      bits |= std::uint64_t{WithinFour(codes + k + 4 * static_cast<std::size_t>(g), q0, q1, bound)} << (4 * g);
     }
+    if (left < 64) bits &= (std::uint64_t{1} << left) - 1;
     for (; bits != 0; bits &= bits - 1) {
       const std::size_t offset = k + static_cast<std::size_t>(__builtin_ctzll(bits));
-      const std::int32_t squared = SquaredBound(codes[offset], q0, q1);
-      out[found] = PassedCode{static_cast<std::uint32_t>(offset), squared};
-      found += squared <= squaredLimit ? 1 : 0;
-    }
-  }
-  // The last codes in one more group of four, the bits of those past the
-  // end cleared (their bytes are read but not used).
-  for (; k < count; k += 4) {
-    unsigned bits = WithinFour(codes + k, q0, q1, bound);
-    if (count - k < 4) bits &= (1u << (count - k)) - 1;
-    for (; bits != 0; bits &= bits - 1) {
-      const std::size_t offset = k + static_cast<std::size_t>(__builtin_ctz(bits));
       const std::int32_t squared = SquaredBound(codes[offset], q0, q1);
       out[found] = PassedCode{static_cast<std::uint32_t>(offset), squared};
       found += squared <= squaredLimit ? 1 : 0;
@@ -247,23 +240,18 @@ __attribute__((target("avx512f,avx512bw"))) std::size_t FilterCodesAvx512(
   // which groups go on.
   std::size_t found = 0;
   std::size_t k = 0;
-  for (; k + 64 <= count; k += 64) {
+  for (; k < count; k += 64) {
+    // Up to 64 codes: whole groups of eight, those past the end cleared
+    // afterwards (their bytes are read but not used).
+    const std::size_t left = count - k;
+    const int groups = left >= 64 ? 8 : static_cast<int>((left + 7) / 8);
     std::uint64_t bits = 0;
-    for (int g = 0; g < 8; ++g) {
-      bits |= std::uint64_t{WithinEight512(codes + k + 8 * g, q, bound)} << (8 * g);
+    for (int g = 0; g < groups; ++g) {
+      bits |= std::uint64_t{WithinEight512(codes + k + 8 * static_cast<std::size_t>(g), q, bound)} << (8 * g);
     }
+    if (left < 64) bits &= (std::uint64_t{1} << left) - 1;
     for (; bits != 0; bits &= bits - 1) {
       const std::size_t offset = k + static_cast<std::size_t>(__builtin_ctzll(bits));
-      found += Keep512(codes, offset, q, squaredLimit, out + found);
-    }
-  }
-  // The last codes in groups of eight, the bits of those past the end
-  // cleared (their bytes are read but not used).
-  for (; k < count; k += 8) {
-    unsigned bits = WithinEight512(codes + k, q, bound);
-    if (count - k < 8) bits &= (1u << (count - k)) - 1;
-    for (; bits != 0; bits &= bits - 1) {
-      const std::size_t offset = k + static_cast<std::size_t>(__builtin_ctz(bits));
       found += Keep512(codes, offset, q, squaredLimit, out + found);
     }
   }
