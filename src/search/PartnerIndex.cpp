@@ -177,8 +177,9 @@ double QuickSquaredDistance(const SignatureGrid& p, const SignatureGrid& q, doub
 PartnerIndex::Point PartnerIndex::PointOf(const FileRecord& record) const {
   double v[kValues];
   Projections(record.grid, v);
-  v[kAspectValue] = static_cast<double>(AspectValue(record));
-  return Point{v[chosen_[0]], v[chosen_[1]], v[chosen_[2]], AspectValue(record)};
+  const std::int64_t aspect = AspectValue(record);
+  v[kAspectValue] = static_cast<double>(aspect);
+  return Point{v[chosen_[0]], v[chosen_[1]], v[chosen_[2]], aspect};
 }
 
 double PartnerIndex::Axis::Reach(double key) const {
