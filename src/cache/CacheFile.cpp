@@ -20,7 +20,6 @@
 #include "base/Decimal.h"
 #include "base/FileDescriptor.h"
 #include "base/LittleEndian.h"
-#include "signature/PixelDigest.h"
 
 namespace norvane {
 namespace {
@@ -115,11 +114,11 @@ FileRecord ParseRecord(const unsigned char* rec, const SharedText& folder) {
 void FormatRecord(const FileRecord& entry, unsigned char* rec) {
   std::memset(rec, 0, kCacheRecordSize);
   PutText(rec + kNameOffset, kNameField, entry.name, true);
-  PutText(rec + kDateOffset, kDateField, entry.date, false);
+  PutText(rec + kDateOffset, kDateField, entry.date.text(), false);
   PutLe32(rec + kSizeOffset, static_cast<std::uint32_t>(entry.size));
   PutLe32(rec + kWidthOffset, static_cast<std::uint32_t>(entry.width));
   PutLe32(rec + kHeightOffset, static_cast<std::uint32_t>(entry.height));
-  PutText(rec + kDigestOffset, kDigestField, entry.digest, false);
+  PutText(rec + kDigestOffset, kDigestField, entry.digest.text(), false);
   unsigned char* p = rec + kGridOffset;
   for (const SignatureCell& cell : entry.grid) {
     PutLeDouble(p, cell.meanY);
@@ -230,7 +229,7 @@ bool IsCacheTemporaryName(std::string_view name) { return TemporaryOwner(name, k
 std::string CachePathFor(const std::string& folder) { return folder + "/" + kCacheFileName; }
 
 bool IsReusableEntry(const FileRecord& entry) {
-  return entry.width > 0 && entry.height >= 0 && IsDigestText(entry.digest);
+  return entry.width > 0 && entry.height >= 0 && entry.digest.canonical();
 }
 
 int ReadCacheFile(const std::string& cachePath, const SharedText& folder, FileList& entries,

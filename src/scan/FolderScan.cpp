@@ -298,16 +298,21 @@ long CurrentUtcOffset() {
   return parts.tm_gmtoff;
 }
 
-DateText FormatScanDate(std::int64_t seconds, long utcOffset) {
+DateField FormatScanDate(std::int64_t seconds, long utcOffset) {
   std::time_t shifted = 0;
   std::tm parts{};
   if (__builtin_add_overflow(seconds, utcOffset, &shifted) || gmtime_r(&shifted, &parts) == nullptr) {
     // A time beyond the calendar's range still gets a date text of the usual shape.
-    return "0000/00/00 00:00:00";
+    return DateField::FromParts(0, 0, 0, 0, 0, 0);
+  }
+  const long long year = static_cast<long long>(parts.tm_year) + 1900;
+  if (year >= 0 && year <= 9999) {
+    return DateField::FromParts(static_cast<int>(year), parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min,
+                                parts.tm_sec);
   }
   char text[64];
   std::snprintf(text, sizeof text, "%04lld/%02d/%02d %02d:%02d:%02d",
-                static_cast<long long>(parts.tm_year) + 1900, parts.tm_mon + 1, parts.tm_mday,
+                year, parts.tm_mon + 1, parts.tm_mday,
                 parts.tm_hour, parts.tm_min, parts.tm_sec);
   return text;
 }

@@ -29,8 +29,8 @@ bool RecordOrder::operator()(const FileRecord& a, const FileRecord& b) const {
     case OrderMode::NameDescending: return CompareBytes(a.name, b.name) > 0;
     case OrderMode::SizeAscending: return a.size < b.size;
     case OrderMode::SizeDescending: return a.size > b.size;
-    case OrderMode::DateAscending: return CompareBytes(a.date, b.date) < 0;
-    case OrderMode::DateDescending: return CompareBytes(a.date, b.date) > 0;
+    case OrderMode::DateAscending: return Compare(a.date, b.date) < 0;
+    case OrderMode::DateDescending: return Compare(a.date, b.date) > 0;
     case OrderMode::WidthAscending: return a.width < b.width;
     case OrderMode::WidthDescending: return a.width > b.width;
     case OrderMode::HeightAscending: return a.height < b.height;
