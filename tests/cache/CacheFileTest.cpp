@@ -16,6 +16,7 @@
 #include <tuple>
 
 #include "cache/CacheFile.h"
+#include "base/FileDescriptor.h"
 #include "cache/FolderSignatureStore.h"
 #include "support/TempDir.h"
 #include "support/TestPictures.h"
@@ -330,6 +331,45 @@ TEST(FolderSignatureStore, ReusesAnEntryOnlyForItsOwnUnchangedFileAndAStopKeepsW
   for (const FileRecord& r : again) EXPECT_EQ(r.digest, Digest(r)) << r.name;
   Search(again, 1);
   EXPECT_EQ(Read(dir.File(kCacheFileName))[1].width, 40);
+}
+
+// A folder whose files all reuse their entries writes back the entries read.
+// The file stays as it is only when it holds the writer's very bytes and is
+// still the file read; bytes the reader passes over (after a text's end,
+// another version, a torn tail) or a change after the read get it rewritten.
+TEST(FolderSignatureStore, LeavesACacheFileAloneOnlyWhenItHoldsTheWritersBytes) {
+  TempDir dir;
+  const std::string path = dir.File(kCacheFileName);
+  FileList seed = Group(dir, {"a.jpg", "b.jpg"});
+  for (FileRecord& e : seed) std::tie(e.width, e.digest) = std::make_tuple(40, Digest(e));
+  const Bytes good = FileOf(seed);
+  Bytes afterName = good, afterDigest = good, version = good, torn = good;
+  afterName[8 + 10] = 'x';
+  afterDigest[8 + 1120 + 288 + 40] = 'x';
+  version[6] = '4';
+  torn.push_back(0);
+  const std::pair<Bytes, bool> cases[] = {{good, false}, {afterName, false}, {afterDigest, false},
+                                          {version, false}, {torn, false}, {good, true}};
+  for (const auto& [content, changedAfterRead] : cases) {
+    SCOPED_TRACE(&content - &cases[0].first);
+    test::WriteFile(path, content);
+    struct stat was, now;
+    ASSERT_EQ(::stat(path.c_str(), &was), 0);
+    FileList group = Group(dir, {"a.jpg", "b.jpg"});
+    FolderPlan plan = PlanFolder(group, true);
+    for (std::size_t i = 0; i < group.size(); ++i) {
+      ASSERT_TRUE(plan.reuses(i));
+      std::tie(group[i].width, group[i].digest) = std::tie(plan.cached(i).width, plan.cached(i).digest);
+    }
+    if (changedAfterRead) {
+      const UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
+      ASSERT_EQ(::pwrite(fd.get(), "x", 1, 8 + 352), 1);
+    }
+    CommitFolder(plan, group, group.size(), false);
+    EXPECT_TRUE(test::ReadFile(path) == good);
+    ASSERT_EQ(::stat(path.c_str(), &now), 0);
+    EXPECT_EQ(now.st_ino == was.st_ino, &content == &cases[0].first);
+  }
 }
 
 }  // namespace
