@@ -230,7 +230,10 @@ class Scanner {
       path.assign(job.folder).append("/").append(name);
       return (follow ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) == 0;
     };
-    // The files that still count move to the front, in listing order.
+    // Sorted by name first: the files are then asked about in the order
+    // their records take, and those that still count move to the front.
+    std::sort(job.files.begin(), job.files.end(),
+              [](const FoundFile& a, const FoundFile& b) { return NameBefore(a.name, b.name); });
     std::size_t kept = 0;
     for (FoundFile& file : job.files) {
       struct stat st {};
@@ -251,8 +254,6 @@ class Scanner {
       ++kept;
     }
     job.files.erase(job.files.begin() + static_cast<std::ptrdiff_t>(kept), job.files.end());
-    std::sort(job.files.begin(), job.files.end(),
-              [](const FoundFile& a, const FoundFile& b) { return NameBefore(a.name, b.name); });
   }
 
   const ScanOptions& options_;

@@ -33,6 +33,33 @@ int HexValue(char c) {
 
 }  // namespace
 
+bool PackDateText(std::string_view text, std::uint64_t& digits) {
+  if (text.size() != DateField::kLength) return false;
+  std::uint64_t value = 0;
+  for (std::size_t i = 0; i < DateField::kLength; ++i) {
+    if (kDateShape[i] != '0') {
+      if (text[i] != kDateShape[i]) return false;
+    } else if (IsDigit(text[i])) {
+      value = value * 10 + static_cast<std::uint64_t>(text[i] - '0');
+    } else {
+      return false;
+    }
+  }
+  digits = value;
+  return true;
+}
+
+void UnpackDateText(std::uint64_t digits, char (&text)[19]) {
+  for (std::size_t i = DateField::kLength; i-- > 0;) {
+    if (kDateShape[i] != '0') {
+      text[i] = kDateShape[i];
+    } else {
+      text[i] = static_cast<char>('0' + digits % 10);
+      digits /= 10;
+    }
+  }
+}
+
 // --- SharedText ---------------------------------------------------------------
 
 SharedText::SharedText(std::string text) {
@@ -75,18 +102,8 @@ DateField DateField::FromParts(int year, int month, int day, int hour, int minut
 void DateField::assign(std::string_view text) {
   // The new value is formed before the old block goes: `text` may lie in it.
   char* const old = Block();
-  bool shaped = text.size() == kLength;
   std::uint64_t digits = 0;
-  for (std::size_t i = 0; shaped && i < kLength; ++i) {
-    if (kDateShape[i] != '0') {
-      shaped = text[i] == kDateShape[i];
-    } else if (IsDigit(text[i])) {
-      digits = digits * 10 + static_cast<std::uint64_t>(text[i] - '0');
-    } else {
-      shaped = false;
-    }
-  }
-  if (shaped) {
+  if (PackDateText(text, digits)) {
     word_ = (digits << 1) | 1;
   } else {
     word_ = text.empty() ? 0 : reinterpret_cast<std::uintptr_t>(text_block::Make(text, 0));
@@ -100,16 +117,9 @@ ShortText DateField::text() const {
     return block != nullptr ? ShortText(text_block::Text(block).data(), text_block::Length(block)) : ShortText();
   }
   ShortText text;
-  char* out = text.room();
-  std::uint64_t digits = Digits();
-  for (std::size_t i = kLength; i-- > 0;) {
-    if (kDateShape[i] != '0') {
-      out[i] = kDateShape[i];
-    } else {
-      out[i] = static_cast<char>('0' + digits % 10);
-      digits /= 10;
-    }
-  }
+  char out[kLength];
+  UnpackDateText(Digits(), out);
+  std::memcpy(text.room(), out, kLength);
   text.setOwnSize(kLength);
   return text;
 }

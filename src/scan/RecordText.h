@@ -51,6 +51,12 @@ class ShortText {
   char own_[40];  // filled by the field that hands the text out
 };
 
+// A text of the date shape "YYYY/MM/DD hh:mm:ss" (19 bytes, digits where
+// the digits go) as its 14 digits read as one number, and back. Texts of the
+// shape order as their numbers do.
+bool PackDateText(std::string_view text, std::uint64_t& digits);
+void UnpackDateText(std::uint64_t digits, char (&text)[19]);
+
 // The modification time of a record: "YYYY/MM/DD hh:mm:ss". A text of that
 // shape (19 bytes, digits where the digits go) is held as its 14 digits in
 // one word; any other text (a year beyond 9999, a cache entry of another

@@ -7,6 +7,7 @@
 
 #include "base/Ascii.h"
 #include "base/Decimal.h"
+#include "scan/RecordText.h"
 
 namespace norvane {
 
@@ -20,7 +21,8 @@ namespace {
 // Cell words: the low two bits tell the kind. A text cell keeps its length in
 // bits 2 to 23 and its arena offset in bits 24 to 63; a text longer than
 // kMaxCellLength is kept apart in the list of long texts and the word keeps
-// its index there, so that arena blocks are never left mostly empty.
+// its index there, so that arena blocks are never left mostly empty. A
+// date text is a long cell with bit 63 set and its digits from bit 2 on.
 constexpr std::uint64_t kEmptyCell = 0;
 constexpr std::uint64_t kNumberTag = 1;
 constexpr std::uint64_t kTextTag = 2;
@@ -28,7 +30,14 @@ constexpr std::uint64_t kLongTag = 3;
 constexpr int kLengthBits = 22;
 constexpr std::size_t kMaxCellLength = std::size_t{1} << 16;  // longer texts are kept apart
 
+constexpr std::uint64_t kDateFlag = std::uint64_t{1} << 63;
+
 std::uint64_t Tag(std::uint64_t cell) { return cell & 3; }
+bool IsDate(std::uint64_t cell) { return (cell & (kDateFlag | 3)) == (kDateFlag | kLongTag); }
+std::uint64_t DateCell(std::uint64_t digits) { return kDateFlag | (digits << 2) | kLongTag; }
+std::uint64_t DateDigits(std::uint64_t cell) { return (cell & ~kDateFlag) >> 2; }
+// Whether the cell keeps its text in the arena or among the long texts.
+bool KeepsText(std::uint64_t cell) { return Tag(cell) == kTextTag || (Tag(cell) == kLongTag && !IsDate(cell)); }
 std::size_t Length(std::uint64_t cell) { return static_cast<std::size_t>((cell >> 2) & ((1u << kLengthBits) - 1)); }
 std::size_t Offset(std::uint64_t cell) { return static_cast<std::size_t>(cell >> (2 + kLengthBits)); }
 std::uint64_t TextCell(std::size_t offset, std::size_t length) {
@@ -183,6 +192,7 @@ std::string_view ResultRows::TextOf(Cell cell) const {
       return std::string_view(arena_[offset / kArenaBlock]).substr(offset % kArenaBlock, Length(cell));
     }
     case kLongTag:
+      if (IsDate(cell)) return {};  // formed by ValueOf
       return longTexts_[static_cast<std::size_t>(cell >> 2)];
     default:
       return {};
@@ -192,6 +202,7 @@ std::string_view ResultRows::TextOf(Cell cell) const {
 ResultRows::Cell ResultRows::NewCell(std::string_view text) {
   if (const std::optional<int> number = PlainDecimal(text)) return NumberCell(*number);
   if (text.empty()) return kEmptyCell;
+  if (std::uint64_t digits = 0; PackDateText(text, digits)) return DateCell(digits);
   if (text.size() > kMaxCellLength) {
     longTexts_.emplace_back(text);
     return (static_cast<std::uint64_t>(longTexts_.size() - 1) << 2) | kLongTag;
@@ -210,7 +221,7 @@ ResultRows::Cell ResultRows::NewCell(std::string_view text) {
 
 void ResultRows::Release(Cell cell) {
   if (Tag(cell) == kTextTag) wastedBytes_ += Length(cell);
-  if (Tag(cell) == kLongTag) std::string().swap(longTexts_[static_cast<std::size_t>(cell >> 2)]);
+  if (Tag(cell) == kLongTag && !IsDate(cell)) std::string().swap(longTexts_[static_cast<std::size_t>(cell >> 2)]);
 }
 
 void ResultRows::Compact() {
@@ -221,7 +232,7 @@ void ResultRows::Compact() {
   for (std::size_t r = 0; r < order_.size(); ++r) {
     Slot slot = SlotAt(order_[r]);
     for (Cell& cell : slot) {
-      if (Tag(cell) == kTextTag || Tag(cell) == kLongTag) cell = packed.NewCell(TextOf(cell));
+      if (KeepsText(cell)) cell = packed.NewCell(TextOf(cell));
     }
     packed.order_[r] = packed.AddSlot(slot);
   }
@@ -247,7 +258,7 @@ bool ResultRows::Set(int row, int column, std::string_view text) {
     Release(cell);
     cell = NumberCell(*number);
   } else {
-    if (Tag(cell) != kNumberTag && TextOf(cell) == text) return false;
+    if (Tag(cell) != kNumberTag && ValueOf(cell).text() == text) return false;
     if (Tag(cell) == kTextTag && Length(cell) >= text.size() && !text.empty()) {
       // The old place is this cell's alone: reuse it.
       std::memmove(arena_[Offset(cell) / kArenaBlock].data() + Offset(cell) % kArenaBlock, text.data(), text.size());
@@ -262,15 +273,25 @@ bool ResultRows::Set(int row, int column, std::string_view text) {
   return true;
 }
 
-CellValue ResultRows::Value(int row, int column) const {
-  const Cell cell = At(row, column);
-  if (Tag(cell) == kNumberTag) return {true, NumberOf(cell), {}};
-  return {false, 0, TextOf(cell)};
+CellValue ResultRows::ValueOf(Cell cell) const {
+  CellValue value;
+  if (Tag(cell) == kNumberTag) {
+    value.isNumber = true;
+    value.number = NumberOf(cell);
+  } else if (IsDate(cell)) {
+    UnpackDateText(DateDigits(cell), value.formed);
+    value.formedSize = sizeof value.formed;
+  } else {
+    value.kept = TextOf(cell);
+  }
+  return value;
 }
+
+CellValue ResultRows::Value(int row, int column) const { return ValueOf(At(row, column)); }
 
 std::string ResultRows::Get(int row, int column) const {
   const CellValue value = Value(row, column);
-  return value.isNumber ? std::to_string(value.number) : std::string(value.text);
+  return value.isNumber ? std::to_string(value.number) : std::string(value.text());
 }
 
 std::vector<int> ResultRows::SortedOrder(int column, int direction, bool asText) const {
@@ -285,7 +306,7 @@ std::vector<int> ResultRows::SortedOrder(int column, int direction, bool asText)
     for (std::size_t s = 0; s < slotCount_; ++s) {
       if (rowOfSlot[s] == kNoRow) continue;
       const Cell cell = SlotAt(static_cast<std::uint32_t>(s))[static_cast<std::size_t>(column)];
-      f(rowOfSlot[s], Tag(cell) == kNumberTag ? CellValue{true, NumberOf(cell), {}} : CellValue{false, 0, TextOf(cell)});
+      f(rowOfSlot[s], ValueOf(cell));
     }
   };
   std::vector<Item> items(n);
@@ -294,7 +315,7 @@ std::vector<int> ResultRows::SortedOrder(int column, int direction, bool asText)
   order.reserve(n);
   if (!asText) {
     forEachCell([&](std::uint32_t row, const CellValue& value) {
-      const int key = value.isNumber ? value.number : NumberSortKey(value.text, column);
+      const int key = value.isNumber ? value.number : NumberSortKey(value.text(), column);
       std::uint32_t biased = static_cast<std::uint32_t>(key) ^ 0x80000000u;
       if (direction < 0) biased = ~biased;
       items[row] = {biased, 0, row, 0};
@@ -304,12 +325,21 @@ std::vector<int> ResultRows::SortedOrder(int column, int direction, bool asText)
     return order;
   }
 
-  // Number cells in a text column compare by their decimal text.
+  // Number cells in a text column compare by their decimal text, date cells
+  // by theirs; both are formed here.
   std::deque<std::string> numberTexts;
+  std::deque<std::array<char, 19>> dateTexts;
   std::vector<std::string_view> texts(n);
   const std::uint64_t flip = direction < 0 ? ~std::uint64_t{0} : 0;
   forEachCell([&](std::uint32_t row, const CellValue& value) {
-    const std::string_view text = value.isNumber ? numberTexts.emplace_back(std::to_string(value.number)) : value.text;
+    std::string_view text = value.kept;
+    if (value.isNumber) {
+      text = numberTexts.emplace_back(std::to_string(value.number));
+    } else if (value.formedSize != 0) {
+      std::array<char, 19>& formed = dateTexts.emplace_back();
+      std::copy_n(value.formed, value.formedSize, formed.begin());
+      text = std::string_view(formed.data(), value.formedSize);
+    }
     texts[row] = text;
     const auto length = static_cast<std::uint32_t>(std::min<std::size_t>(text.size(), UINT32_MAX));
     items[row] = {Chunk(text, 0) ^ flip, Chunk(text, 1) ^ flip, row, length};
@@ -346,6 +376,10 @@ void ResultRows::GetRow(int row, ResultRow& cells) const {
     if (Tag(slot[c]) == kNumberTag) {
       const auto end = std::to_chars(digits, digits + sizeof digits, NumberOf(slot[c])).ptr;
       cells[c].assign(digits, end);
+    } else if (IsDate(slot[c])) {
+      char text[19];
+      UnpackDateText(DateDigits(slot[c]), text);
+      cells[c].assign(text, sizeof text);
     } else {
       cells[c].assign(TextOf(slot[c]));
     }

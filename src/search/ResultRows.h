@@ -4,9 +4,10 @@
 //
 // Every cell is one 64-bit word. A text that is a plain decimal within 32
 // bits ("0", "17", "-5", but not "007", "+5" or "-0") is kept as the number,
-// which gives back exactly the same text; other texts live in one shared
-// character arena and the word holds their place and length. Rows are slots
-// reached through an order array, so a sort moves four bytes per row.
+// which gives back exactly the same text; a text of the date shape
+// "YYYY/MM/DD hh:mm:ss" is kept as its digits; other texts live in one
+// shared character arena and the word holds their place and length. Rows are
+// slots reached through an order array, so a sort moves four bytes per row.
 #pragma once
 
 #include <array>
@@ -34,7 +35,12 @@ int NumberSortKey(std::string_view cell, int column);
 struct CellValue {
   bool isNumber = false;
   int number = 0;
-  std::string_view text;  // valid until the rows next change
+  // The text: valid until the rows next change and while this value lives.
+  std::string_view text() const { return formedSize != 0 ? std::string_view(formed, formedSize) : kept; }
+
+  std::string_view kept;     // a text the rows keep as it is
+  char formed[19];           // or one formed for this value (a date)
+  std::uint8_t formedSize = 0;
 };
 
 class ResultRows {
@@ -76,7 +82,8 @@ class ResultRows {
   Cell& At(int row, int column) { return SlotAt(order_[static_cast<std::size_t>(row)])[static_cast<std::size_t>(column)]; }
   Cell At(int row, int column) const { return SlotAt(order_[static_cast<std::size_t>(row)])[static_cast<std::size_t>(column)]; }
   std::uint32_t AddSlot(const Slot& slot);
-  std::string_view TextOf(Cell cell) const;
+  std::string_view TextOf(Cell cell) const;  // a cell kept in the arena or among the long texts
+  CellValue ValueOf(Cell cell) const;
   Cell NewCell(std::string_view text);
   void Release(Cell cell);
   void CompactIfWasteful() {
