@@ -40,7 +40,9 @@ FolderPlan PlanFolder(std::span<const FileRecord> folder, bool cacheEnabled) {
   if (cacheEnabled) ReadCacheFile(plan.cachePath, folder.front().folder, plan.entries, kMaxCacheRecords, &plan.seen);
   if (plan.entries.empty()) {
     // No usable cache: every file gets an entry without a signature from
-    // the start, so that a stop still leaves one entry per file.
+    // the start, so that a stop still leaves one entry per file. These
+    // entries were not read, so the file is no guide to what gets written.
+    plan.seen = CacheFileSeen{};
     plan.entries.reserve(folder.size());
     for (const FileRecord& record : folder) plan.entries.push_back(BlankEntry(record));
   }

@@ -370,6 +370,12 @@ TEST(FolderSignatureStore, LeavesACacheFileAloneOnlyWhenItHoldsTheWritersBytes) 
     ASSERT_EQ(::stat(path.c_str(), &now), 0);
     EXPECT_EQ(now.st_ino == was.st_ino, &content == &cases[0].first);
   }
+  // A file without entries still gets one per file, even when none decodes.
+  test::WriteFile(path, Header());
+  FileList undecoded = Group(dir, {"a.jpg", "b.jpg"});
+  FolderPlan plan = PlanFolder(undecoded, true);
+  CommitFolder(plan, undecoded, undecoded.size(), false);
+  EXPECT_EQ(NamesOf(Read(path)), NamesOf(undecoded));
 }
 
 }  // namespace
