@@ -99,8 +99,8 @@ long VersionNumber(const unsigned char* field) {
   return number.negative ? -value : value;
 }
 
-FileRecord ParseRecord(const unsigned char* rec, const SharedText& folder) {
-  FileRecord entry;
+// Fills a new record in place: a list of large records is not copied into.
+void ParseRecord(const unsigned char* rec, const SharedText& folder, FileRecord& entry) {
   bool nameTerminated = false;
   entry.folder = folder;
   entry.name = TextInField(rec + kNameOffset, kNameField, &nameTerminated);
@@ -122,7 +122,6 @@ FileRecord ParseRecord(const unsigned char* rec, const SharedText& folder) {
   // A name that fills its field may be the cut-off start of a longer one:
   // it must never stand for a file, whatever the file is called.
   if (!nameTerminated) entry.width = 0;
-  return entry;
 }
 
 void FormatRecord(const FileRecord& entry, unsigned char* rec) {
@@ -277,7 +276,7 @@ int ReadCacheFile(const std::string& cachePath, const SharedText& folder, FileLi
     for (std::size_t i = 0; i < records; ++i) {
       const unsigned char* rec = chunk.data() + i * kCacheRecordSize;
       if (seen != nullptr && writtenLikeThis) writtenLikeThis = RecordWrittenLikeThis(rec);
-      read.push_back(ParseRecord(rec, folder));
+      ParseRecord(rec, folder, read.emplace_back());
     }
     // A short chunk is the end of the file (or a read error): a partial
     // record there is ignored.
