@@ -48,6 +48,13 @@ std::uint64_t NumberCell(int value) {
 }
 int NumberOf(std::uint64_t cell) { return static_cast<int>(static_cast<std::uint32_t>(cell >> 2)); }
 
+// The 32-bit cells of the slots: 0 when empty, a number from -2^29 to
+// 2^29 - 1 shifted left by two with tag 1, or with tag 2 the index of the
+// cell's own word (which no other cell shares).
+constexpr std::uint32_t kSmallTag = 1;
+constexpr std::uint32_t kWordTag = 2;
+bool FitsSmall(int value) { return value >= -(1 << 29) && value < (1 << 29); }
+
 // The value of a text that is exactly the decimal of a 32-bit number: an
 // optional minus and digits without a leading zero ("0" itself aside).
 std::optional<int> PlainDecimal(std::string_view text) {
@@ -185,7 +192,31 @@ std::uint32_t ResultRows::AddSlot(const Slot& slot) {
   return static_cast<std::uint32_t>(slotCount_++);
 }
 
-std::string_view ResultRows::TextOf(Cell cell) const {
+ResultRows::Word ResultRows::WordOf(Cell cell) const {
+  switch (cell & 3) {
+    case kSmallTag: return NumberCell(static_cast<std::int32_t>(cell) >> 2);
+    case kWordTag: return words_[cell >> 2];
+    default: return kEmptyCell;
+  }
+}
+
+void ResultRows::DropWord(Cell cell) {
+  if ((cell & 3) == kWordTag) ++wastedWords_;
+}
+
+void ResultRows::Store(Cell& cell, Word word) {
+  if (word == kEmptyCell || (Tag(word) == kNumberTag && FitsSmall(NumberOf(word)))) {
+    DropWord(cell);
+    cell = word == kEmptyCell ? 0 : (static_cast<std::uint32_t>(NumberOf(word)) << 2) | kSmallTag;
+  } else if ((cell & 3) == kWordTag) {
+    words_[cell >> 2] = word;
+  } else {
+    words_.push_back(word);
+    cell = static_cast<std::uint32_t>((words_.size() - 1) << 2) | kWordTag;
+  }
+}
+
+std::string_view ResultRows::TextOf(Word cell) const {
   switch (Tag(cell)) {
     case kTextTag: {
       const std::size_t offset = Offset(cell);
@@ -199,7 +230,7 @@ std::string_view ResultRows::TextOf(Cell cell) const {
   }
 }
 
-ResultRows::Cell ResultRows::NewCell(std::string_view text) {
+ResultRows::Word ResultRows::NewWord(std::string_view text) {
   if (const std::optional<int> number = PlainDecimal(text)) return NumberCell(*number);
   if (text.empty()) return kEmptyCell;
   if (std::uint64_t digits = 0; PackDateText(text, digits)) return DateCell(digits);
@@ -219,20 +250,23 @@ ResultRows::Cell ResultRows::NewCell(std::string_view text) {
   return TextCell(offset, text.size());
 }
 
-void ResultRows::Release(Cell cell) {
+void ResultRows::Release(Word cell) {
   if (Tag(cell) == kTextTag) wastedBytes_ += Length(cell);
   if (Tag(cell) == kLongTag && !IsDate(cell)) std::string().swap(longTexts_[static_cast<std::size_t>(cell >> 2)]);
 }
 
 void ResultRows::Compact() {
   const std::size_t deadSlots = slotCount_ - order_.size();
-  if (wastedBytes_ <= arenaBytes_ / 2 && deadSlots <= order_.size()) return;
+  if (wastedBytes_ <= arenaBytes_ / 2 && deadSlots <= order_.size() && wastedWords_ <= words_.size() / 2) return;
   ResultRows packed;
   packed.order_.resize(order_.size());
   for (std::size_t r = 0; r < order_.size(); ++r) {
-    Slot slot = SlotAt(order_[r]);
-    for (Cell& cell : slot) {
-      if (KeepsText(cell)) cell = packed.NewCell(TextOf(cell));
+    const Slot& old = SlotAt(order_[r]);
+    Slot slot{};
+    for (std::size_t c = 0; c < slot.size(); ++c) {
+      Word word = WordOf(old[c]);
+      if (KeepsText(word)) word = packed.NewWord(TextOf(word));
+      packed.Store(slot[c], word);
     }
     packed.order_[r] = packed.AddSlot(slot);
   }
@@ -241,39 +275,43 @@ void ResultRows::Compact() {
 
 void ResultRows::Insert(int row, std::string_view text) {
   Slot slot{};
-  slot[kColumnPosition] = NewCell(text);
+  Store(slot[kColumnPosition], NewWord(text));
   order_.insert(order_.begin() + row, AddSlot(slot));
 }
 
 void ResultRows::Erase(int row) {
-  for (const Cell cell : SlotAt(order_[static_cast<std::size_t>(row)])) Release(cell);
+  for (const Cell cell : SlotAt(order_[static_cast<std::size_t>(row)])) {
+    Release(WordOf(cell));
+    DropWord(cell);
+  }
   order_.erase(order_.begin() + row);
   CompactIfWasteful();
 }
 
 bool ResultRows::Set(int row, int column, std::string_view text) {
   Cell& cell = At(row, column);
+  const Word word = WordOf(cell);
   if (const std::optional<int> number = PlainDecimal(text)) {
-    if (cell == NumberCell(*number)) return false;
-    Release(cell);
-    cell = NumberCell(*number);
+    if (word == NumberCell(*number)) return false;
+    Release(word);
+    Store(cell, NumberCell(*number));
   } else {
-    if (Tag(cell) != kNumberTag && ValueOf(cell).text() == text) return false;
-    if (Tag(cell) == kTextTag && Length(cell) >= text.size() && !text.empty()) {
+    if (Tag(word) != kNumberTag && ValueOf(word).text() == text) return false;
+    if (Tag(word) == kTextTag && Length(word) >= text.size() && !text.empty()) {
       // The old place is this cell's alone: reuse it.
-      std::memmove(arena_[Offset(cell) / kArenaBlock].data() + Offset(cell) % kArenaBlock, text.data(), text.size());
-      wastedBytes_ += Length(cell) - text.size();
-      cell = TextCell(Offset(cell), text.size());
+      std::memmove(arena_[Offset(word) / kArenaBlock].data() + Offset(word) % kArenaBlock, text.data(), text.size());
+      wastedBytes_ += Length(word) - text.size();
+      Store(cell, TextCell(Offset(word), text.size()));
       return true;
     }
-    Release(cell);
-    cell = NewCell(text);
+    Release(word);
+    Store(cell, NewWord(text));
   }
   CompactIfWasteful();
   return true;
 }
 
-CellValue ResultRows::ValueOf(Cell cell) const {
+CellValue ResultRows::ValueOf(Word cell) const {
   CellValue value;
   if (Tag(cell) == kNumberTag) {
     value.isNumber = true;
@@ -287,7 +325,7 @@ CellValue ResultRows::ValueOf(Cell cell) const {
   return value;
 }
 
-CellValue ResultRows::Value(int row, int column) const { return ValueOf(At(row, column)); }
+CellValue ResultRows::Value(int row, int column) const { return ValueOf(WordOf(At(row, column))); }
 
 std::string ResultRows::Get(int row, int column) const {
   const CellValue value = Value(row, column);
@@ -306,7 +344,7 @@ std::vector<int> ResultRows::SortedOrder(int column, int direction, bool asText)
     for (std::size_t s = 0; s < slotCount_; ++s) {
       if (rowOfSlot[s] == kNoRow) continue;
       const Cell cell = SlotAt(static_cast<std::uint32_t>(s))[static_cast<std::size_t>(column)];
-      f(rowOfSlot[s], ValueOf(cell));
+      f(rowOfSlot[s], ValueOf(WordOf(cell)));
     }
   };
   std::vector<Item> items(n);
@@ -373,15 +411,16 @@ void ResultRows::GetRow(int row, ResultRow& cells) const {
   const Slot& slot = SlotAt(order_[static_cast<std::size_t>(row)]);
   char digits[16];
   for (std::size_t c = 0; c < slot.size(); ++c) {
-    if (Tag(slot[c]) == kNumberTag) {
-      const auto end = std::to_chars(digits, digits + sizeof digits, NumberOf(slot[c])).ptr;
+    const Word word = WordOf(slot[c]);
+    if (Tag(word) == kNumberTag) {
+      const auto end = std::to_chars(digits, digits + sizeof digits, NumberOf(word)).ptr;
       cells[c].assign(digits, end);
-    } else if (IsDate(slot[c])) {
+    } else if (IsDate(word)) {
       char text[19];
-      UnpackDateText(DateDigits(slot[c]), text);
+      UnpackDateText(DateDigits(word), text);
       cells[c].assign(text, sizeof text);
     } else {
-      cells[c].assign(TextOf(slot[c]));
+      cells[c].assign(TextOf(word));
     }
   }
 }
@@ -397,7 +436,7 @@ void ResultRows::Assign(const std::vector<ResultRow>& rows, const std::vector<bo
   for (std::size_t r = 0; r < rows.size(); ++r) {
     if (r < removed.size() && removed[r]) continue;
     Slot slot{};
-    for (std::size_t c = 0; c < slot.size(); ++c) slot[c] = NewCell(rows[r][c]);
+    for (std::size_t c = 0; c < slot.size(); ++c) Store(slot[c], NewWord(rows[r][c]));
     order_.push_back(AddSlot(slot));
   }
 }
