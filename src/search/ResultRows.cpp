@@ -195,7 +195,7 @@ std::uint32_t ResultRows::AddSlot(const Slot& slot) {
 ResultRows::Word ResultRows::WordOf(Cell cell) const {
   switch (cell & 3) {
     case kSmallTag: return NumberCell(static_cast<std::int32_t>(cell) >> 2);
-    case kWordTag: return words_[cell >> 2];
+    case kWordTag: return WordAt(cell >> 2);
     default: return kEmptyCell;
   }
 }
@@ -209,10 +209,15 @@ void ResultRows::Store(Cell& cell, Word word) {
     DropWord(cell);
     cell = word == kEmptyCell ? 0 : (static_cast<std::uint32_t>(NumberOf(word)) << 2) | kSmallTag;
   } else if ((cell & 3) == kWordTag) {
-    words_[cell >> 2] = word;
+    WordAt(cell >> 2) = word;
   } else {
-    words_.push_back(word);
-    cell = static_cast<std::uint32_t>((words_.size() - 1) << 2) | kWordTag;
+    // Blocks never move, so a growing list never copies its words.
+    if (words_.empty() || words_.back().size() == kWordBlock) {
+      words_.emplace_back();
+      words_.back().reserve(kWordBlock);
+    }
+    words_.back().push_back(word);
+    cell = static_cast<std::uint32_t>(wordCount_++ << 2) | kWordTag;
   }
 }
 
@@ -257,7 +262,7 @@ void ResultRows::Release(Word cell) {
 
 void ResultRows::Compact() {
   const std::size_t deadSlots = slotCount_ - order_.size();
-  if (wastedBytes_ <= arenaBytes_ / 2 && deadSlots <= order_.size() && wastedWords_ <= words_.size() / 2) return;
+  if (wastedBytes_ <= arenaBytes_ / 2 && deadSlots <= order_.size() && wastedWords_ <= wordCount_ / 2) return;
   ResultRows packed;
   packed.order_.resize(order_.size());
   for (std::size_t r = 0; r < order_.size(); ++r) {

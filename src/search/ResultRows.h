@@ -78,6 +78,7 @@ class ResultRows {
   // list never copies what it holds.
   static constexpr std::size_t kSlotBlock = 4096;
   static constexpr std::size_t kArenaBlock = std::size_t{1} << 20;
+  static constexpr std::size_t kWordBlock = std::size_t{1} << 13;
 
   Slot& SlotAt(std::uint32_t slot) { return slots_[slot / kSlotBlock][slot % kSlotBlock]; }
   const Slot& SlotAt(std::uint32_t slot) const { return slots_[slot / kSlotBlock][slot % kSlotBlock]; }
@@ -85,6 +86,8 @@ class ResultRows {
   Cell At(int row, int column) const { return SlotAt(order_[static_cast<std::size_t>(row)])[static_cast<std::size_t>(column)]; }
   std::uint32_t AddSlot(const Slot& slot);
   Word WordOf(Cell cell) const;
+  Word& WordAt(std::size_t i) { return words_[i / kWordBlock][i % kWordBlock]; }
+  Word WordAt(std::size_t i) const { return words_[i / kWordBlock][i % kWordBlock]; }
   // Gives `cell` the value `word`, in the cell itself or in its own word.
   void Store(Cell& cell, Word word);
   void DropWord(Cell cell);
@@ -107,7 +110,8 @@ class ResultRows {
   std::size_t arenaBytes_ = 0;
   std::vector<std::string> longTexts_;    // texts too long for a block
   std::size_t wastedBytes_ = 0;           // arena bytes no cell refers to any more
-  std::vector<Word> words_;               // the words of cells that are not small numbers
+  std::vector<std::vector<Word>> words_;  // blocks of kWordBlock words of cells that are not small numbers
+  std::size_t wordCount_ = 0;
   std::size_t wastedWords_ = 0;           // words no cell refers to any more
 };
 
