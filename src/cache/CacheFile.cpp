@@ -20,7 +20,6 @@
 #include "base/Decimal.h"
 #include "base/FileDescriptor.h"
 #include "base/LittleEndian.h"
-#include "signature/PixelDigest.h"
 
 namespace norvane {
 namespace {
@@ -71,6 +70,20 @@ std::string_view TextInField(const unsigned char* field, std::size_t fieldSize, 
   return std::string_view(reinterpret_cast<const char*>(field), length);
 }
 
+// Whether a text field is as the writer leaves it for the text read from
+// it: a terminating zero within the field and nothing but zeros after it.
+// (A name that fills its field is read as a record without a signature, which
+// the writer would write otherwise.)
+bool WrittenLikeThis(const unsigned char* field, std::size_t fieldSize) {
+  const auto* zero = static_cast<const unsigned char*>(std::memchr(field, 0, fieldSize));
+  return zero != nullptr && std::all_of(zero, field + fieldSize, [](unsigned char byte) { return byte == 0; });
+}
+
+bool RecordWrittenLikeThis(const unsigned char* rec) {
+  return WrittenLikeThis(rec + kNameOffset, kNameField) && WrittenLikeThis(rec + kDateOffset, kDateField) &&
+         WrittenLikeThis(rec + kDigestOffset, kDigestField);
+}
+
 void PutText(unsigned char* field, std::size_t fieldSize, std::string_view text, bool mayFill) {
   // The field is already zero; a text that fits keeps a terminating zero.
   const std::size_t room = mayFill ? fieldSize : fieldSize - 1;
@@ -86,8 +99,8 @@ long VersionNumber(const unsigned char* field) {
   return number.negative ? -value : value;
 }
 
-FileRecord ParseRecord(const unsigned char* rec, const SharedText& folder) {
-  FileRecord entry;
+// Fills a new record in place: a list of large records is not copied into.
+void ParseRecord(const unsigned char* rec, const SharedText& folder, FileRecord& entry) {
   bool nameTerminated = false;
   entry.folder = folder;
   entry.name = TextInField(rec + kNameOffset, kNameField, &nameTerminated);
@@ -109,17 +122,16 @@ FileRecord ParseRecord(const unsigned char* rec, const SharedText& folder) {
   // A name that fills its field may be the cut-off start of a longer one:
   // it must never stand for a file, whatever the file is called.
   if (!nameTerminated) entry.width = 0;
-  return entry;
 }
 
 void FormatRecord(const FileRecord& entry, unsigned char* rec) {
   std::memset(rec, 0, kCacheRecordSize);
   PutText(rec + kNameOffset, kNameField, entry.name, true);
-  PutText(rec + kDateOffset, kDateField, entry.date, false);
+  PutText(rec + kDateOffset, kDateField, entry.date.text(), false);
   PutLe32(rec + kSizeOffset, static_cast<std::uint32_t>(entry.size));
   PutLe32(rec + kWidthOffset, static_cast<std::uint32_t>(entry.width));
   PutLe32(rec + kHeightOffset, static_cast<std::uint32_t>(entry.height));
-  PutText(rec + kDigestOffset, kDigestField, entry.digest, false);
+  PutText(rec + kDigestOffset, kDigestField, entry.digest.text(), false);
   unsigned char* p = rec + kGridOffset;
   for (const SignatureCell& cell : entry.grid) {
     PutLeDouble(p, cell.meanY);
@@ -230,11 +242,11 @@ bool IsCacheTemporaryName(std::string_view name) { return TemporaryOwner(name, k
 std::string CachePathFor(const std::string& folder) { return folder + "/" + kCacheFileName; }
 
 bool IsReusableEntry(const FileRecord& entry) {
-  return entry.width > 0 && entry.height >= 0 && IsDigestText(entry.digest);
+  return entry.width > 0 && entry.height >= 0 && entry.digest.canonical();
 }
 
 int ReadCacheFile(const std::string& cachePath, const SharedText& folder, FileList& entries,
-                  std::size_t maxRecords) {
+                  std::size_t maxRecords, CacheFileSeen* seen) {
   // O_NOFOLLOW: never read through a symbolic link; O_NONBLOCK: a FIFO put
   // in the file's place must not hang the search (it is refused below).
   UniqueFd file(::open(cachePath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
@@ -247,19 +259,33 @@ int ReadCacheFile(const std::string& cachePath, const SharedText& folder, FileLi
   if (std::memcmp(header, kMagic, sizeof kMagic) != 0) return -1;
   if (VersionNumber(header + 4) < kCacheVersion) return -1;
 
+  // A file of whole records reserves its list exactly.
   FileList read;
+  const auto bodySize = static_cast<std::uint64_t>(std::max<off_t>(st.st_size, kCacheHeaderSize)) - kCacheHeaderSize;
+  read.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(bodySize / kCacheRecordSize, maxRecords)));
+  bool writtenLikeThis = std::memcmp(header + 4, kVersionText, sizeof kVersionText) == 0 &&
+                         bodySize % kCacheRecordSize == 0 && bodySize / kCacheRecordSize <= maxRecords;
+  std::uint64_t bytesRead = kCacheHeaderSize;
   std::vector<unsigned char> chunk(kCacheRecordSize * kRecordsPerChunk);
   while (read.size() < maxRecords) {
     const std::int64_t got = ReadFull(file.get(), chunk.data(), chunk.size());
     if (got <= 0) break;
+    bytesRead += static_cast<std::uint64_t>(got);
     const std::size_t records =
         std::min(static_cast<std::size_t>(got) / kCacheRecordSize, maxRecords - read.size());
     for (std::size_t i = 0; i < records; ++i) {
-      read.push_back(ParseRecord(chunk.data() + i * kCacheRecordSize, folder));
+      const unsigned char* rec = chunk.data() + i * kCacheRecordSize;
+      if (seen != nullptr && writtenLikeThis) writtenLikeThis = RecordWrittenLikeThis(rec);
+      ParseRecord(rec, folder, read.emplace_back());
     }
     // A short chunk is the end of the file (or a read error): a partial
     // record there is ignored.
     if (static_cast<std::size_t>(got) < chunk.size()) break;
+  }
+  if (seen != nullptr) {
+    // Every byte the file held when it was opened went into the entries.
+    *seen = CacheFileSeen{writtenLikeThis && bytesRead == static_cast<std::uint64_t>(st.st_size),
+                          st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
   }
   entries = std::move(read);
   return 0;
@@ -315,7 +341,8 @@ int WriteCacheFile(const std::string& cachePath, const FileList& entries) {
   return WriteCacheEntries(cachePath, pointers);
 }
 
-int WriteCacheEntries(const std::string& cachePath, std::span<const FileRecord* const> entries, bool sweep) {
+int WriteCacheEntries(const std::string& cachePath, std::span<const FileRecord* const> entries, bool sweep,
+                      const CacheFileSeen* seen) {
   mode_t mode = 0666;  // narrowed by the umask for a new file
   bool keepMode = false;
   struct stat st;
@@ -330,7 +357,13 @@ int WriteCacheEntries(const std::string& cachePath, std::span<const FileRecord* 
     keepMode = true;
     // A file that already holds these very bytes is left in place: writing
     // it again would give the same file. Its folder is still swept.
-    if (HoldsSameContent(cachePath, entries)) {
+    const auto sameTime = [](const timespec& a, const timespec& b) {
+      return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+    };
+    const bool stillSeen = seen != nullptr && seen->rewritesSame && st.st_dev == seen->device &&
+                           st.st_ino == seen->inode && st.st_size == seen->size &&
+                           sameTime(st.st_mtim, seen->modified) && sameTime(st.st_ctim, seen->changed);
+    if (stillSeen || HoldsSameContent(cachePath, entries)) {
       if (sweep) RemoveStrayTemporaries(cachePath);
       return 0;
     }

@@ -15,6 +15,8 @@
 // The file is untrusted input: it may be damaged, foreign, stale or planted.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <span>
 #include <string>
@@ -46,8 +48,19 @@ std::string CachePathFor(const std::string& folder);
 // fields only; a name field without its terminating zero yields an entry
 // that can never be reused (its width is set to 0). At most `maxRecords`
 // records are taken.
+//
+// With `seen`, it also tells which file was read and whether writing back
+// exactly the entries read would give that file's very bytes.
+struct CacheFileSeen {
+  bool rewritesSame = false;  // our header, whole records only, all taken, fields as the writer fills them
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  timespec modified{};
+  timespec changed{};
+};
 int ReadCacheFile(const std::string& cachePath, const SharedText& folder, FileList& entries,
-                  std::size_t maxRecords = kMaxCacheRecords);
+                  std::size_t maxRecords = kMaxCacheRecords, CacheFileSeen* seen = nullptr);
 
 // Writes `entries` as a complete cache file: to a new temporary file in the
 // same folder, renamed over `cachePath` once written, so that a reader never
@@ -62,8 +75,13 @@ int WriteCacheFile(const std::string& cachePath, const FileList& entries);
 // The same for entries that live elsewhere, so that no record is copied.
 // Without `sweep` the folder is not swept for stray temporaries: for a
 // caller that has just listed the folder and seen none.
+//
+// With `seen`, the caller vouches that `entries` are the entries read from
+// the file `seen` describes, unchanged and in their order: when the file at
+// `cachePath` is still that one (same inode, size and times) and rewriting
+// it would give its very bytes, it is left as it is without being read again.
 int WriteCacheEntries(const std::string& cachePath, std::span<const FileRecord* const> entries,
-                      bool sweep = true);
+                      bool sweep = true, const CacheFileSeen* seen = nullptr);
 
 // Removes the temporary files cachePath + ".<pid>.<n>.tmp" that writers
 // which are no longer running left in the cache file's folder (a search

@@ -1,5 +1,6 @@
 #include "cache/FolderSignatureStore.h"
 
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -19,6 +20,13 @@ FileRecord BlankEntry(const FileRecord& record) {
   return entry;
 }
 
+// Whether writing `record` gives the bytes of `entry`.
+bool WritesAs(const FileRecord& record, const FileRecord& entry) {
+  return record.name == entry.name && record.date == entry.date && record.size == entry.size &&
+         record.width == entry.width && record.height == entry.height && record.digest == entry.digest &&
+         std::memcmp(&record.grid, &entry.grid, sizeof record.grid) == 0;
+}
+
 }  // namespace
 
 // One forward pass over the files and the entries, both in name order. An
@@ -29,10 +37,12 @@ FolderPlan PlanFolder(std::span<const FileRecord> folder, bool cacheEnabled) {
   FolderPlan plan;
   if (folder.empty()) return plan;
   plan.cachePath = CachePathFor(folder.front().folder);
-  if (cacheEnabled) ReadCacheFile(plan.cachePath, folder.front().folder, plan.entries);
+  if (cacheEnabled) ReadCacheFile(plan.cachePath, folder.front().folder, plan.entries, kMaxCacheRecords, &plan.seen);
   if (plan.entries.empty()) {
     // No usable cache: every file gets an entry without a signature from
-    // the start, so that a stop still leaves one entry per file.
+    // the start, so that a stop still leaves one entry per file. These
+    // entries were not read, so the file is no guide to what gets written.
+    plan.seen = CacheFileSeen{};
     plan.entries.reserve(folder.size());
     for (const FileRecord& record : folder) plan.entries.push_back(BlankEntry(record));
   }
@@ -84,7 +94,11 @@ int CommitFolder(FolderPlan& plan, std::span<const FileRecord> folder, std::size
     // Entries not visited yet stay as they were.
     for (std::size_t k = file.entriesAfter; k < plan.entries.size(); ++k) written.push_back(&plan.entries[k]);
   }
-  return WriteCacheEntries(plan.cachePath, written, sweep);
+  // Entries that are those read, one for one, need not be formatted and
+  // compared with the file again when the file is still the one read.
+  bool asRead = plan.seen.rewritesSame && written.size() == plan.entries.size();
+  for (std::size_t k = 0; asRead && k < written.size(); ++k) asRead = WritesAs(*written[k], plan.entries[k]);
+  return WriteCacheEntries(plan.cachePath, written, sweep, asRead ? &plan.seen : nullptr);
 }
 
 }  // namespace norvane

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cache/CacheFile.h"
 #include "scan/FileRecord.h"
 
 namespace norvane {
@@ -30,6 +31,8 @@ struct FolderPlan {
   std::vector<File> files;
   // The paths of the files to compute, in the order the search meets them.
   std::vector<std::string> computePaths;
+  // The cache file as the read saw it.
+  CacheFileSeen seen;
 
   bool reuses(std::size_t file) const { return files[file].reuse; }
   const FileRecord& cached(std::size_t file) const { return entries[files[file].entry]; }

@@ -35,7 +35,7 @@ int DumpSignatures(const std::vector<std::string>& files, std::FILE* out) {
     line += '\t' + std::to_string(static_cast<unsigned>(image.pixelKind));
     line += '\t' + std::to_string(image.width);
     line += '\t' + std::to_string(image.height);
-    line += '\t' + EscapeField(record.digest);
+    line += '\t' + EscapeField(record.digest.text());
     for (const SignatureCell& cell : record.grid) {
       for (double v : {cell.meanY, cell.meanCb, cell.meanCr, cell.sdevY, cell.sdevCb, cell.sdevCr}) {
         line += '\t';

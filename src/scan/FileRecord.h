@@ -10,26 +10,20 @@
 
 namespace norvane {
 
-// The texts a record can hold in its date and digest fields: a date has 19
-// characters unless its year has more than four digits (a year beyond
-// 2^31 does not fit the calendar fields); a digest has 32, and one read
-// from a cache file at most its field's 64.
-using DateText = InlineText<31>;
-using DigestField = InlineText<64>;
-
 // A plain value: copying a record copies every field. The folder text is
-// shared by the records of one folder, and the date and the digest are held
-// inline, so that a large list costs few allocations.
+// shared by the records of one folder, and the date and the digest are
+// packed in their usual shapes, so that a large list costs few allocations
+// and little memory beside the grid.
 struct FileRecord {
   std::int32_t index = 0;  // position in the list when it was first shown
+  std::int32_t size = 0;   // low 32 bits of the file size
   SharedText folder;       // folder text exactly as handed to the scan
   std::string name;        // file name with its extension
-  std::int32_t size = 0;   // low 32 bits of the file size
-  DateText date;           // local modification time, "YYYY/MM/DD hh:mm:ss"
+  DateField date;          // local modification time, "YYYY/MM/DD hh:mm:ss"
+  SignatureGrid grid{};
   std::int32_t width = 0;  // 0 while unknown or when the file cannot be decoded
   std::int32_t height = 0;
   DigestField digest;      // MD5 of the decoded pixels, 32 hex characters, or empty
-  SignatureGrid grid{};
   std::int32_t partner = 0;     // position of the most similar record, -1 for none
   std::int32_t difference = 0;  // difference to partner
 
@@ -41,6 +35,7 @@ struct FileRecord {
     return text.append(folder.str()).append("/").append(name);
   }
 };
+static_assert(sizeof(FileRecord) <= sizeof(SignatureGrid) + 96);
 
 using FileList = std::vector<FileRecord>;
 

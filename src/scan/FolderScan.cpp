@@ -230,7 +230,10 @@ class Scanner {
       path.assign(job.folder).append("/").append(name);
       return (follow ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) == 0;
     };
-    // The files that still count move to the front, in listing order.
+    // Sorted by name first: the files are then asked about in the order
+    // their records take, and those that still count move to the front.
+    std::sort(job.files.begin(), job.files.end(),
+              [](const FoundFile& a, const FoundFile& b) { return NameBefore(a.name, b.name); });
     std::size_t kept = 0;
     for (FoundFile& file : job.files) {
       struct stat st {};
@@ -251,8 +254,6 @@ class Scanner {
       ++kept;
     }
     job.files.erase(job.files.begin() + static_cast<std::ptrdiff_t>(kept), job.files.end());
-    std::sort(job.files.begin(), job.files.end(),
-              [](const FoundFile& a, const FoundFile& b) { return NameBefore(a.name, b.name); });
   }
 
   const ScanOptions& options_;
@@ -298,16 +299,21 @@ long CurrentUtcOffset() {
   return parts.tm_gmtoff;
 }
 
-DateText FormatScanDate(std::int64_t seconds, long utcOffset) {
+DateField FormatScanDate(std::int64_t seconds, long utcOffset) {
   std::time_t shifted = 0;
   std::tm parts{};
   if (__builtin_add_overflow(seconds, utcOffset, &shifted) || gmtime_r(&shifted, &parts) == nullptr) {
     // A time beyond the calendar's range still gets a date text of the usual shape.
-    return "0000/00/00 00:00:00";
+    return DateField::FromParts(0, 0, 0, 0, 0, 0);
+  }
+  const long long year = static_cast<long long>(parts.tm_year) + 1900;
+  if (year >= 0 && year <= 9999) {
+    return DateField::FromParts(static_cast<int>(year), parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min,
+                                parts.tm_sec);
   }
   char text[64];
   std::snprintf(text, sizeof text, "%04lld/%02d/%02d %02d:%02d:%02d",
-                static_cast<long long>(parts.tm_year) + 1900, parts.tm_mon + 1, parts.tm_mday,
+                year, parts.tm_mon + 1, parts.tm_mday,
                 parts.tm_hour, parts.tm_min, parts.tm_sec);
   return text;
 }

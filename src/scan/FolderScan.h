@@ -75,6 +75,6 @@ bool ScanFolder(const std::string& folder, FileList& list, const ScanOptions& op
 long CurrentUtcOffset();
 
 // "YYYY/MM/DD hh:mm:ss" of `seconds` since the epoch shifted by `utcOffset`.
-DateText FormatScanDate(std::int64_t seconds, long utcOffset);
+DateField FormatScanDate(std::int64_t seconds, long utcOffset);
 
 }  // namespace norvane

@@ -204,10 +204,11 @@ PartnerIndex::PartnerIndex(const FileList& records, const DifferenceParams& para
 }
 
 void PartnerIndex::LinkIdenticalDigests() {
-  // Every record that takes part, by a hash of its digest text and then by
-  // position; within a run of equal hashes, by text (stable, so equal texts
+  // Every record that takes part, by a hash of its digest's key (equal
+  // texts have equal keys, different texts different ones) and then by
+  // position; within a run of equal hashes, by key (stable, so equal keys
   // stay in the order of their positions). Each record then links to the
-  // next one with the same text. Sixteen bytes per record, and no node per
+  // next one with the same key. Sixteen bytes per record, and no node per
   // text as a hash table would need.
   const std::size_t n = records_.size();
   nextIdentical_.assign(n, -1);
@@ -223,19 +224,19 @@ void PartnerIndex::LinkIdenticalDigests() {
   const std::hash<std::string_view> hash;
   for (std::size_t j = 0; j < n; ++j) {
     const FileRecord& r = records_[j];
-    if (r.width > 0) hashed.push_back(Hashed{hash(r.digest.view()), static_cast<std::int32_t>(j)});
+    if (r.width > 0) hashed.push_back(Hashed{hash(r.digest.key()), static_cast<std::int32_t>(j)});
   }
   std::sort(hashed.begin(), hashed.end());
-  const auto text = [&](const Hashed& h) { return records_[static_cast<std::size_t>(h.position)].digest.view(); };
+  const auto key = [&](const Hashed& h) { return records_[static_cast<std::size_t>(h.position)].digest.key(); };
   for (std::size_t run = 0; run < hashed.size();) {
     std::size_t end = run + 1;
     while (end < hashed.size() && hashed[end].hash == hashed[run].hash) ++end;
     if (end - run > 1) {
       std::stable_sort(hashed.begin() + static_cast<std::ptrdiff_t>(run),
                        hashed.begin() + static_cast<std::ptrdiff_t>(end),
-                       [&](const Hashed& a, const Hashed& b) { return text(a) < text(b); });
+                       [&](const Hashed& a, const Hashed& b) { return key(a) < key(b); });
       for (std::size_t k = run; k + 1 < end; ++k) {
-        if (text(hashed[k]) == text(hashed[k + 1])) {
+        if (key(hashed[k]) == key(hashed[k + 1])) {
           nextIdentical_[static_cast<std::size_t>(hashed[k].position)] = hashed[k + 1].position;
         }
       }

@@ -7,6 +7,7 @@
 
 #include "base/Ascii.h"
 #include "base/Decimal.h"
+#include "scan/RecordText.h"
 
 namespace norvane {
 
@@ -20,7 +21,8 @@ namespace {
 // Cell words: the low two bits tell the kind. A text cell keeps its length in
 // bits 2 to 23 and its arena offset in bits 24 to 63; a text longer than
 // kMaxCellLength is kept apart in the list of long texts and the word keeps
-// its index there, so that arena blocks are never left mostly empty.
+// its index there, so that arena blocks are never left mostly empty. A
+// date text is a long cell with bit 63 set and its digits from bit 2 on.
 constexpr std::uint64_t kEmptyCell = 0;
 constexpr std::uint64_t kNumberTag = 1;
 constexpr std::uint64_t kTextTag = 2;
@@ -28,7 +30,14 @@ constexpr std::uint64_t kLongTag = 3;
 constexpr int kLengthBits = 22;
 constexpr std::size_t kMaxCellLength = std::size_t{1} << 16;  // longer texts are kept apart
 
+constexpr std::uint64_t kDateFlag = std::uint64_t{1} << 63;
+
 std::uint64_t Tag(std::uint64_t cell) { return cell & 3; }
+bool IsDate(std::uint64_t cell) { return (cell & (kDateFlag | 3)) == (kDateFlag | kLongTag); }
+std::uint64_t DateCell(std::uint64_t digits) { return kDateFlag | (digits << 2) | kLongTag; }
+std::uint64_t DateDigits(std::uint64_t cell) { return (cell & ~kDateFlag) >> 2; }
+// Whether the cell keeps its text in the arena or among the long texts.
+bool KeepsText(std::uint64_t cell) { return Tag(cell) == kTextTag || (Tag(cell) == kLongTag && !IsDate(cell)); }
 std::size_t Length(std::uint64_t cell) { return static_cast<std::size_t>((cell >> 2) & ((1u << kLengthBits) - 1)); }
 std::size_t Offset(std::uint64_t cell) { return static_cast<std::size_t>(cell >> (2 + kLengthBits)); }
 std::uint64_t TextCell(std::size_t offset, std::size_t length) {
@@ -38,6 +47,13 @@ std::uint64_t NumberCell(int value) {
   return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(value)) << 2) | kNumberTag;
 }
 int NumberOf(std::uint64_t cell) { return static_cast<int>(static_cast<std::uint32_t>(cell >> 2)); }
+
+// The 32-bit cells of the slots: 0 when empty, a number from -2^29 to
+// 2^29 - 1 shifted left by two with tag 1, or with tag 2 the index of the
+// cell's own word (which no other cell shares).
+constexpr std::uint32_t kSmallTag = 1;
+constexpr std::uint32_t kWordTag = 2;
+bool FitsSmall(int value) { return value >= -(1 << 29) && value < (1 << 29); }
 
 // The value of a text that is exactly the decimal of a 32-bit number: an
 // optional minus and digits without a leading zero ("0" itself aside).
@@ -176,22 +192,53 @@ std::uint32_t ResultRows::AddSlot(const Slot& slot) {
   return static_cast<std::uint32_t>(slotCount_++);
 }
 
-std::string_view ResultRows::TextOf(Cell cell) const {
+ResultRows::Word ResultRows::WordOf(Cell cell) const {
+  switch (cell & 3) {
+    case kSmallTag: return NumberCell(static_cast<std::int32_t>(cell) >> 2);
+    case kWordTag: return WordAt(cell >> 2);
+    default: return kEmptyCell;
+  }
+}
+
+void ResultRows::DropWord(Cell cell) {
+  if ((cell & 3) == kWordTag) ++wastedWords_;
+}
+
+void ResultRows::Store(Cell& cell, Word word) {
+  if (word == kEmptyCell || (Tag(word) == kNumberTag && FitsSmall(NumberOf(word)))) {
+    DropWord(cell);
+    cell = word == kEmptyCell ? 0 : (static_cast<std::uint32_t>(NumberOf(word)) << 2) | kSmallTag;
+  } else if ((cell & 3) == kWordTag) {
+    WordAt(cell >> 2) = word;
+  } else {
+    // Blocks never move, so a growing list never copies its words.
+    if (words_.empty() || words_.back().size() == kWordBlock) {
+      words_.emplace_back();
+      words_.back().reserve(kWordBlock);
+    }
+    words_.back().push_back(word);
+    cell = static_cast<std::uint32_t>(wordCount_++ << 2) | kWordTag;
+  }
+}
+
+std::string_view ResultRows::TextOf(Word cell) const {
   switch (Tag(cell)) {
     case kTextTag: {
       const std::size_t offset = Offset(cell);
       return std::string_view(arena_[offset / kArenaBlock]).substr(offset % kArenaBlock, Length(cell));
     }
     case kLongTag:
+      if (IsDate(cell)) return {};  // formed by ValueOf
       return longTexts_[static_cast<std::size_t>(cell >> 2)];
     default:
       return {};
   }
 }
 
-ResultRows::Cell ResultRows::NewCell(std::string_view text) {
+ResultRows::Word ResultRows::NewWord(std::string_view text) {
   if (const std::optional<int> number = PlainDecimal(text)) return NumberCell(*number);
   if (text.empty()) return kEmptyCell;
+  if (std::uint64_t digits = 0; PackDateText(text, digits)) return DateCell(digits);
   if (text.size() > kMaxCellLength) {
     longTexts_.emplace_back(text);
     return (static_cast<std::uint64_t>(longTexts_.size() - 1) << 2) | kLongTag;
@@ -208,20 +255,23 @@ ResultRows::Cell ResultRows::NewCell(std::string_view text) {
   return TextCell(offset, text.size());
 }
 
-void ResultRows::Release(Cell cell) {
+void ResultRows::Release(Word cell) {
   if (Tag(cell) == kTextTag) wastedBytes_ += Length(cell);
-  if (Tag(cell) == kLongTag) std::string().swap(longTexts_[static_cast<std::size_t>(cell >> 2)]);
+  if (Tag(cell) == kLongTag && !IsDate(cell)) std::string().swap(longTexts_[static_cast<std::size_t>(cell >> 2)]);
 }
 
 void ResultRows::Compact() {
   const std::size_t deadSlots = slotCount_ - order_.size();
-  if (wastedBytes_ <= arenaBytes_ / 2 && deadSlots <= order_.size()) return;
+  if (wastedBytes_ <= arenaBytes_ / 2 && deadSlots <= order_.size() && wastedWords_ <= wordCount_ / 2) return;
   ResultRows packed;
   packed.order_.resize(order_.size());
   for (std::size_t r = 0; r < order_.size(); ++r) {
-    Slot slot = SlotAt(order_[r]);
-    for (Cell& cell : slot) {
-      if (Tag(cell) == kTextTag || Tag(cell) == kLongTag) cell = packed.NewCell(TextOf(cell));
+    const Slot& old = SlotAt(order_[r]);
+    Slot slot{};
+    for (std::size_t c = 0; c < slot.size(); ++c) {
+      Word word = WordOf(old[c]);
+      if (KeepsText(word)) word = packed.NewWord(TextOf(word));
+      packed.Store(slot[c], word);
     }
     packed.order_[r] = packed.AddSlot(slot);
   }
@@ -230,47 +280,61 @@ void ResultRows::Compact() {
 
 void ResultRows::Insert(int row, std::string_view text) {
   Slot slot{};
-  slot[kColumnPosition] = NewCell(text);
+  Store(slot[kColumnPosition], NewWord(text));
   order_.insert(order_.begin() + row, AddSlot(slot));
 }
 
 void ResultRows::Erase(int row) {
-  for (const Cell cell : SlotAt(order_[static_cast<std::size_t>(row)])) Release(cell);
+  for (const Cell cell : SlotAt(order_[static_cast<std::size_t>(row)])) {
+    Release(WordOf(cell));
+    DropWord(cell);
+  }
   order_.erase(order_.begin() + row);
   CompactIfWasteful();
 }
 
 bool ResultRows::Set(int row, int column, std::string_view text) {
   Cell& cell = At(row, column);
+  const Word word = WordOf(cell);
   if (const std::optional<int> number = PlainDecimal(text)) {
-    if (cell == NumberCell(*number)) return false;
-    Release(cell);
-    cell = NumberCell(*number);
+    if (word == NumberCell(*number)) return false;
+    Release(word);
+    Store(cell, NumberCell(*number));
   } else {
-    if (Tag(cell) != kNumberTag && TextOf(cell) == text) return false;
-    if (Tag(cell) == kTextTag && Length(cell) >= text.size() && !text.empty()) {
+    if (Tag(word) != kNumberTag && ValueOf(word).text() == text) return false;
+    if (Tag(word) == kTextTag && Length(word) >= text.size() && !text.empty()) {
       // The old place is this cell's alone: reuse it.
-      std::memmove(arena_[Offset(cell) / kArenaBlock].data() + Offset(cell) % kArenaBlock, text.data(), text.size());
-      wastedBytes_ += Length(cell) - text.size();
-      cell = TextCell(Offset(cell), text.size());
+      std::memmove(arena_[Offset(word) / kArenaBlock].data() + Offset(word) % kArenaBlock, text.data(), text.size());
+      wastedBytes_ += Length(word) - text.size();
+      Store(cell, TextCell(Offset(word), text.size()));
       return true;
     }
-    Release(cell);
-    cell = NewCell(text);
+    Release(word);
+    Store(cell, NewWord(text));
   }
   CompactIfWasteful();
   return true;
 }
 
-CellValue ResultRows::Value(int row, int column) const {
-  const Cell cell = At(row, column);
-  if (Tag(cell) == kNumberTag) return {true, NumberOf(cell), {}};
-  return {false, 0, TextOf(cell)};
+CellValue ResultRows::ValueOf(Word cell) const {
+  CellValue value;
+  if (Tag(cell) == kNumberTag) {
+    value.isNumber = true;
+    value.number = NumberOf(cell);
+  } else if (IsDate(cell)) {
+    UnpackDateText(DateDigits(cell), value.formed);
+    value.formedSize = sizeof value.formed;
+  } else {
+    value.kept = TextOf(cell);
+  }
+  return value;
 }
+
+CellValue ResultRows::Value(int row, int column) const { return ValueOf(WordOf(At(row, column))); }
 
 std::string ResultRows::Get(int row, int column) const {
   const CellValue value = Value(row, column);
-  return value.isNumber ? std::to_string(value.number) : std::string(value.text);
+  return value.isNumber ? std::to_string(value.number) : std::string(value.text());
 }
 
 std::vector<int> ResultRows::SortedOrder(int column, int direction, bool asText) const {
@@ -285,7 +349,7 @@ std::vector<int> ResultRows::SortedOrder(int column, int direction, bool asText)
     for (std::size_t s = 0; s < slotCount_; ++s) {
       if (rowOfSlot[s] == kNoRow) continue;
       const Cell cell = SlotAt(static_cast<std::uint32_t>(s))[static_cast<std::size_t>(column)];
-      f(rowOfSlot[s], Tag(cell) == kNumberTag ? CellValue{true, NumberOf(cell), {}} : CellValue{false, 0, TextOf(cell)});
+      f(rowOfSlot[s], ValueOf(WordOf(cell)));
     }
   };
   std::vector<Item> items(n);
@@ -294,7 +358,7 @@ std::vector<int> ResultRows::SortedOrder(int column, int direction, bool asText)
   order.reserve(n);
   if (!asText) {
     forEachCell([&](std::uint32_t row, const CellValue& value) {
-      const int key = value.isNumber ? value.number : NumberSortKey(value.text, column);
+      const int key = value.isNumber ? value.number : NumberSortKey(value.text(), column);
       std::uint32_t biased = static_cast<std::uint32_t>(key) ^ 0x80000000u;
       if (direction < 0) biased = ~biased;
       items[row] = {biased, 0, row, 0};
@@ -304,12 +368,21 @@ std::vector<int> ResultRows::SortedOrder(int column, int direction, bool asText)
     return order;
   }
 
-  // Number cells in a text column compare by their decimal text.
+  // Number cells in a text column compare by their decimal text, date cells
+  // by theirs; both are formed here.
   std::deque<std::string> numberTexts;
+  std::deque<std::array<char, 19>> dateTexts;
   std::vector<std::string_view> texts(n);
   const std::uint64_t flip = direction < 0 ? ~std::uint64_t{0} : 0;
   forEachCell([&](std::uint32_t row, const CellValue& value) {
-    const std::string_view text = value.isNumber ? numberTexts.emplace_back(std::to_string(value.number)) : value.text;
+    std::string_view text = value.kept;
+    if (value.isNumber) {
+      text = numberTexts.emplace_back(std::to_string(value.number));
+    } else if (value.formedSize != 0) {
+      std::array<char, 19>& formed = dateTexts.emplace_back();
+      std::copy_n(value.formed, value.formedSize, formed.begin());
+      text = std::string_view(formed.data(), value.formedSize);
+    }
     texts[row] = text;
     const auto length = static_cast<std::uint32_t>(std::min<std::size_t>(text.size(), UINT32_MAX));
     items[row] = {Chunk(text, 0) ^ flip, Chunk(text, 1) ^ flip, row, length};
@@ -343,11 +416,16 @@ void ResultRows::GetRow(int row, ResultRow& cells) const {
   const Slot& slot = SlotAt(order_[static_cast<std::size_t>(row)]);
   char digits[16];
   for (std::size_t c = 0; c < slot.size(); ++c) {
-    if (Tag(slot[c]) == kNumberTag) {
-      const auto end = std::to_chars(digits, digits + sizeof digits, NumberOf(slot[c])).ptr;
+    const Word word = WordOf(slot[c]);
+    if (Tag(word) == kNumberTag) {
+      const auto end = std::to_chars(digits, digits + sizeof digits, NumberOf(word)).ptr;
       cells[c].assign(digits, end);
+    } else if (IsDate(word)) {
+      char text[19];
+      UnpackDateText(DateDigits(word), text);
+      cells[c].assign(text, sizeof text);
     } else {
-      cells[c].assign(TextOf(slot[c]));
+      cells[c].assign(TextOf(word));
     }
   }
 }
@@ -363,7 +441,7 @@ void ResultRows::Assign(const std::vector<ResultRow>& rows, const std::vector<bo
   for (std::size_t r = 0; r < rows.size(); ++r) {
     if (r < removed.size() && removed[r]) continue;
     Slot slot{};
-    for (std::size_t c = 0; c < slot.size(); ++c) slot[c] = NewCell(rows[r][c]);
+    for (std::size_t c = 0; c < slot.size(); ++c) Store(slot[c], NewWord(rows[r][c]));
     order_.push_back(AddSlot(slot));
   }
 }

@@ -76,7 +76,7 @@ void SearchSession::RunSearch() {
     view_.ListInsertRow(row, DecimalText(row));
     view_.ListSetText(row, kColumnName, record.name);
     view_.ListSetText(row, kColumnSize, DecimalText(record.size));
-    view_.ListSetText(row, kColumnDate, record.date);
+    view_.ListSetText(row, kColumnDate, record.date.text());
     record.index = row;
     record.width = 0;
     record.height = 0;
@@ -210,7 +210,7 @@ void SearchSession::FillList(bool withDimensions) {
     view_.ListInsertRow(row, DecimalText(row));
     view_.ListSetText(row, kColumnName, record.name);
     view_.ListSetText(row, kColumnSize, DecimalText(record.size));
-    view_.ListSetText(row, kColumnDate, record.date);
+    view_.ListSetText(row, kColumnDate, record.date.text());
     if (withDimensions) {
       view_.ListSetText(row, kColumnWidth, DecimalText(record.width));
       view_.ListSetText(row, kColumnHeight, DecimalText(record.height));

@@ -31,7 +31,7 @@ std::string InfoText(const FileRecord* record) {
   if (record == nullptr) return {};
   std::string text = record->path();
   text += "\r\n";
-  text += record->date;
+  text += record->date.text().view();
   text += "\r\n";
   if (record->width > 0) {
     text += "( ";

@@ -68,7 +68,7 @@ QVariant ResultModel::data(const QModelIndex& index, int role) const {
   if (role == Qt::DisplayRole) {
     const CellValue cell = rows_.Value(index.row(), index.column());
     if (cell.isNumber) return QString::number(cell.number);
-    return QString::fromUtf8(cell.text.data(), static_cast<qsizetype>(cell.text.size()));
+    return QString::fromUtf8(cell.text().data(), static_cast<qsizetype>(cell.text().size()));
   }
   if (role == Qt::TextAlignmentRole) {
     return QVariant::fromValue(kColumnLook[index.column()].alignment | Qt::AlignVCenter);
@@ -147,7 +147,7 @@ std::string ResultModel::GetText(int row, int column) const {
 std::optional<int> ResultModel::RecordOfRow(int row, std::size_t recordCount, int column) const {
   if (!Valid(row, column)) return std::nullopt;
   const CellValue cell = rows_.Value(row, column);
-  if (!cell.isNumber) return RecordOfCell(cell.text, recordCount);
+  if (!cell.isNumber) return RecordOfCell(cell.text(), recordCount);
   // A number cell holds a plain decimal, which reads as its value.
   if (cell.number < 0 || static_cast<std::size_t>(cell.number) >= recordCount) return std::nullopt;
   return cell.number;

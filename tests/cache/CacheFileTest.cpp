@@ -16,6 +16,7 @@
 #include <tuple>
 
 #include "cache/CacheFile.h"
+#include "base/FileDescriptor.h"
 #include "cache/FolderSignatureStore.h"
 #include "support/TempDir.h"
 #include "support/TestPictures.h"
@@ -39,10 +40,11 @@ Bytes FileOf(const FileList& entries, Bytes out = Header()) {
   for (const FileRecord& e : entries) {
     Bytes rec(1120, 0);
     std::memcpy(rec.data(), e.name.data(), std::min<std::size_t>(e.name.size(), 256));
-    std::memcpy(rec.data() + 256, e.date.data(), std::min<std::size_t>(e.date.size(), 19));
+    const std::string date = e.date, digest = e.digest.str();
+    std::memcpy(rec.data() + 256, date.data(), std::min<std::size_t>(date.size(), 19));
     const std::int32_t ints[3] = {e.size, e.width, e.height};
     for (int i = 0; i < 12; ++i) rec[276 + i] = static_cast<std::uint8_t>(ints[i / 4] >> (8 * (i % 4)));
-    std::memcpy(rec.data() + 288, e.digest.data(), std::min<std::size_t>(e.digest.size(), 63));
+    std::memcpy(rec.data() + 288, digest.data(), std::min<std::size_t>(digest.size(), 63));
     for (std::size_t at = 352; const SignatureCell& c : e.grid) {
       for (const double v : {c.meanY, c.meanCb, c.meanCr, c.sdevY, c.sdevCb, c.sdevCr}) {
         for (int b = 0; b < 64; b += 8) rec[at++] = static_cast<std::uint8_t>(std::bit_cast<std::uint64_t>(v) >> b);
@@ -135,6 +137,46 @@ TEST(WriteCacheFile, ExactLayoutWithZeroPaddingAndEveryBitBack) {
 // a write that fails part way, a symbolic link or a FIFO (neither followed,
 // for reading or writing; a FIFO must not block the search) keep the old
 // file. No temporary file is left behind.
+// Dates and digests of the usual shape are held packed, any other text as it
+// is: every one reads back and is written back byte for byte, and two
+// digests are equal exactly when their texts are.
+TEST(WriteCacheFile, DateAndDigestTextsOfEveryShapeComeBackByteForByte) {
+  const std::string dates[] = {"1999/12/31 23:59:59", "0000/00/00 00:00:00", "9999/19/39 29:59:59",
+                               "1999/12/31T23:59:59", "1999-12-31 23:59:59", "1999/12/31 23:59:5x",
+                               "1999/12/31 23:59:5",  "",                    "99/12/31"};
+  const std::string digests[] = {"0123456789abcdef0123456789abcdef", std::string(32, '0'),
+                                 "0123456789ABCDEF0123456789abcdef", "0123456789abcdef0123456789abcdeg",
+                                 std::string(31, 'a'),               std::string(33, 'a'),
+                                 std::string(63, 'z'),               "",
+                                 std::string(17, '\0')};
+  TempDir dir;
+  const std::string path = dir.File("_cache.nrv");
+  FileList entries;
+  for (std::size_t i = 0; i < std::size(dates); ++i) {
+    entries.push_back(Entry("f" + std::to_string(i) + ".jpg"));
+    std::tie(entries[i].date, entries[i].digest) = std::tie(dates[i], digests[i]);
+  }
+  entries.pop_back();  // a digest holding zero bytes cannot come from a file
+  test::WriteFile(path, FileOf(entries));
+  const FileList back = Read(path);
+  ASSERT_EQ(back.size(), entries.size());
+  for (std::size_t i = 0; i < back.size(); ++i) {
+    EXPECT_EQ(std::make_tuple(back[i].date.str(), back[i].digest.str()), std::make_tuple(dates[i], digests[i]));
+    EXPECT_EQ(IsReusableEntry(back[i]), i < 2) << i;
+  }
+  test::WriteFile(path, Bytes{});  // so that the writer cannot leave the file as it was
+  ASSERT_EQ(WriteCacheFile(path, back), 0);
+  EXPECT_TRUE(test::ReadFile(path) == FileOf(entries));
+
+  for (const std::string& a : digests) {
+    for (const std::string& b : digests) {
+      const DigestField x = a, y = b;
+      EXPECT_EQ(x == y, a == b) << a << " / " << b;
+      EXPECT_EQ(x.key() == y.key(), a == b) << a << " / " << b;
+    }
+  }
+}
+
 TEST(WriteCacheFile, RewritesOnlyAFileWhoseBytesDifferAndMayBeReplaced) {
   TempDir dir;
   const std::string path = dir.File("_cache.nrv"), target = dir.File("target");
@@ -289,6 +331,51 @@ TEST(FolderSignatureStore, ReusesAnEntryOnlyForItsOwnUnchangedFileAndAStopKeepsW
   for (const FileRecord& r : again) EXPECT_EQ(r.digest, Digest(r)) << r.name;
   Search(again, 1);
   EXPECT_EQ(Read(dir.File(kCacheFileName))[1].width, 40);
+}
+
+// A folder whose files all reuse their entries writes back the entries read.
+// The file stays as it is only when it holds the writer's very bytes and is
+// still the file read; bytes the reader passes over (after a text's end,
+// another version, a torn tail) or a change after the read get it rewritten.
+TEST(FolderSignatureStore, LeavesACacheFileAloneOnlyWhenItHoldsTheWritersBytes) {
+  TempDir dir;
+  const std::string path = dir.File(kCacheFileName);
+  FileList seed = Group(dir, {"a.jpg", "b.jpg"});
+  for (FileRecord& e : seed) std::tie(e.width, e.digest) = std::make_tuple(40, Digest(e));
+  const Bytes good = FileOf(seed);
+  Bytes afterName = good, afterDigest = good, version = good, torn = good;
+  afterName[8 + 10] = 'x';
+  afterDigest[8 + 1120 + 288 + 40] = 'x';
+  version[6] = '4';
+  torn.push_back(0);
+  const std::pair<Bytes, bool> cases[] = {{good, false}, {afterName, false}, {afterDigest, false},
+                                          {version, false}, {torn, false}, {good, true}};
+  for (const auto& [content, changedAfterRead] : cases) {
+    SCOPED_TRACE(&content - &cases[0].first);
+    test::WriteFile(path, content);
+    struct stat was, now;
+    ASSERT_EQ(::stat(path.c_str(), &was), 0);
+    FileList group = Group(dir, {"a.jpg", "b.jpg"});
+    FolderPlan plan = PlanFolder(group, true);
+    for (std::size_t i = 0; i < group.size(); ++i) {
+      ASSERT_TRUE(plan.reuses(i));
+      std::tie(group[i].width, group[i].digest) = std::tie(plan.cached(i).width, plan.cached(i).digest);
+    }
+    if (changedAfterRead) {
+      const UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
+      ASSERT_EQ(::pwrite(fd.get(), "x", 1, 8 + 352), 1);
+    }
+    CommitFolder(plan, group, group.size(), false);
+    EXPECT_TRUE(test::ReadFile(path) == good);
+    ASSERT_EQ(::stat(path.c_str(), &now), 0);
+    EXPECT_EQ(now.st_ino == was.st_ino, &content == &cases[0].first);
+  }
+  // A file without entries still gets one per file, even when none decodes.
+  test::WriteFile(path, Header());
+  FileList undecoded = Group(dir, {"a.jpg", "b.jpg"});
+  FolderPlan plan = PlanFolder(undecoded, true);
+  CommitFolder(plan, undecoded, undecoded.size(), false);
+  EXPECT_EQ(NamesOf(Read(path)), NamesOf(undecoded));
 }
 
 }  // namespace

@@ -16,13 +16,14 @@
 namespace norvane::ui {
 namespace {
 
-// Texts that stress the storage (plain decimals and near misses) and the
-// sort (case, shared prefixes past 16 bytes, NUL bytes, UTF-8, empty).
+// Texts that stress the storage (plain decimals, dates and near misses) and
+// the sort (case, shared prefixes past 16 bytes, NUL bytes, UTF-8, empty).
 std::string RandomText(std::mt19937& random) {
   static const std::vector<std::string> pieces = {
       "", "0", "7", "-5", "007", "-0", "+5", "2147483648", "-2147483648", " 5", "12abc", "a", "B",
       "img_", "IMG_", "pxl_20240517_1234", std::string("x\0", 2), std::string(1, '\0'), "\xE7\x94\xBB", ".jpg",
-      std::string(400, 'w')};
+      std::string(400, 'w'), "2024/05/17 12:34:56", "1999/12/31 23:59:5", "0000/00/00 00:00:00",
+      "536870911", "536870912", "-536870912", "-536870913"};
   std::string text;
   for (int n = static_cast<int>(random() % 4); n > 0; --n) text += pieces[random() % pieces.size()];
   if (random() % 5000 == 0) text.assign(70000 + random() % 3, 'q');  // longer than a cell holds
