@@ -1,5 +1,7 @@
 #include "scan/RecordText.h"
 
+#include "signature/PixelDigest.h"
+
 namespace norvane {
 
 namespace text_block {
@@ -149,7 +151,7 @@ DigestField& DigestField::operator=(const DigestField& other) {
 void DigestField::assign(std::string_view text) {
   char* const old = Block();
   unsigned char raw[sizeof raw_] = {};
-  bool hex = text.size() == 32;
+  bool hex = text.size() == kDigestTextLength;
   for (std::size_t i = 0; hex && i < 16; ++i) {
     const int high = HexValue(text[2 * i]), low = HexValue(text[2 * i + 1]);
     hex = high >= 0 && low >= 0;
@@ -170,7 +172,7 @@ void DigestField::assign(std::string_view text) {
 
 std::size_t DigestField::size() const {
   switch (Kind()) {
-    case kMd5: return 32;
+    case kMd5: return kDigestTextLength;
     case kOther: return text_block::Length(Block());
     default: return 0;
   }
@@ -179,14 +181,11 @@ std::size_t DigestField::size() const {
 ShortText DigestField::text() const {
   switch (Kind()) {
     case kMd5: {
-      static constexpr char kHex[] = "0123456789abcdef";
       ShortText text;
-      char* out = text.room();
-      for (std::size_t i = 0; i < 16; ++i) {
-        out[2 * i] = kHex[raw_[i] >> 4];
-        out[2 * i + 1] = kHex[raw_[i] & 15];
-      }
-      text.setOwnSize(32);
+      char out[kDigestTextLength + 1];
+      DigestText(raw_, out);
+      std::memcpy(text.room(), out, kDigestTextLength);
+      text.setOwnSize(kDigestTextLength);
       return text;
     }
     case kOther: {

@@ -27,14 +27,6 @@ int PixelDigester::HexDigest(const std::uint8_t* data, std::size_t length,
   return 0;
 }
 
-bool IsDigestText(const std::string& text) {
-  if (text.size() != kDigestTextLength) return false;
-  for (char c : text) {
-    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
-  }
-  return true;
-}
-
 std::int64_t DigestByteCount(const DecodedImage& image) {
   const int bpp = BytesPerPixel(image.pixelKind);
   if (bpp == 0 || image.width < 0 || image.height < 0) return -1;

@@ -27,9 +27,6 @@ class PixelDigester {
 // characters followed by a terminating zero.
 void DigestText(const std::uint8_t* md5, char (&out)[kDigestTextLength + 1]);
 
-// True for a text of exactly 32 characters from 0-9 and a-f.
-bool IsDigestText(const std::string& text);
-
 // The number of pixel bytes the digest covers for the image's kind and
 // dimensions: W x H for Indexed8 (the palette is not covered), W x H x 2 for
 // Gray16, W x H x 4 for Quad32, W x H x 3 for Bgr24. -1 when the kind has no
