@@ -371,7 +371,7 @@ std::vector<int> ResultRows::SortedOrder(int column, int direction, bool asText)
   // Number cells in a text column compare by their decimal text, date cells
   // by theirs; both are formed here.
   std::deque<std::string> numberTexts;
-  std::deque<std::array<char, 19>> dateTexts;
+  std::deque<std::array<char, DateField::kLength>> dateTexts;
   std::vector<std::string_view> texts(n);
   const std::uint64_t flip = direction < 0 ? ~std::uint64_t{0} : 0;
   forEachCell([&](std::uint32_t row, const CellValue& value) {
@@ -379,7 +379,7 @@ std::vector<int> ResultRows::SortedOrder(int column, int direction, bool asText)
     if (value.isNumber) {
       text = numberTexts.emplace_back(std::to_string(value.number));
     } else if (value.formedSize != 0) {
-      std::array<char, 19>& formed = dateTexts.emplace_back();
+      std::array<char, DateField::kLength>& formed = dateTexts.emplace_back();
       std::copy_n(value.formed, value.formedSize, formed.begin());
       text = std::string_view(formed.data(), value.formedSize);
     }
@@ -416,16 +416,12 @@ void ResultRows::GetRow(int row, ResultRow& cells) const {
   const Slot& slot = SlotAt(order_[static_cast<std::size_t>(row)]);
   char digits[16];
   for (std::size_t c = 0; c < slot.size(); ++c) {
-    const Word word = WordOf(slot[c]);
-    if (Tag(word) == kNumberTag) {
-      const auto end = std::to_chars(digits, digits + sizeof digits, NumberOf(word)).ptr;
+    const CellValue value = ValueOf(WordOf(slot[c]));
+    if (value.isNumber) {
+      const auto end = std::to_chars(digits, digits + sizeof digits, value.number).ptr;
       cells[c].assign(digits, end);
-    } else if (IsDate(word)) {
-      char text[19];
-      UnpackDateText(DateDigits(word), text);
-      cells[c].assign(text, sizeof text);
     } else {
-      cells[c].assign(TextOf(word));
+      cells[c].assign(value.text());
     }
   }
 }
