@@ -483,19 +483,16 @@ void PartnerIndex::Scan(std::size_t row, const Point& point, std::size_t b, int 
     return true;
   };
   // With cursors, each cell's window is searched from where the previous
-  // record's window in that cell lay (its start, then its end).
+  // record's window in that cell lay (its start, then its end); without,
+  // from the cell's start.
   const auto search = [&](int c, std::size_t from, std::size_t to, double half) {
     std::size_t* cursor = cursors == nullptr ? nullptr : cursors + 2 * static_cast<std::size_t>(c);
-    const std::size_t low =
-        from + (cursor == nullptr ? Bound<false>(&keys_[from], to - from, key - half)
-                                  : Gallop<false>(&keys_[from], to - from, cursor[0], key - half));
+    const std::size_t low = from + Gallop<false>(&keys_[from], to - from, cursor ? cursor[0] : 0, key - half);
+    const std::size_t skipped = low - from;
     const std::size_t high =
-        low + (cursor == nullptr
-                   ? Bound<true>(&keys_[low], to - low, key + half)
-                   : Gallop<true>(&keys_[low], to - low, std::max(cursor[1], low - from) - (low - from),
-                                  key + half));
+        low + Gallop<true>(&keys_[low], to - low, cursor ? std::max(cursor[1], skipped) - skipped : 0, key + half);
     if (cursor != nullptr) {
-      cursor[0] = low - from;
+      cursor[0] = skipped;
       cursor[1] = high - from;
     }
     ScanCell(row, point.aspect, low, high, j, best, reach);

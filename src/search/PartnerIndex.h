@@ -65,7 +65,8 @@ class PartnerIndex {
   // Judges the entries of block b within reach of entry `row` (record j, at
   // `point`) and keeps the best in `best`. `cursors`, when not null, holds
   // per cell of block b where the previous window of that cell began and
-  // ended (offsets within the cell; any values are correct, near ones fast).
+  // ended (offsets within the cell; any values are correct, near ones fast;
+  // without, each window is searched from its cell's start).
   void Scan(std::size_t row, const Point& point, std::size_t b, int j, PartnerChoice& best,
             std::size_t* cursors) const;
 
