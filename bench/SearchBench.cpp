@@ -92,19 +92,23 @@ FileList Collection(int n, std::uint64_t seed, const char* stem, FillCells fillC
       if (kind < 2) {
         r.digest = source.digest;
       } else {
-        for (SignatureCell& c : r.grid) {
+        SignatureGrid grid = source.grid.unpacked();
+        for (SignatureCell& c : grid) {
           c.meanY += noise(rng);
           c.meanCb += noise(rng);
           c.meanCr += noise(rng);
           c.sdevY += noise(rng);
         }
+        r.grid = grid;
       }
       continue;
     }
     const auto [w, h] = kShapes[shape(rng)];
     r.width = w;
     r.height = h;
-    fillCells(r.grid, rng);
+    SignatureGrid grid;
+    fillCells(grid, rng);
+    r.grid = grid;
   }
   return records;
 }
@@ -181,7 +185,8 @@ FileList TinyRecords(int n) {
     r.width = 16;
     r.height = 12;
     const double base[3] = {colour(rng), colour(rng), colour(rng)};
-    for (SignatureCell& c : r.grid) {
+    SignatureGrid grid;
+    for (SignatureCell& c : grid) {
       const double red = base[0] + offset(rng), green = base[1] + offset(rng),
                    blue = base[2] + offset(rng);
       c.meanY = 0.299 * red + 0.587 * green + 0.114 * blue;
@@ -191,6 +196,7 @@ FileList TinyRecords(int n) {
       c.sdevCb = noise(rng);
       c.sdevCr = noise(rng);
     }
+    r.grid = grid;
   }
   return records;
 }

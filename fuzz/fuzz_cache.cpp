@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "cache/CacheFile.h"
@@ -36,8 +35,7 @@ const std::string& ScratchFolder() {
 // come back exactly.
 bool SameEntry(const norvane::FileRecord& a, const norvane::FileRecord& b) {
   return a.name == b.name && a.date.str().substr(0, 19) == b.date && a.size == b.size && a.width == b.width &&
-         a.height == b.height && a.digest.str().substr(0, 63) == b.digest &&
-         std::memcmp(a.grid.data(), b.grid.data(), sizeof a.grid) == 0;
+         a.height == b.height && a.digest.str().substr(0, 63) == b.digest && a.grid == b.grid;
 }
 
 }  // namespace

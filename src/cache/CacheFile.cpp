@@ -110,7 +110,8 @@ void ParseRecord(const unsigned char* rec, const SharedText& folder, FileRecord&
   entry.height = static_cast<std::int32_t>(GetLe32(rec + kHeightOffset));
   entry.digest = TextInField(rec + kDigestOffset, kDigestField);
   const unsigned char* p = rec + kGridOffset;
-  for (SignatureCell& cell : entry.grid) {
+  SignatureGrid grid;
+  for (SignatureCell& cell : grid) {
     cell.meanY = GetLeDouble(p);
     cell.meanCb = GetLeDouble(p + 8);
     cell.meanCr = GetLeDouble(p + 16);
@@ -119,6 +120,7 @@ void ParseRecord(const unsigned char* rec, const SharedText& folder, FileRecord&
     cell.sdevCr = GetLeDouble(p + 40);
     p += 48;
   }
+  entry.grid = grid;
   // A name that fills its field may be the cut-off start of a longer one:
   // it must never stand for a file, whatever the file is called.
   if (!nameTerminated) entry.width = 0;
@@ -133,7 +135,7 @@ void FormatRecord(const FileRecord& entry, unsigned char* rec) {
   PutLe32(rec + kHeightOffset, static_cast<std::uint32_t>(entry.height));
   PutText(rec + kDigestOffset, kDigestField, entry.digest.text(), false);
   unsigned char* p = rec + kGridOffset;
-  for (const SignatureCell& cell : entry.grid) {
+  for (const SignatureCell& cell : entry.grid.unpacked()) {
     PutLeDouble(p, cell.meanY);
     PutLeDouble(p + 8, cell.meanCb);
     PutLeDouble(p + 16, cell.meanCr);

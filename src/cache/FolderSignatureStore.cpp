@@ -1,6 +1,5 @@
 #include "cache/FolderSignatureStore.h"
 
-#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -24,7 +23,7 @@ FileRecord BlankEntry(const FileRecord& record) {
 bool WritesAs(const FileRecord& record, const FileRecord& entry) {
   return record.name == entry.name && record.date == entry.date && record.size == entry.size &&
          record.width == entry.width && record.height == entry.height && record.digest == entry.digest &&
-         std::memcmp(&record.grid, &entry.grid, sizeof record.grid) == 0;
+         record.grid == entry.grid;
 }
 
 }  // namespace

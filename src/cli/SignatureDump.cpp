@@ -36,7 +36,7 @@ int DumpSignatures(const std::vector<std::string>& files, std::FILE* out) {
     line += '\t' + std::to_string(image.width);
     line += '\t' + std::to_string(image.height);
     line += '\t' + EscapeField(record.digest.text());
-    for (const SignatureCell& cell : record.grid) {
+    for (const SignatureCell& cell : record.grid.unpacked()) {
       for (double v : {cell.meanY, cell.meanCb, cell.meanCr, cell.sdevY, cell.sdevCb, cell.sdevCr}) {
         line += '\t';
         line += ExactDouble(v);

@@ -38,11 +38,20 @@ double SquaredDistance(const FileRecord& p, const FileRecord& q, const Differenc
 
 double SquaredDistance(const FileRecord& p, const FileRecord& q, std::int64_t aspectP,
                        std::int64_t aspectQ, const DifferenceParams& params, double limit) {
+  return SquaredDistance(p.grid.unpacked(), q.grid, aspectP, aspectQ, params, limit);
+}
+
+namespace {
+
+// SquaredDistance with the cells of q handed out by `cellOf`.
+template <typename CellOf>
+double OrderedSquaredDistance(const SignatureGrid& p, const CellOf& cellOf, std::int64_t aspectP,
+                              std::int64_t aspectQ, const DifferenceParams& params, double limit) {
   const double aspect = static_cast<double>(aspectP - aspectQ);
   double sum = aspect * params.weightA * aspect;
   for (int c = 0; c < kGridCells; ++c) {
-    const SignatureCell& a = p.grid[static_cast<std::size_t>(c)];
-    const SignatureCell& b = q.grid[static_cast<std::size_t>(c)];
+    const SignatureCell& a = p[static_cast<std::size_t>(c)];
+    const SignatureCell b = cellOf(c);
     double d = a.meanY - b.meanY;
     sum += d * d;
     d = a.meanCb - b.meanCb;
@@ -58,6 +67,27 @@ double SquaredDistance(const FileRecord& p, const FileRecord& q, std::int64_t as
     if (sum > limit) break;
   }
   return sum;
+}
+
+}  // namespace
+
+double SquaredDistance(const SignatureGrid& p, const SignatureGrid& q, std::int64_t aspectP,
+                       std::int64_t aspectQ, const DifferenceParams& params, double limit) {
+  return OrderedSquaredDistance(
+      p, [&](int c) { return q[static_cast<std::size_t>(c)]; }, aspectP, aspectQ, params, limit);
+}
+
+double SquaredDistance(const SignatureGrid& p, const PackedGrid& q, std::int64_t aspectP,
+                       std::int64_t aspectQ, const DifferenceParams& params, double limit) {
+  if (q.hasEscapes()) return SquaredDistance(p, q.unpacked(), aspectP, aspectQ, params, limit);
+  return OrderedSquaredDistance(
+      p,
+      [&](int c) {
+        SignatureCell cell;
+        q.UnpackCell(c, cell);
+        return cell;
+      },
+      aspectP, aspectQ, params, limit);
 }
 
 double UnroundedDifference(double squaredDistance) { return std::sqrt(squaredDistance) + 1.0; }
@@ -78,6 +108,8 @@ PartnerChoice ChoosePartnerPairwise(const FileList& records, const DifferencePar
   // A later candidate replaces the current partner only when its difference
   // is strictly smaller, so among equally good candidates the earliest wins,
   // and an identical image (difference 0) displaces a merely similar one.
+  const SignatureGrid grid = row.grid.unpacked();
+  const std::int64_t aspect = AspectValue(row);
   for (int i = j + 1; i < n; ++i) {
     const FileRecord& candidate = records[static_cast<std::size_t>(i)];
     if (candidate.width <= 0) continue;
@@ -88,7 +120,7 @@ PartnerChoice ChoosePartnerPairwise(const FileList& records, const DifferencePar
       }
       continue;
     }
-    const double d2 = SquaredDistance(row, candidate, params, limit);
+    const double d2 = SquaredDistance(grid, candidate.grid, aspect, AspectValue(candidate), params, limit);
     if (!IsSimilar(d2, limit)) continue;
     const double a = UnroundedDifference(d2);
     if (best.partner == -1 || a < static_cast<double>(best.difference)) {

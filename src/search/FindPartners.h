@@ -39,6 +39,11 @@ double SquaredDistance(const FileRecord& p, const FileRecord& q, const Differenc
 // The same with the aspect values of p and q already formed.
 double SquaredDistance(const FileRecord& p, const FileRecord& q, std::int64_t aspectP,
                        std::int64_t aspectQ, const DifferenceParams& params, double limit);
+// The same on the two grids themselves, q unpacked or packed.
+double SquaredDistance(const SignatureGrid& p, const SignatureGrid& q, std::int64_t aspectP,
+                       std::int64_t aspectQ, const DifferenceParams& params, double limit);
+double SquaredDistance(const SignatureGrid& p, const PackedGrid& q, std::int64_t aspectP,
+                       std::int64_t aspectQ, const DifferenceParams& params, double limit);
 
 // Similar when D² <= L; a D² that is not a number is never similar.
 inline bool IsSimilar(double squaredDistance, double limit) { return squaredDistance <= limit; }

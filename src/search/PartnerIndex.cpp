@@ -152,15 +152,16 @@ std::int32_t ClampedAspect(std::int64_t aspect) {
 // A sum of at most 97 non-negative terms in any order is within 97 x 2^-53
 // of the exact sum, and so is the ordered one: when this one is above
 // limit x (1 + kRelativeMargin), the ordered D² is above the limit too.
-double QuickSquaredDistance(const SignatureGrid& p, const SignatureGrid& q, double aspect,
-                            double weightV) {
+template <typename CellsOf>
+double QuickSquaredDistance(const CellsOf& cellsOf, double aspect, double weightV) {
   // Pairs of neighbouring values, two chains per instruction; a mean's term
   // is its square times 1, which is the square itself.
   using Pair = double __attribute__((vector_size(16)));
   const Pair means = {1.0, 1.0}, mixed = {1.0, weightV}, deviations = {weightV, weightV};
   Pair first = {aspect, 0}, second = {0, 0}, third = {0, 0};
   for (std::size_t c = 0; c < kGridCells; ++c) {
-    const SignatureCell &a = p[c], &b = q[c];
+    SignatureCell a, b;
+    cellsOf(c, a, b);
     const Pair d1 = Pair{a.meanY, a.meanCb} - Pair{b.meanY, b.meanCb};
     const Pair d2 = Pair{a.meanCr, a.sdevY} - Pair{b.meanCr, b.sdevY};
     const Pair d3 = Pair{a.sdevCb, a.sdevCr} - Pair{b.sdevCb, b.sdevCr};
@@ -172,11 +173,29 @@ double QuickSquaredDistance(const SignatureGrid& p, const SignatureGrid& q, doub
   return sum[0] + sum[1];
 }
 
+// The same with q's cells read from its packed form one at a time: most
+// candidates that come this far are still turned away, and unpacking the
+// whole grid of each would cost more than the sum itself.
+double QuickSquaredDistance(const SignatureGrid& p, const PackedGrid& q, double aspect,
+                            double weightV) {
+  if (q.hasEscapes()) {
+    const SignatureGrid b = q.unpacked();
+    return QuickSquaredDistance(
+        [&](std::size_t c, SignatureCell& x, SignatureCell& y) { x = p[c], y = b[c]; }, aspect, weightV);
+  }
+  return QuickSquaredDistance(
+      [&](std::size_t c, SignatureCell& x, SignatureCell& y) {
+        x = p[c];
+        q.UnpackCell(static_cast<int>(c), y);
+      },
+      aspect, weightV);
+}
+
 }  // namespace
 
 PartnerIndex::Point PartnerIndex::PointOf(const FileRecord& record) const {
   double v[kValues];
-  Projections(record.grid, v);
+  Projections(record.grid.unpacked(), v);
   const std::int64_t aspect = AspectValue(record);
   v[kAspectValue] = static_cast<double>(aspect);
   return Point{v[chosen_[0]], v[chosen_[1]], v[chosen_[2]], aspect};
@@ -282,9 +301,11 @@ void PartnerIndex::Build() {
     // A value that is infinite or not a number makes its term of D² with
     // any other record infinite or not a number, whatever the weights:
     // never similar.
-    if (r.width <= 0 || !GridFinite(r.grid)) continue;
+    if (r.width <= 0) continue;
+    const SignatureGrid grid = r.grid.unpacked();
+    if (!GridFinite(grid)) continue;
     double scale = 0;
-    for (const SignatureCell& cell : r.grid) {
+    for (const SignatureCell& cell : grid) {
       scale += std::fabs(cell.meanY) + std::fabs(cell.meanCb) + std::fabs(cell.meanCr);
       if (deviationsCoded) scale += std::fabs(cell.sdevY);
     }
@@ -292,7 +313,7 @@ void PartnerIndex::Build() {
     if (!std::isfinite(scale)) return;
     maxScale = std::max(maxScale, scale);
     double v[kValues];
-    Projections(r.grid, v);
+    Projections(grid, v);
     v[kAspectValue] = static_cast<double>(AspectValue(r));
     members.push_back(p);
     for (int d = 0; d < kValues; ++d) {
@@ -395,7 +416,7 @@ void PartnerIndex::Build() {
         keys_.push_back(point.key);
         positions_.push_back(p);
         aspects_.push_back(ClampedAspect(AspectValue(r)));
-        codes_.push_back(partner::EncodeMeans(r.grid, deviationsCoded));
+        codes_.push_back(partner::EncodeMeans(r.grid.unpacked(), deviationsCoded));
       }
       boxes[c] = box;
     }
@@ -459,6 +480,7 @@ void PartnerIndex::Scan(std::size_t row, const Point& point, std::size_t b, int 
   const Box* boxes = &boxes_[b * static_cast<std::size_t>(cells_)];
   const double margin = 2 * kScaleMargin * maxScale_ + kTiny;
   const double key = keys_[row];
+  QueryGrid query{records_[static_cast<std::size_t>(j)].grid, std::nullopt};
   // The key window of cell c for the reach now, empty when the cell is out
   // of reach.
   const auto window = [&](int c, std::size_t& from, std::size_t& to, double& half) {
@@ -495,7 +517,7 @@ void PartnerIndex::Scan(std::size_t row, const Point& point, std::size_t b, int 
       cursor[0] = skipped;
       cursor[1] = high - from;
     }
-    ScanCell(row, point.aspect, low, high, j, best, reach);
+    ScanCell(row, point.aspect, low, high, j, query, best, reach);
   };
   // The record's own cell first: a partner found there narrows the reach
   // for all the others.
@@ -511,10 +533,9 @@ void PartnerIndex::Scan(std::size_t row, const Point& point, std::size_t b, int 
 }
 
 void PartnerIndex::ScanCell(std::size_t row, std::int64_t aspect, std::size_t from, std::size_t to,
-                            int j, PartnerChoice& best, Reach& reach) const {
+                            int j, QueryGrid& query, PartnerChoice& best, Reach& reach) const {
   const double key = keys_[row];
   const partner::MeanCode& code = codes_[row];
-  const FileRecord& p = records_[static_cast<std::size_t>(j)];
   const std::int32_t clamped = ClampedAspect(aspect);
   partner::PassedCode passed[kFilterChunk];
   for (std::size_t chunk = from; chunk < to; chunk += kFilterChunk) {
@@ -532,9 +553,8 @@ void PartnerIndex::ScanCell(std::size_t row, std::int64_t aspect, std::size_t fr
       const double da = static_cast<double>(std::int64_t{clamped} - aspects_[k]);
       const double lower = da * params_.weightA * da + static_cast<double>(passed[s].squared);
       if (!(lower <= reach.bound)) continue;
-      // The record's shape and its grid are read below.
-      __builtin_prefetch(&records_[static_cast<std::size_t>(position)]);
-      __builtin_prefetch(&records_[static_cast<std::size_t>(position)].grid);
+      // The record's grid is read below.
+      records_[static_cast<std::size_t>(position)].grid.Prefetch();
       passed[kept++].offset = static_cast<std::uint32_t>(k);
     }
     for (std::size_t s = 0; s < kept; ++s) {
@@ -549,15 +569,18 @@ void PartnerIndex::ScanCell(std::size_t row, std::int64_t aspect, std::size_t fr
         cut = std::min(limit_, d * d);
       }
       const FileRecord& q = records_[static_cast<std::size_t>(position)];
-      const std::int64_t aspectQ = AspectValue(q);
+      // The held value is exact unless it was clamped.
+      const std::int32_t held = aspects_[k];
+      const std::int64_t aspectQ = held != INT32_MIN && held != INT32_MAX ? held : AspectValue(q);
       const double da = static_cast<double>(aspect - aspectQ);
       // Most candidates here are still not similar: an unordered sum turns
       // them away sooner than the ordered one.
-      if (QuickSquaredDistance(p.grid, q.grid, da * params_.weightA * da, params_.weightV) >
+      const SignatureGrid& grid = query.get();
+      if (QuickSquaredDistance(grid, q.grid, da * params_.weightA * da, params_.weightV) >
           cut * (1 + kRelativeMargin)) {
         continue;
       }
-      const double d2 = SquaredDistance(p, q, aspect, aspectQ, params_, cut);
+      const double d2 = SquaredDistance(grid, q.grid, aspect, aspectQ, params_, cut);
       if (!(d2 <= cut) || !IsSimilar(d2, limit_)) continue;
       const std::int32_t stored = StoredDifference(UnroundedDifference(d2));
       if (best.partner < 0 || stored < best.difference ||

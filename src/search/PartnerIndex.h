@@ -21,6 +21,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "scan/FileRecord.h"
@@ -84,10 +85,20 @@ class PartnerIndex {
   // The reach for a candidate that could still replace `best`: the full one
   // while there is no partner, else one for the partner's difference.
   Reach ReachBeside(const PartnerChoice& best) const;
+  // The grid of the record a scan is for, unpacked when a candidate first
+  // needs it: many scans turn every candidate away by the bounds alone.
+  struct QueryGrid {
+    const PackedGrid& packed;
+    std::optional<SignatureGrid> grid;
+    const SignatureGrid& get() {
+      if (!grid) packed.Unpack(grid.emplace());
+      return *grid;
+    }
+  };
   // Judges the entries [from, to) of one cell, sorted by key, for entry
   // `row`; `reach` is ReachBeside(best), and is kept so when best changes.
   void ScanCell(std::size_t row, std::int64_t aspect, std::size_t from, std::size_t to, int j,
-                PartnerChoice& best, Reach& reach) const;
+                QueryGrid& query, PartnerChoice& best, Reach& reach) const;
 
   const FileList& records_;
   DifferenceParams params_;
@@ -122,7 +133,7 @@ class PartnerIndex {
   // The entries, per block of positions and cell, sorted by key.
   std::vector<double> keys_;  // the first projection
   std::vector<std::int32_t> positions_;
-  std::vector<std::int32_t> aspects_;  // clamped to 32 bits, for the bound of the aspect term
+  std::vector<std::int32_t> aspects_;  // clamped to 32 bits: exact unless at a limit
   std::vector<partner::MeanCode> codes_;
   std::vector<std::size_t> blockBegin_;  // entries of block b: [blockBegin_[b], blockBegin_[b + 1])
   // Entries of cell c of block b: [cellBegin_[b x (cells_ + 1) + c], the next).

@@ -45,7 +45,7 @@ Bytes FileOf(const FileList& entries, Bytes out = Header()) {
     const std::int32_t ints[3] = {e.size, e.width, e.height};
     for (int i = 0; i < 12; ++i) rec[276 + i] = static_cast<std::uint8_t>(ints[i / 4] >> (8 * (i % 4)));
     std::memcpy(rec.data() + 288, digest.data(), std::min<std::size_t>(digest.size(), 63));
-    for (std::size_t at = 352; const SignatureCell& c : e.grid) {
+    for (std::size_t at = 352; const SignatureCell& c : e.grid.unpacked()) {
       for (const double v : {c.meanY, c.meanCb, c.meanCr, c.sdevY, c.sdevCb, c.sdevCr}) {
         for (int b = 0; b < 64; b += 8) rec[at++] = static_cast<std::uint8_t>(std::bit_cast<std::uint64_t>(v) >> b);
       }
@@ -62,7 +62,9 @@ FileRecord Entry(const std::string& name, int seed = 1) {
   e.date = "2024/02/29 23:59:0" + std::to_string(seed % 10);
   std::tie(e.size, e.width, e.height, e.digest) = std::make_tuple(1000 + seed, 640 + seed, 480, std::string(32, 'c'));
   double v = 0.1 * seed;
-  for (std::size_t k = 0; k < e.grid.size(); ++k, v += 1.25) e.grid[k] = {v, -v, v / 3, v * v, 1 / (v + 1), -0.0};
+  SignatureGrid grid;
+  for (std::size_t k = 0; k < grid.size(); ++k, v += 1.25) grid[k] = {v, -v, v / 3, v * v, 1 / (v + 1), -0.0};
+  e.grid = grid;
   return e;
 }
 
@@ -98,7 +100,9 @@ TEST(WriteCacheFile, ExactLayoutWithZeroPaddingAndEveryBitBack) {
                         std::bit_cast<double>(std::uint64_t{0x7ff0000000000123}),
                         std::numeric_limits<double>::infinity(), std::numeric_limits<double>::denorm_min(),
                         -0.0, 1e308, 0.1 + 0.2};
-  for (std::size_t k = 0; k < 16; ++k) entries[1].grid[k].meanY = entries[1].grid[15 - k].sdevCr = odd[k % 8];
+  SignatureGrid grid = entries[1].grid.unpacked();
+  for (std::size_t k = 0; k < 16; ++k) grid[k].meanY = grid[15 - k].sdevCr = odd[k % 8];
+  entries[1].grid = grid;
   ASSERT_EQ(WriteCacheFile(path, entries), 0);
   EXPECT_TRUE(test::ReadFile(path) == FileOf(entries));
 
@@ -111,7 +115,7 @@ TEST(WriteCacheFile, ExactLayoutWithZeroPaddingAndEveryBitBack) {
     EXPECT_EQ(std::tie(a.name, a.date, a.size, a.width, a.height, a.digest),
               std::tie(b.name, b.date, b.size, b.width, b.height, b.digest)) << i;
     EXPECT_EQ(std::make_tuple(a.folder.str(), a.path()), std::make_tuple("/some/folder", "/some/folder/" + b.name));
-    EXPECT_EQ(std::memcmp(&a.grid, &b.grid, sizeof a.grid), 0) << i;
+    EXPECT_TRUE(a.grid == b.grid) << i;
   }
   EXPECT_EQ(NamesOf(Read(path, 0, 70)), NamesOf(FileList(entries.begin(), entries.begin() + 70)));
   Bytes torn = FileOf({entries[0], entries[1]});

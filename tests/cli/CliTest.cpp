@@ -322,8 +322,9 @@ TEST(CliTest, SignatureModePrintsEveryValueExactly) {
     const std::vector<std::string> fields = Split(lines[i], '\t');
     ASSERT_EQ(fields.size(), 6u + 96u);
     // Each value printed reads back as exactly the same double.
+    const SignatureGrid grid = record.grid.unpacked();
     for (std::size_t k = 0; k < 96; ++k) {
-      const SignatureCell& cell = record.grid[k / 6];
+      const SignatureCell& cell = grid[k / 6];
       const double value = std::array{cell.meanY, cell.meanCb, cell.meanCr, cell.sdevY, cell.sdevCb, cell.sdevCr}[k % 6];
       const double printed = std::strtod(fields[6 + k].c_str(), nullptr);
       EXPECT_EQ(std::memcmp(&printed, &value, sizeof value), 0) << fields[6 + k] << " field " << 6 + k;

@@ -38,11 +38,14 @@ TEST(SignatureGathererThreadsTest, TwoThreadsDecodingAPngFirstShareNothingMutabl
 std::string SignatureOf(const GatheredFile& file, const std::string& path = {}) {
   FileRecord record;
   record.digest = "previous";
-  for (SignatureCell& cell : record.grid) cell.meanY = -7;
+  record.grid.Modify([](SignatureGrid& grid) {
+    for (SignatureCell& cell : grid) cell.meanY = -7;
+  });
   DecodedImage image;
   if (file.image != nullptr) ApplySignature(record, file.signature, file.digest);
   if (!path.empty() && image.LoadImageFile(path) == LoadResult::LoadOk) SignatureExtractor::Extract(record, image);
-  return record.digest + std::string(reinterpret_cast<const char*>(&record.grid), sizeof record.grid);
+  const SignatureGrid grid = record.grid.unpacked();
+  return record.digest + std::string(reinterpret_cast<const char*>(&grid), sizeof grid);
 }
 
 // Files of widely different sizes, so that digests finish in the lanes at

@@ -51,13 +51,14 @@ FileList MakeRecords(int n, std::uint64_t seed, const Shape& shape) {
     FileRecord& r = records[static_cast<std::size_t>(i)];
     r.digest = std::to_string(i);
     r.width = sizes[i % 5][0], r.height = sizes[i % 5][1];
+    SignatureGrid grid;
     if (i > 0 && percent(rng) < shape.copies) {
       const FileRecord& source = records[static_cast<std::size_t>(i - 1 - percent(rng) % std::min(i, 40))];
       if (percent(rng) < 50) r.width = source.width, r.height = source.height;
-      r.grid = source.grid;
+      grid = source.grid.unpacked();
       const double amount = moved ? jitter(rng) : 0;
       for (std::size_t k = 0; k < kGridCells; ++k) {
-        SignatureCell& c = r.grid[k];
+        SignatureCell& c = grid[k];
         if (moved) {
           c.meanY += s.meanY + shape.ramp * rows[k / 4] + amount, c.meanCb += s.meanCb;
           c.meanCr += s.meanCr, c.sdevY += s.sdevY;
@@ -69,18 +70,20 @@ FileList MakeRecords(int n, std::uint64_t seed, const Shape& shape) {
     } else {
       const double y = level(rng), cb = chroma(rng), cr = chroma(rng), ramp = chroma(rng) / 3;
       for (std::size_t k = 0; k < kGridCells; ++k) {
-        r.grid[k] = SignatureCell{value(y + ramp * rows[k / 4] + small(rng)), value(cb + small(rng)),
+        grid[k] = SignatureCell{value(y + ramp * rows[k / 4] + small(rng)), value(cb + small(rng)),
                                   value(cr - small(rng)), value(small(rng) * 5.0), value(small(rng)), 0};
       }
     }
+    r.grid = grid;
     if (percent(rng) >= shape.broken) continue;
-    SignatureCell& c = r.grid[static_cast<std::size_t>(percent(rng) % kGridCells)];
+    SignatureCell& c = grid[static_cast<std::size_t>(percent(rng) % kGridCells)];
     const double odd[] = {kNan, -kInf, -300.5, 1e6, 255.999999, -1e-6};
     const int kind = percent(rng) % 4;
     if (kind == 0) r.width = 0;
     if (kind == 1) r.digest = records[static_cast<std::size_t>(i / 8)].digest;  // often 3 or more alike
     if (kind == 2) c.sdevY = odd[percent(rng) % 6];
     if (kind == 3) c.meanY = odd[percent(rng) % 6], c.meanCb = odd[percent(rng) % 6];
+    r.grid = grid;
   }
   return records;
 }
@@ -111,7 +114,9 @@ TEST(FastPartnersTest, SameChoicesForThresholdsAndWeights) {
   }
   // Huge finite means overflow the sums the index keeps.
   FileList huge = records;
-  for (SignatureCell& c : huge[100].grid) c.meanY = 1e308;
+  huge[100].grid.Modify([](SignatureGrid& grid) {
+    for (SignatureCell& c : grid) c.meanY = 1e308;
+  });
   (huge[101] = huge[100]).digest = "other";
   EXPECT_FALSE(PartnerIndex(huge, DifferenceParams{}).indexed());
   EXPECT_EQ(ChoosePartners(huge, DifferenceParams{}, 1, nullptr)[100], (PartnerChoice{101, 1}));
@@ -153,11 +158,14 @@ TEST(FastPartnersTest, SameChoicesWherePairsLieOnTheEdges) {
   // one batch of candidates, so a reach narrowed below 5² would lose record 1.
   FileList tie = MakeRecords(303, 3, Shape{0, 0, 0, 0, 0, true});
   for (FileRecord& r : tie) r.grid = tie[0].grid, r.width = r.height = 100;
-  for (SignatureCell& c : tie[1].grid) c.meanY += 4.999 / 4;
-  for (SignatureCell& c : tie[2].grid) c.meanY -= 4.9 / 4;
-  for (std::size_t k = 3; k < tie.size(); ++k) {
-    for (SignatureCell& c : tie[k].grid) c.sdevY += 100;
-  }
+  const auto moveAll = [](FileRecord& r, double SignatureCell::*value, double by) {
+    r.grid.Modify([&](SignatureGrid& grid) {
+      for (SignatureCell& c : grid) c.*value += by;
+    });
+  };
+  moveAll(tie[1], &SignatureCell::meanY, 4.999 / 4);
+  moveAll(tie[2], &SignatureCell::meanY, -4.9 / 4);
+  for (std::size_t k = 3; k < tie.size(); ++k) moveAll(tie[k], &SignatureCell::sdevY, 100);
   EXPECT_EQ(ChoosePartners(tie, DifferenceParams{100, 0.5, 1.0}, 1, nullptr)[0], (PartnerChoice{1, 5}));
 }
 
@@ -167,7 +175,7 @@ TEST(FastPartnersTest, SameChoicesWherePairsLieOnTheEdges) {
 TEST(FastPartnersTest, FilterVariantsAgree) {
   std::vector<partner::MeanCode> codes;
   for (const FileRecord& r : MakeRecords(300, 9, Shape{40, 40, 2.0, 0, 0, false})) {
-    codes.push_back(partner::EncodeMeans(r.grid, true));
+    codes.push_back(partner::EncodeMeans(r.grid.unpacked(), true));
   }
   std::vector<decltype(&partner::FilterCodesPortable)> variants;
   if (CpuHasAvx2()) variants.push_back(partner::FilterCodesAvx2);

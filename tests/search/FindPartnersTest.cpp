@@ -23,7 +23,7 @@ FileRecord Rec(const std::string& name, double d2 = 0, std::int32_t width = 100,
                std::int32_t height = 100) {
   FileRecord r;
   r.name = name, r.width = width, r.height = height, r.digest = "digest-" + name;
-  r.grid[9].meanY = std::sqrt(d2);
+  r.grid.Modify([&](SignatureGrid& grid) { grid[9].meanY = std::sqrt(d2); });
   return r;
 }
 
@@ -54,7 +54,7 @@ TEST(DifferenceTest, BoundaryDifferencesAndTies) {
     FileList records = {Rec("a")};
     for (const SignatureCell& delta : c.deltas) {
       records.push_back(Rec(std::to_string(records.size())));
-      records.back().grid[9] = delta;
+      records.back().grid.Modify([&](SignatureGrid& grid) { grid[9] = delta; });
       if (c.identical >> (records.size() - 2) & 1) records.back().digest = records[0].digest;
     }
     EXPECT_EQ(ChoosePartnersPairwise(records, {c.threshold, c.weightV, 1.0})[0],
@@ -66,7 +66,7 @@ TEST(DifferenceTest, BoundaryDifferencesAndTies) {
 TEST(DifferenceTest, TermsInTheirOrderAndTheAspectIn64Bits) {
   // Adding 1e16 first loses the small terms; another order would keep them.
   FileRecord p = Rec("p", 1e16), q = Rec("q");
-  p.grid[9].meanCb = p.grid[9].meanCr = p.grid[9].sdevY = 1;
+  p.grid.Modify([](SignatureGrid& grid) { grid[9].meanCb = grid[9].meanCr = grid[9].sdevY = 1; });
   EXPECT_EQ(SquaredDistance(p, q, {INT32_MAX, 1.5, 1.0}, 1e300), ((1e16 + 1.0) + 1.0) + 1.5);
   // 640 x 480 has a = 75, 480 x 640 a = 133; 1 x 30,000,000 a = 3e9: a
   // wrapped 32-bit value would bring it within the largest threshold.
@@ -82,7 +82,8 @@ TEST(DifferenceTest, UndecodedRecordsAndNotANumberNeverPair) {
                       Rec("b"),    Rec("c", 1e14)};
   records[1].digest = records[0].digest;
   records[3].digest = records[2].digest;
-  records[2].grid[4].sdevY = records[4].grid[0].meanY = kNan;
+  records[2].grid.Modify([](SignatureGrid& grid) { grid[4].sdevY = kNan; });
+  records[4].grid.Modify([](SignatureGrid& grid) { grid[0].meanY = kNan; });
   records[5].digest = records[4].digest;
   const std::vector<PartnerChoice> choices = ChoosePartnersPairwise(records, {1000000, 1, 1});
   for (std::size_t j = 0; j < 6; ++j) EXPECT_EQ(choices[j].partner, j == 4 ? 5 : -1) << j;

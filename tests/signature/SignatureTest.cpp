@@ -65,7 +65,7 @@ TEST(SignatureExtractor, ColourGridIsBitExactAgainstPlainFormula) {
     const DecodedImage image = MakeImage(w, h, PixelKind::Bgr24, bytes);
     FileRecord record;
     ASSERT_EQ(SignatureExtractor().Extract(record, image), 0);
-    EXPECT_TRUE(SameBits(record.grid, ReferenceColourGrid(bytes, w, h))) << w << " x " << h;
+    EXPECT_TRUE(SameBits(record.grid.unpacked(), ReferenceColourGrid(bytes, w, h))) << w << " x " << h;
     EXPECT_EQ(record.digest, Md5(image.Pixels(), image.PixelBytes())) << w << " x " << h;
   }
 }
@@ -77,7 +77,7 @@ TEST(SignatureExtractor, GreyUsesTheHighByteAndTheDigestCoversTheWholeBuffer) {
   FileRecord wide, narrow;
   ASSERT_EQ(SignatureExtractor().Extract(wide, MakeImage(12, 8, PixelKind::Gray16, samples)), 0);
   ASSERT_EQ(SignatureExtractor().Extract(narrow, MakeImage(12, 8, PixelKind::Indexed8, levels)), 0);
-  EXPECT_TRUE(SameBits(wide.grid, narrow.grid));
+  EXPECT_TRUE(wide.grid == narrow.grid);
   EXPECT_EQ(wide.digest, Md5(samples.data(), samples.size()));
   // Values published with the MD5 algorithm.
   EXPECT_EQ(Md5(nullptr, 0), "d41d8cd98f00b204e9800998ecf8427e");
@@ -87,8 +87,10 @@ TEST(SignatureExtractor, GreyUsesTheHighByteAndTheDigestCoversTheWholeBuffer) {
 
 TEST(SignatureExtractor, RefusedPicturesLeaveTheGrid) {
   FileRecord record;
-  for (auto& cell : record.grid) cell = {1.5, 2.5, 3.5, 4.5, 5.5, 6.5};
-  const SignatureGrid marked = record.grid;
+  record.grid.Modify([](SignatureGrid& grid) {
+    for (auto& cell : grid) cell = {1.5, 2.5, 3.5, 4.5, 5.5, 6.5};
+  });
+  const PackedGrid marked = record.grid;
   record.digest = "untouched";
   // Width 0: nothing at all is written.
   EXPECT_EQ(SignatureExtractor().Extract(record, MakeImage(0, 5, PixelKind::Bgr24, {})), -1);
@@ -102,7 +104,7 @@ TEST(SignatureExtractor, RefusedPicturesLeaveTheGrid) {
   lying.width = 9;
   EXPECT_EQ(SignatureExtractor().Extract(record, lying), -1);
   EXPECT_EQ(record.digest, "");
-  EXPECT_TRUE(SameBits(record.grid, marked));
+  EXPECT_TRUE(record.grid == marked);
 }
 
 std::string Text(const Md5Digest& digest) {

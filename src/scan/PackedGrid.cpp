@@ -1,0 +1,124 @@
+#include "scan/PackedGrid.h"
+
+#include <bit>
+#include <cstring>
+#include <string_view>
+
+#include "scan/RecordText.h"
+
+namespace norvane {
+
+namespace {
+
+// The classes and the top bytes they stand for: +0 and the positive values
+// below 2^-1008 (class 0, so that zero bytes are a grid of zeros), then the
+// magnitudes [2^-31, 2^-15), [2^-15, 2) and [2, 2^17), positive and
+// negative. Class 7 is the escape.
+using packed_grid::kEscape;
+using packed_grid::kLowBits;
+using packed_grid::kTopBits;
+
+unsigned ClassOfTop(unsigned top) {
+  for (unsigned c = 0; c < kEscape; ++c) {
+    if (kTopBits[c] >> 56 == top) return c;
+  }
+  return kEscape;
+}
+
+static_assert(std::endian::native == std::endian::little, "the low bytes of a value are its first");
+
+// The values of a grid in their packed order.
+double* ValuesOf(SignatureGrid& grid) { return &grid[0].meanY; }
+const double* ValuesOf(const SignatureGrid& grid) { return &grid[0].meanY; }
+static_assert(sizeof(SignatureGrid) == PackedGrid::kValues * sizeof(double));
+
+}  // namespace
+
+PackedGrid& PackedGrid::operator=(const PackedGrid& other) {
+  if (this == &other) return *this;
+  char* const old = Escapes();
+  std::memcpy(raw_, other.raw_, kEscapeAt);
+  const char* escapes = other.Escapes();
+  SetEscapes(escapes == nullptr ? nullptr : text_block::Make(text_block::Text(escapes), 0));
+  text_block::Free(old);
+  return *this;
+}
+
+PackedGrid::~PackedGrid() { text_block::Free(Escapes()); }
+
+void PackedGrid::Swap(PackedGrid& other) noexcept {
+  unsigned char raw[sizeof raw_];
+  std::memcpy(raw, raw_, sizeof raw);
+  std::memcpy(raw_, other.raw_, sizeof raw);
+  std::memcpy(other.raw_, raw, sizeof raw);
+}
+
+void PackedGrid::assign(const SignatureGrid& grid) {
+  const double* values = ValuesOf(grid);
+  char escaped[kValues];
+  std::size_t escapes = 0;
+  // Eight values at a time: their classes fill three bytes.
+  for (int group = 0; group < kValues / 8; ++group) {
+    std::uint32_t classes = 0;
+    for (int k = 0; k < 8; ++k) {
+      const int i = group * 8 + k;
+      const auto bits = std::bit_cast<std::uint64_t>(values[i]);
+      const unsigned top = static_cast<unsigned>(bits >> 56);
+      const unsigned c = ClassOfTop(top);
+      if (c == kEscape) escaped[escapes++] = static_cast<char>(top);
+      classes |= std::uint32_t{c} << (3 * k);
+      const std::uint64_t low = bits & kLowBits;
+      std::memcpy(raw_ + 7 * static_cast<std::size_t>(i), &low, 7);  // little-endian: the low 7 bytes
+    }
+    unsigned char* at = raw_ + kPayloadBytes + 3 * static_cast<std::size_t>(group);
+    at[0] = static_cast<unsigned char>(classes);
+    at[1] = static_cast<unsigned char>(classes >> 8);
+    at[2] = static_cast<unsigned char>(classes >> 16);
+  }
+  char* const old = Escapes();
+  SetEscapes(escapes == 0 ? nullptr : text_block::Make(std::string_view(escaped, escapes), 0));
+  text_block::Free(old);
+}
+
+void PackedGrid::Unpack(SignatureGrid& grid) const {
+  // Every line of the grid is asked for at once: the loop below would
+  // otherwise wait for them one after another.
+  Prefetch();
+  // The escaped top bytes are put in afterwards.
+  double* values = ValuesOf(grid);
+  for (int group = 0; group < kValues / 8; ++group) {
+    const unsigned char* at = raw_ + kPayloadBytes + 3 * static_cast<std::size_t>(group);
+    const std::uint32_t classes = at[0] | (std::uint32_t{at[1]} << 8) | (std::uint32_t{at[2]} << 16);
+    for (int k = 0; k < 8; ++k) {
+      const int i = group * 8 + k;
+      // Eight bytes from the value's first: the last value's eighth byte is
+      // the first class byte, still inside raw_, and masked off.
+      std::uint64_t low = 0;
+      std::memcpy(&low, raw_ + 7 * static_cast<std::size_t>(i), sizeof low);
+      values[i] = std::bit_cast<double>((low & kLowBits) | kTopBits[(classes >> (3 * k)) & 7]);
+    }
+  }
+  if (const char* escapes = Escapes(); escapes != nullptr) {
+    const char* next = text_block::Text(escapes).data();
+    for (int group = 0; group < kValues / 8; ++group) {
+      const unsigned char* at = raw_ + kPayloadBytes + 3 * static_cast<std::size_t>(group);
+      const std::uint32_t classes = at[0] | (std::uint32_t{at[1]} << 8) | (std::uint32_t{at[2]} << 16);
+      for (int k = 0; k < 8; ++k) {
+        if (((classes >> (3 * k)) & 7) != kEscape) continue;
+        double& value = values[group * 8 + k];
+        value = std::bit_cast<double>(std::bit_cast<std::uint64_t>(value) |
+                                      std::uint64_t{static_cast<unsigned char>(*next++)} << 56);
+      }
+    }
+  }
+}
+
+bool operator==(const PackedGrid& a, const PackedGrid& b) {
+  // Packing is a function of the bits, so equal grids have equal bytes.
+  if (std::memcmp(a.raw_, b.raw_, PackedGrid::kEscapeAt) != 0) return false;
+  const char *x = a.Escapes(), *y = b.Escapes();
+  if (x == nullptr || y == nullptr) return x == y;
+  return text_block::Text(x) == text_block::Text(y);
+}
+
+}  // namespace norvane
