@@ -11,14 +11,14 @@
 namespace norvane {
 
 // A plain value: copying a record copies every field. The folder text is
-// shared by the records of one folder, and the date and the digest are
-// packed in their usual shapes, so that a large list costs few allocations
-// and little memory beside the grid.
+// shared by the records of one folder, a short name is held inline, and the
+// date and the digest are packed in their usual shapes, so that a large list
+// costs few allocations and little memory beside the grid.
 struct FileRecord {
   std::int32_t index = 0;  // position in the list when it was first shown
   std::int32_t size = 0;   // low 32 bits of the file size
   SharedText folder;       // folder text exactly as handed to the scan
-  std::string name;        // file name with its extension
+  NameField name;          // file name with its extension
   DateField date;          // local modification time, "YYYY/MM/DD hh:mm:ss"
   SignatureGrid grid{};
   std::int32_t width = 0;  // 0 while unknown or when the file cannot be decoded
@@ -35,7 +35,7 @@ struct FileRecord {
     return text.append(folder.str()).append("/").append(name);
   }
 };
-static_assert(sizeof(FileRecord) <= sizeof(SignatureGrid) + 96);
+static_assert(sizeof(FileRecord) <= sizeof(SignatureGrid) + 80);
 
 using FileList = std::vector<FileRecord>;
 
