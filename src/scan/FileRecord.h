@@ -12,16 +12,17 @@
 namespace norvane {
 
 // A plain value: copying a record copies every field. The folder text is
-// shared by the records of one folder, and the date and the digest are
-// packed in their usual shapes, and the grid in fewer bytes than its doubles,
-// so that a large list costs few allocations and little memory.
+// shared by the records of one folder, a short name is held inline, the
+// date and the digest are packed in their usual shapes, and the grid in
+// fewer bytes than its doubles, so that a large list costs few allocations
+// and little memory.
 struct FileRecord {
   std::int32_t index = 0;  // position in the list when it was first shown
   std::int32_t size = 0;   // low 32 bits of the file size
   SharedText folder;       // folder text exactly as handed to the scan
-  std::string name;        // file name with its extension
+  NameField name;          // file name with its extension
   DateField date;          // local modification time, "YYYY/MM/DD hh:mm:ss"
-  PackedGrid grid{};      // the colour statistics, exactly
+  PackedGrid grid{};       // the colour statistics, exactly
   std::int32_t width = 0;  // 0 while unknown or when the file cannot be decoded
   std::int32_t height = 0;
   DigestField digest;      // MD5 of the decoded pixels, 32 hex characters, or empty
@@ -36,7 +37,7 @@ struct FileRecord {
     return text.append(folder.str()).append("/").append(name);
   }
 };
-static_assert(sizeof(FileRecord) <= sizeof(PackedGrid) + 96);
+static_assert(sizeof(FileRecord) <= sizeof(PackedGrid) + 80);
 
 using FileList = std::vector<FileRecord>;
 

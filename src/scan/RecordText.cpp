@@ -204,4 +204,36 @@ std::string_view DigestField::key() const {
   }
 }
 
+// --- NameField ---------------------------------------------------------------
+
+NameField& NameField::operator=(const NameField& other) {
+  if (this != &other) {
+    if (other.Tag() == kInBlock) {
+      assign(other.view());
+    } else {
+      char* const old = Block();
+      std::memcpy(raw_, other.raw_, sizeof raw_);
+      text_block::Free(old);
+    }
+  }
+  return *this;
+}
+
+void NameField::assign(std::string_view text) {
+  // The new value is formed before the old block goes: `text` may lie in it,
+  // or in raw_ itself.
+  char* const old = Block();
+  char raw[sizeof raw_] = {};
+  if (text.size() <= kInline) {
+    if (!text.empty()) std::memcpy(raw, text.data(), text.size());
+    raw[kInline] = static_cast<char>(text.size());
+  } else {
+    char* const block = text_block::Make(text, 0);
+    std::memcpy(raw, &block, sizeof block);
+    raw[kInline] = static_cast<char>(kInBlock);
+  }
+  std::memcpy(raw_, raw, sizeof raw_);
+  text_block::Free(old);
+}
+
 }  // namespace norvane

@@ -1,7 +1,8 @@
 // Text fields of a FileRecord that cost little memory: a date and a digest
 // packed into a few bytes when they have their usual shape (and kept exactly
-// otherwise), and a text shared by every record of one folder. They compare
-// and assign like strings; the packed ones give their text through text().
+// otherwise), a name held inline when it is short, and a text shared by every
+// record of one folder. They compare and assign like strings; the packed ones
+// give their text through text().
 #pragma once
 
 #include <atomic>
@@ -195,6 +196,71 @@ class DigestField {
   unsigned char raw_[17] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, kEmpty};
 };
 static_assert(sizeof(DigestField) == 17);
+
+// The file name of a record in 16 bytes: a name of at most 15 bytes is held
+// in them (its bytes, then its length in the last byte), a longer one in a
+// block of its own whose address they hold. Most names are short, so most
+// records need no heap block for their name. Any bytes are kept exactly, zero
+// bytes included. Reads, compares and assigns like a string.
+class NameField {
+ public:
+  static constexpr std::size_t kInline = 15;
+
+  NameField() = default;
+  NameField(const NameField& other) { *this = other; }
+  NameField(NameField&& other) noexcept { Swap(other); }
+  NameField& operator=(const NameField& other);
+  NameField& operator=(NameField&& other) noexcept {
+    Swap(other);
+    return *this;
+  }
+  ~NameField() { text_block::Free(Block()); }
+  NameField(std::string_view text) { assign(text); }  // NOLINT: reads like a string
+  NameField(const std::string& text) { assign(text); }  // NOLINT
+  NameField(const char* text) { assign(text); }  // NOLINT
+  NameField& operator=(std::string_view text) {
+    assign(text);
+    return *this;
+  }
+  NameField& operator=(const std::string& text) { return *this = std::string_view(text); }
+  NameField& operator=(const char* text) { return *this = std::string_view(text); }
+
+  void assign(std::string_view text);
+  std::string_view view() const {
+    const char* block = Block();
+    return block != nullptr ? text_block::Text(block) : std::string_view(raw_, Tag());
+  }
+  operator std::string_view() const { return view(); }  // NOLINT: reads like a string
+  std::string str() const { return std::string(view()); }
+  operator std::string() const { return str(); }  // NOLINT
+  const char* data() const { return view().data(); }  // not zero-terminated
+  std::size_t size() const { return view().size(); }
+  bool empty() const { return Tag() == 0; }
+
+  friend bool operator==(const NameField& a, const NameField& b) { return a.view() == b.view(); }
+  friend bool operator==(const NameField& a, std::string_view b) { return a.view() == b; }
+  friend bool operator==(const NameField& a, const std::string& b) { return a.view() == b; }
+  friend bool operator==(const NameField& a, const char* b) { return a.view() == b; }
+  friend std::string operator+(std::string a, const NameField& b) { return a.append(b.view()); }
+  friend std::string operator+(const NameField& a, std::string_view b) { return a.str().append(b); }
+  friend std::ostream& operator<<(std::ostream& out, const NameField& name) { return out << name.view(); }
+
+ private:
+  // The last byte: the length of a name held inline, or kInBlock.
+  static constexpr unsigned char kInBlock = 0xff;
+  unsigned char Tag() const { return static_cast<unsigned char>(raw_[kInline]); }
+  char* Block() const {
+    if (Tag() != kInBlock) return nullptr;
+    char* block = nullptr;
+    std::memcpy(&block, raw_, sizeof block);
+    return block;
+  }
+  // Moving a field onto itself leaves it as it was.
+  void Swap(NameField& other) noexcept { std::swap(raw_, other.raw_); }
+
+  char raw_[kInline + 1] = {};  // an empty name
+};
+static_assert(sizeof(NameField) == 16 && sizeof(char*) <= NameField::kInline);
 
 // A text that many records hold alike, allocated once and shared: copying
 // it copies a reference (one word). Empty when nothing was assigned.

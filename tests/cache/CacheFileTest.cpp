@@ -108,7 +108,7 @@ TEST(WriteCacheFile, ExactLayoutWithZeroPaddingAndEveryBitBack) {
 
   FileList back = Read(path);
   ASSERT_EQ(back.size(), entries.size());
-  entries[2].name.resize(256);
+  entries[2].name = std::string(256, 'x');
   entries[2].width = 0;
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const FileRecord &a = back[i], &b = entries[i];
