@@ -407,7 +407,6 @@ void PartnerIndex::Build() {
       for (; k < order.size() && order[k].cell == c; ++k) {
         const Point& point = points[static_cast<std::size_t>(order[k].member)];
         const std::int32_t p = members[first + static_cast<std::size_t>(order[k].member)];
-        const FileRecord& r = records_[static_cast<std::size_t>(p)];
         slot_[static_cast<std::size_t>(p)] = static_cast<std::int32_t>(first + k);
         box.low2 = std::min(box.low2, point.value2);
         box.high2 = std::max(box.high2, point.value2);
@@ -415,12 +414,19 @@ void PartnerIndex::Build() {
         box.high3 = std::max(box.high3, point.value3);
         keys_.push_back(point.key);
         positions_.push_back(p);
-        aspects_.push_back(ClampedAspect(AspectValue(r)));
-        codes_.push_back(partner::EncodeMeans(r.grid.unpacked(), deviationsCoded));
+        aspects_.push_back(ClampedAspect(point.aspect));
       }
       boxes[c] = box;
     }
     begins[cells_] = first + k;
+    // The codes are formed in the order of the records, which reads them
+    // one after another, and put at their entries.
+    codes_.resize(first + k);
+    for (std::size_t m = first; m < member; ++m) {
+      const std::int32_t p = members[m];
+      codes_[static_cast<std::size_t>(slot_[static_cast<std::size_t>(p)])] =
+          partner::EncodeMeans(records_[static_cast<std::size_t>(p)].grid.unpacked(), deviationsCoded);
+    }
   }
   blockBegin_[static_cast<std::size_t>(blocks)] = members.size();
   // Room the code filter may read past the last window.
@@ -642,9 +648,11 @@ void PartnerIndex::ChooseBlock(int b, std::vector<PartnerChoice>& choices) const
   // in the cache while every record of this block, in the order of cells
   // and keys, moves along them.
   std::vector<PartnerChoice> best(last - first);
+  // Formed in the order of the records, which reads them one after another.
   std::vector<Point> points(last - first);
-  for (std::size_t k = first; k < last; ++k) {
-    points[k - first] = PointOf(records_[static_cast<std::size_t>(positions_[k])]);
+  for (int j = b * blockSize_; j < end; ++j) {
+    const std::int32_t slot = slot_[static_cast<std::size_t>(j)];
+    if (slot >= 0) points[static_cast<std::size_t>(slot) - first] = PointOf(records_[static_cast<std::size_t>(j)]);
   }
   std::vector<std::size_t> cursors(2 * static_cast<std::size_t>(cells_));
   for (std::size_t other = static_cast<std::size_t>(b); other < static_cast<std::size_t>(blocks_); ++other) {
