@@ -89,9 +89,14 @@ class PartnerIndex {
   // needs it: many scans turn every candidate away by the bounds alone.
   struct QueryGrid {
     const PackedGrid& packed;
+    bool withLumaDeviations;
     std::optional<SignatureGrid> grid;
+    partner::FineQuery fine;
     const SignatureGrid& get() {
-      if (!grid) packed.Unpack(grid.emplace());
+      if (!grid) {
+        packed.Unpack(grid.emplace());
+        fine = partner::EncodeFine(*grid, withLumaDeviations);
+      }
       return *grid;
     }
   };

@@ -11,9 +11,10 @@
 #include <immintrin.h>
 // GCC's AVX-512 intrinsics start from a deliberately undefined register
 // (_mm512_undefined_epi32), which its own flow analysis then reports as
-// possibly uninitialised wherever they are inlined.
+// (possibly) uninitialised wherever they are inlined.
 #if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #endif
 #endif
 
@@ -49,6 +50,38 @@ MeanCode EncodeMeans(const SignatureGrid& grid, bool withLumaDeviations) {
     if (withLumaDeviations) code.bytes[3 * kGridCells + c] = Code(cell.sdevY, 0.0);
   }
   return code;
+}
+
+FineQuery EncodeFine(const SignatureGrid& grid, bool withLumaDeviations) {
+  // floor(16 v) of the value the code floors, clamped like it: a value below
+  // the range is then nearer than it is to every interval, one above it too.
+  const auto fine = [](double v) -> std::uint16_t {
+    const double f = std::floor(16.0 * v);
+    if (!(f >= 0)) return 0;
+    return f > 4096.0 ? 4096 : static_cast<std::uint16_t>(f);
+  };
+  FineQuery query;
+  for (int c = 0; c < kGridCells; ++c) {
+    const SignatureCell& cell = grid[static_cast<std::size_t>(c)];
+    query.sixteenths[c] = fine(cell.meanY);
+    query.sixteenths[kGridCells + c] = fine(cell.meanCb + 128.0);
+    query.sixteenths[2 * kGridCells + c] = fine(cell.meanCr + 128.0);
+    if (withLumaDeviations) query.sixteenths[3 * kGridCells + c] = fine(cell.sdevY);
+  }
+  return query;
+}
+
+std::int32_t FineSquaredBoundPortable(const FineQuery& query, const MeanCode& code) {
+  std::int32_t sum = 0;
+  for (int k = 0; k < kCodeBytes; ++k) {
+    const int x = query.sixteenths[k], low = 16 * code.bytes[k];
+    // Below the interval by more than the floor can explain, or above it;
+    // code 0 reaches down and code 255 up without end.
+    const int below = code.bytes[k] == 0 ? 0 : std::max(low - 1 - x, 0);
+    const int above = code.bytes[k] == 255 ? 0 : std::max(x - low - 16, 0);
+    sum += (below + above) * (below + above);
+  }
+  return sum;
 }
 
 int CodeSad(const MeanCode& a, const MeanCode& b) {
@@ -171,6 +204,53 @@ __attribute__((target("avx2"))) std::size_t FilterCodesAvx2(const MeanCode& quer
 
 namespace {
 
+// The fine distances of 16 code bytes (widened to 16 bits) from the query's
+// values: the saturating differences are 0 for code 0 below and, since the
+// query's values stop at 4096 = 16 x 256, for code 255 above.
+__attribute__((target("avx2"), always_inline)) inline __m256i FineDistances(__m256i low, __m256i x) {
+  const __m256i below = _mm256_subs_epu16(_mm256_subs_epu16(low, _mm256_set1_epi16(1)), x);
+  const __m256i above = _mm256_subs_epu16(x, _mm256_add_epi16(low, _mm256_set1_epi16(16)));
+  return _mm256_or_si256(below, above);
+}
+
+}  // namespace
+
+__attribute__((target("avx2"))) std::int32_t FineSquaredBoundAvx2(const FineQuery& query,
+                                                                 const MeanCode& code) {
+  __m256i sum = _mm256_setzero_si256();
+  for (int k = 0; k < kCodeBytes; k += 16) {
+    const __m256i low = _mm256_slli_epi16(
+        _mm256_cvtepu8_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(code.bytes + k))), 4);
+    const __m256i x = _mm256_load_si256(reinterpret_cast<const __m256i*>(query.sixteenths + k));
+    const __m256i d = FineDistances(low, x);
+    // d <= 4096, so two squares fit a 32-bit lane many times over.
+    sum = _mm256_add_epi32(sum, _mm256_madd_epi16(d, d));
+  }
+  __m128i t = _mm_add_epi32(_mm256_castsi256_si128(sum), _mm256_extracti128_si256(sum, 1));
+  t = _mm_add_epi32(t, _mm_unpackhi_epi64(t, t));
+  t = _mm_add_epi32(t, _mm_shuffle_epi32(t, 1));
+  return _mm_cvtsi128_si32(t);
+}
+
+__attribute__((target("avx512f,avx512bw"))) std::int32_t FineSquaredBoundAvx512(
+    const FineQuery& query, const MeanCode& code) {
+  const __m512i bytes = _mm512_load_si512(code.bytes);
+  __m512i sum = _mm512_setzero_si512();
+  for (int half = 0; half < 2; ++half) {
+    const __m256i part = half == 0 ? _mm512_castsi512_si256(bytes) : _mm512_extracti64x4_epi64(bytes, 1);
+    const __m512i low = _mm512_slli_epi16(_mm512_cvtepu8_epi16(part), 4);
+    const __m512i x = _mm512_load_si512(query.sixteenths + 32 * half);
+    // As in FineDistances.
+    const __m512i below = _mm512_subs_epu16(_mm512_subs_epu16(low, _mm512_set1_epi16(1)), x);
+    const __m512i above = _mm512_subs_epu16(x, _mm512_add_epi16(low, _mm512_set1_epi16(16)));
+    const __m512i d = _mm512_or_si512(below, above);
+    sum = _mm512_add_epi32(sum, _mm512_madd_epi16(d, d));
+  }
+  return _mm512_reduce_add_epi32(sum);
+}
+
+namespace {
+
 // The squared bound of one code against the query, all 64 bytes at once.
 __attribute__((target("avx512f,avx512bw"), always_inline)) inline std::int32_t SquaredBound512(
     const MeanCode& code, __m512i q) {
@@ -260,6 +340,14 @@ __attribute__((target("avx512f,avx512bw"))) std::size_t FilterCodesAvx512(
 
 #else
 
+std::int32_t FineSquaredBoundAvx2(const FineQuery& query, const MeanCode& code) {
+  return FineSquaredBoundPortable(query, code);
+}
+
+std::int32_t FineSquaredBoundAvx512(const FineQuery& query, const MeanCode& code) {
+  return FineSquaredBoundPortable(query, code);
+}
+
 std::size_t FilterCodesAvx512(const MeanCode& query, const MeanCode* codes, std::size_t count,
                               int sadLimit, std::int32_t squaredLimit, PassedCode* out) {
   return FilterCodesPortable(query, codes, count, sadLimit, squaredLimit, out);
@@ -271,6 +359,12 @@ std::size_t FilterCodesAvx2(const MeanCode& query, const MeanCode* codes, std::s
 }
 
 #endif
+
+std::int32_t FineSquaredBound(const FineQuery& query, const MeanCode& code) {
+  if (CpuHasAvx512()) return FineSquaredBoundAvx512(query, code);
+  if (CpuHasAvx2()) return FineSquaredBoundAvx2(query, code);
+  return FineSquaredBoundPortable(query, code);
+}
 
 std::size_t FilterCodes(const MeanCode& query, const MeanCode* codes, std::size_t count,
                         int sadLimit, std::int32_t squaredLimit, PassedCode* out) {

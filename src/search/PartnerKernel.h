@@ -42,6 +42,26 @@ int CodeSad(const MeanCode& a, const MeanCode& b);
 // The L2 bound above over all bytes of two codes (at most 64 x 127²).
 std::int32_t CodeSquaredLowerBound(const MeanCode& a, const MeanCode& b);
 
+// The query's side of a finer bound for the candidates that pass the code
+// bounds: every coded value v of the query (with the code's offset) as
+// floor(16 v), held within 0 .. 4096. A candidate's code byte q says its
+// value lies in [q, q + 1), below 1 for q = 0 and from 255 on for q = 255;
+// the distance from the query's exact value to that interval, rather than
+// the code difference less one, loses less than a unit per value.
+struct alignas(64) FineQuery {
+  std::uint16_t sixteenths[kCodeBytes] = {};
+};
+FineQuery EncodeFine(const SignatureGrid& grid, bool withLumaDeviations);
+
+// Sum over the coded values of d², d the distance in sixteenths from the
+// query's floored value to the candidate's interval, less the sixteenth the
+// floor may have taken: d <= 16 |x_p - x_q|, so the sum is at most 256 S.
+std::int32_t FineSquaredBoundPortable(const FineQuery& query, const MeanCode& code);
+std::int32_t FineSquaredBoundAvx2(const FineQuery& query, const MeanCode& code);    // only when CpuHasAvx2()
+std::int32_t FineSquaredBoundAvx512(const FineQuery& query, const MeanCode& code);  // only when CpuHasAvx512()
+// The fastest variant this processor runs.
+std::int32_t FineSquaredBound(const FineQuery& query, const MeanCode& code);
+
 // A code that passed FilterCodes: its offset and its CodeSquaredLowerBound.
 struct PassedCode {
   std::uint32_t offset;

@@ -200,5 +200,42 @@ TEST(FastPartnersTest, FilterVariantsAgree) {
   }
 }
 
+// The fine bound lies between the code bound and the exact sum over the
+// coded values (at 256 times their scale), values next to whole numbers and
+// beyond the code range included, and every variant gives the plain one's.
+TEST(FastPartnersTest, FineBoundLiesBetweenTheCodeBoundAndTheExactSum) {
+  std::mt19937 rng(5);
+  std::uniform_int_distribution<int> whole(-3, 258), pick(0, 5);
+  const double nudges[] = {0, 1e-9, 0.001, 0.5, 0.999, 0.99999999};
+  const auto value = [&] { return whole(rng) + (pick(rng) % 2 == 0 ? 1 : -1) * nudges[pick(rng)]; };
+  std::vector<decltype(&partner::FineSquaredBoundPortable)> variants;
+  if (CpuHasAvx2()) variants.push_back(partner::FineSquaredBoundAvx2);
+  if (CpuHasAvx512()) variants.push_back(partner::FineSquaredBoundAvx512);
+  for (int round = 0; round < 2000; ++round) {
+    SignatureGrid p, q;
+    double exact = 0;
+    for (int c = 0; c < kGridCells; ++c) {
+      SignatureCell &a = p[static_cast<std::size_t>(c)], &b = q[static_cast<std::size_t>(c)];
+      a = {value(), value() - 128, value() - 128, value(), 0, 0};
+      // Half of the candidates lie so close to the record that the bound
+      // must be 0, often across a whole number from it.
+      const auto near = [&] { return nudges[pick(rng) % 3] * (pick(rng) % 2 == 0 ? 1 : -1); };
+      b = round % 2 == 0 ? SignatureCell{value(), value() - 128, value() - 128, value(), 0, 0}
+                         : SignatureCell{a.meanY + near(), a.meanCb + near(), a.meanCr + near(), a.sdevY + near(), 0, 0};
+      for (const auto field : {&SignatureCell::meanY, &SignatureCell::meanCb, &SignatureCell::meanCr,
+                               &SignatureCell::sdevY}) {
+        exact += (a.*field - b.*field) * (a.*field - b.*field);
+      }
+    }
+    const partner::MeanCode code = partner::EncodeMeans(q, true);
+    const partner::FineQuery query = partner::EncodeFine(p, true);
+    const std::int32_t fine = partner::FineSquaredBoundPortable(query, code);
+    EXPECT_LE(fine, 256 * exact * (1 + 1e-12)) << round;
+    if (round % 2 == 1) EXPECT_EQ(fine, 0) << round;
+    EXPECT_GE(fine, 256 * partner::CodeSquaredLowerBound(partner::EncodeMeans(p, true), code)) << round;
+    for (const auto variant : variants) ASSERT_EQ(variant(query, code), fine) << round;
+  }
+}
+
 }  // namespace
 }  // namespace norvane
