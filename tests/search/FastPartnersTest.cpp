@@ -231,7 +231,9 @@ TEST(FastPartnersTest, FineBoundLiesBetweenTheCodeBoundAndTheExactSum) {
     const partner::FineQuery query = partner::EncodeFine(p, true);
     const std::int32_t fine = partner::FineSquaredBoundPortable(query, code);
     EXPECT_LE(fine, 256 * exact * (1 + 1e-12)) << round;
-    if (round % 2 == 1) EXPECT_EQ(fine, 0) << round;
+    if (round % 2 == 1) {
+      EXPECT_EQ(fine, 0) << round;
+    }
     EXPECT_GE(fine, 256 * partner::CodeSquaredLowerBound(partner::EncodeMeans(p, true), code)) << round;
     for (const auto variant : variants) ASSERT_EQ(variant(query, code), fine) << round;
   }
