@@ -182,7 +182,7 @@ std::vector<PartnerChoice> ChoosePartners(const FileList& records, const Differe
                                           int workers, SearchView* view) {
   const int n = static_cast<int>(records.size());
   std::vector<PartnerChoice> choices(records.size());
-  const PartnerIndex index(records, params);
+  const PartnerIndex index(records, params, n < kMinParallelRecords ? 1 : workers);
   if (workers <= 1 || n < kMinParallelRecords) {
     for (int j = 0; j < n; ++j) {
       choices[static_cast<std::size_t>(j)] = index.Choose(j);

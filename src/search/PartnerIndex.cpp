@@ -1,10 +1,12 @@
 #include "search/PartnerIndex.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <functional>
 
@@ -152,6 +154,20 @@ std::int32_t ClampedAspect(std::int64_t aspect) {
 // A sum of at most 97 non-negative terms in any order is within 97 x 2^-53
 // of the exact sum, and so is the ordered one: when this one is above
 // limit x (1 + kRelativeMargin), the ordered D² is above the limit too.
+// Runs task(0) to task(count - 1) on up to `workers` threads, the calling
+// one among them, and returns when all are done.
+template <typename Task>
+void RunTasks(int count, int workers, const Task& task) {
+  std::atomic<int> next{0};
+  const auto work = [&] {
+    for (int i = next.fetch_add(1); i < count; i = next.fetch_add(1)) task(i);
+  };
+  std::vector<std::thread> helpers;
+  for (int w = 1; w < std::min(workers, count); ++w) helpers.emplace_back(work);
+  work();
+  for (std::thread& helper : helpers) helper.join();
+}
+
 template <typename CellsOf>
 double QuickSquaredDistance(const CellsOf& cellsOf, double aspect, double weightV) {
   // Pairs of neighbouring values, two chains per instruction; a mean's term
@@ -217,9 +233,9 @@ int PartnerIndex::Axis::Cell(double value) const {
   return c >= cells - 1 ? cells - 1 : static_cast<int>(c);
 }
 
-PartnerIndex::PartnerIndex(const FileList& records, const DifferenceParams& params)
+PartnerIndex::PartnerIndex(const FileList& records, const DifferenceParams& params, int workers)
     : records_(records), params_(params), limit_(DifferenceLimit(params.threshold)) {
-  Build();
+  Build(std::max(workers, 1));
 }
 
 void PartnerIndex::LinkIdenticalDigests() {
@@ -264,7 +280,7 @@ void PartnerIndex::LinkIdenticalDigests() {
   }
 }
 
-void PartnerIndex::Build() {
+void PartnerIndex::Build(int workers) {
   const int n = static_cast<int>(records_.size());
 
   blockSize_ = std::clamp((n + kBlocks - 1) / kBlocks, kMinBlockSize, kMaxBlockSize);
@@ -287,42 +303,78 @@ void PartnerIndex::Build() {
   // The records that can be similar to another, and the spread of every
   // projection over them, from running sums: the projections themselves are
   // formed again below for the three chosen ones only, so that no table of
-  // every projection of every record is ever held.
+  // every projection of every record is ever held. Block by block, on
+  // several threads, and the blocks' sums added in their order, so that
+  // the outcome does not depend on the threads.
+  struct BlockSums {
+    double sums[kValues] = {}, squares[kValues] = {};
+    double lows[kValues], highs[kValues];
+    double maxScale = 0;  // largest sum of the magnitudes of a record's projected values
+    bool overflow = false;
+    std::vector<std::int32_t> members;
+  };
+  std::vector<BlockSums> parts(static_cast<std::size_t>(blocks));
+  RunTasks(blocks, workers, [&](int b) {
+    BlockSums& part = parts[static_cast<std::size_t>(b)];
+    std::fill(part.lows, part.lows + kValues, HUGE_VAL);
+    std::fill(part.highs, part.highs + kValues, -HUGE_VAL);
+    const int end = std::min(n, (b + 1) * blockSize_);
+    for (int p = b * blockSize_; p < end; ++p) {
+      const FileRecord& r = records_[static_cast<std::size_t>(p)];
+      // A value that is infinite or not a number makes its term of D² with
+      // any other record infinite or not a number, whatever the weights:
+      // never similar.
+      if (r.width <= 0) continue;
+      const SignatureGrid grid = r.grid.unpacked();
+      if (!GridFinite(grid)) continue;
+      double scale = 0;
+      for (const SignatureCell& cell : grid) {
+        scale += std::fabs(cell.meanY) + std::fabs(cell.meanCb) + std::fabs(cell.meanCr);
+        if (deviationsCoded) scale += std::fabs(cell.sdevY);
+      }
+      // Finite values whose sums overflow: the projections would be meaningless.
+      if (!std::isfinite(scale)) {
+        part.overflow = true;
+        return;
+      }
+      part.maxScale = std::max(part.maxScale, scale);
+      double v[kValues];
+      Projections(grid, v);
+      v[kAspectValue] = static_cast<double>(AspectValue(r));
+      part.members.push_back(p);
+      for (int d = 0; d < kValues; ++d) {
+        part.sums[d] += v[d];
+        part.squares[d] += v[d] * v[d];
+        part.lows[d] = std::min(part.lows[d], v[d]);
+        part.highs[d] = std::max(part.highs[d], v[d]);
+      }
+    }
+  });
   slot_.assign(static_cast<std::size_t>(n), -1);
+  blockBegin_.assign(static_cast<std::size_t>(blocks) + 1, 0);
   std::vector<std::int32_t> members;
   members.reserve(static_cast<std::size_t>(n));
   double sums[kValues] = {}, squares[kValues] = {};
   double lows[kValues], highs[kValues];
   std::fill(lows, lows + kValues, HUGE_VAL);
   std::fill(highs, highs + kValues, -HUGE_VAL);
-  double maxScale = 0;  // largest sum of the magnitudes of a record's projected values
-  for (int p = 0; p < n; ++p) {
-    const FileRecord& r = records_[static_cast<std::size_t>(p)];
-    // A value that is infinite or not a number makes its term of D² with
-    // any other record infinite or not a number, whatever the weights:
-    // never similar.
-    if (r.width <= 0) continue;
-    const SignatureGrid grid = r.grid.unpacked();
-    if (!GridFinite(grid)) continue;
-    double scale = 0;
-    for (const SignatureCell& cell : grid) {
-      scale += std::fabs(cell.meanY) + std::fabs(cell.meanCb) + std::fabs(cell.meanCr);
-      if (deviationsCoded) scale += std::fabs(cell.sdevY);
-    }
-    // Finite values whose sums overflow: the projections would be meaningless.
-    if (!std::isfinite(scale)) return;
-    maxScale = std::max(maxScale, scale);
-    double v[kValues];
-    Projections(grid, v);
-    v[kAspectValue] = static_cast<double>(AspectValue(r));
-    members.push_back(p);
+  double maxScale = 0;
+  for (int b = 0; b < blocks; ++b) {
+    BlockSums& part = parts[static_cast<std::size_t>(b)];
+    if (part.overflow) return;
+    blockBegin_[static_cast<std::size_t>(b)] = members.size();
+    members.insert(members.end(), part.members.begin(), part.members.end());
+    part.members = {};
+    maxScale = std::max(maxScale, part.maxScale);
     for (int d = 0; d < kValues; ++d) {
-      sums[d] += v[d];
-      squares[d] += v[d] * v[d];
-      lows[d] = std::min(lows[d], v[d]);
-      highs[d] = std::max(highs[d], v[d]);
+      sums[d] += part.sums[d];
+      squares[d] += part.squares[d];
+      lows[d] = std::min(lows[d], part.lows[d]);
+      highs[d] = std::max(highs[d], part.highs[d]);
     }
   }
+  blockBegin_[static_cast<std::size_t>(blocks)] = members.size();
+  parts = {};
   // The projections that spread the records most (the sums of squares only
   // choose; no bound depends on them).
   int* const chosen = chosen_;
@@ -366,33 +418,33 @@ void PartnerIndex::Build() {
   axis3_ = makeAxis(2);
   cells_ = axis2_.cells * axis3_.cells;
 
-  blockBegin_.assign(static_cast<std::size_t>(blocks) + 1, 0);
   cellBegin_.assign(static_cast<std::size_t>(blocks) * static_cast<std::size_t>(cells_ + 1), 0);
   boxes_.assign(static_cast<std::size_t>(blocks) * static_cast<std::size_t>(cells_), Box{});
-  positions_.reserve(members.size());
-  aspects_.reserve(members.size());
-  codes_.reserve(members.size() + partner::kCodeSlack);
+  keys_.resize(members.size());
+  positions_.resize(members.size());
+  aspects_.resize(members.size());
+  // Room the code filter may read past the last window.
+  codes_.resize(members.size() + partner::kCodeSlack);
 
-  keys_.reserve(members.size());
-  struct Entry {
-    int cell;
-    double key;
-    std::int32_t member;  // within the block
-    bool operator<(const Entry& o) const {
-      return cell != o.cell ? cell < o.cell : key != o.key ? key < o.key : member < o.member;
-    }
-  };
-  std::vector<Entry> order;
-  std::vector<Point> points;  // of the members of one block, in position order
-  std::size_t member = 0;
-  for (int b = 0; b < blocks; ++b) {
-    const std::size_t first = member;
-    blockBegin_[static_cast<std::size_t>(b)] = first;
-    order.clear();
-    points.clear();
-    const int end = std::min(n, (b + 1) * blockSize_);
-    for (; member < members.size() && members[member] < end; ++member) {
-      const Point point = PointOf(records_[static_cast<std::size_t>(members[member])]);
+  // The entries of every block, sorted by cell and key; each block fills
+  // its own part of the arrays, so the blocks are built on several threads.
+  RunTasks(blocks, workers, [&](int b) {
+    struct Entry {
+      int cell;
+      double key;
+      std::int32_t member;  // within the block
+      bool operator<(const Entry& o) const {
+        return cell != o.cell ? cell < o.cell : key != o.key ? key < o.key : member < o.member;
+      }
+    };
+    const std::size_t first = blockBegin_[static_cast<std::size_t>(b)];
+    const std::size_t last = blockBegin_[static_cast<std::size_t>(b) + 1];
+    std::vector<Entry> order;
+    std::vector<Point> points;  // of the members of the block, in position order
+    order.reserve(last - first);
+    points.reserve(last - first);
+    for (std::size_t m = first; m < last; ++m) {
+      const Point point = PointOf(records_[static_cast<std::size_t>(members[m])]);
       order.push_back(Entry{axis2_.Cell(point.value2) * axis3_.cells + axis3_.Cell(point.value3),
                             point.key, static_cast<std::int32_t>(points.size())});
       points.push_back(point);
@@ -412,25 +464,21 @@ void PartnerIndex::Build() {
         box.high2 = std::max(box.high2, point.value2);
         box.low3 = std::min(box.low3, point.value3);
         box.high3 = std::max(box.high3, point.value3);
-        keys_.push_back(point.key);
-        positions_.push_back(p);
-        aspects_.push_back(ClampedAspect(point.aspect));
+        keys_[first + k] = point.key;
+        positions_[first + k] = p;
+        aspects_[first + k] = ClampedAspect(point.aspect);
       }
       boxes[c] = box;
     }
     begins[cells_] = first + k;
     // The codes are formed in the order of the records, which reads them
     // one after another, and put at their entries.
-    codes_.resize(first + k);
-    for (std::size_t m = first; m < member; ++m) {
+    for (std::size_t m = first; m < last; ++m) {
       const std::int32_t p = members[m];
       codes_[static_cast<std::size_t>(slot_[static_cast<std::size_t>(p)])] =
           partner::EncodeMeans(records_[static_cast<std::size_t>(p)].grid.unpacked(), deviationsCoded);
     }
-  }
-  blockBegin_[static_cast<std::size_t>(blocks)] = members.size();
-  // Room the code filter may read past the last window.
-  codes_.resize(codes_.size() + partner::kCodeSlack);
+  });
 
   // Every projection is on a unit vector: two records further apart than
   // sqrt(L) in it, or in the three together, are not similar. Every value

@@ -33,7 +33,8 @@ namespace norvane {
 class PartnerIndex {
  public:
   // Reads the records; they must stay unchanged while the index is used.
-  PartnerIndex(const FileList& records, const DifferenceParams& params);
+  // Built on up to `workers` threads.
+  PartnerIndex(const FileList& records, const DifferenceParams& params, int workers = 1);
 
   // The choice for record j, equal to ChoosePartnerPairwise. Safe to call
   // from several threads at once.
@@ -52,7 +53,7 @@ class PartnerIndex {
   bool indexed() const { return indexed_; }
 
  private:
-  void Build();
+  void Build(int workers);
   // Fills nextIdentical_.
   void LinkIdenticalDigests();
   // What a record's place in the index is computed from: its chosen
