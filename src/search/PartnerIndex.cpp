@@ -210,11 +210,13 @@ double QuickSquaredDistance(const SignatureGrid& p, const PackedGrid& q, double 
 }  // namespace
 
 PartnerIndex::Point PartnerIndex::PointOf(const FileRecord& record) const {
+  const SignatureGrid grid = record.grid.unpacked();
   double v[kValues];
-  Projections(record.grid.unpacked(), v);
+  Projections(grid, v);
   const std::int64_t aspect = AspectValue(record);
   v[kAspectValue] = static_cast<double>(aspect);
-  return Point{v[chosen_[0]], v[chosen_[1]], v[chosen_[2]], aspect};
+  return Point{v[chosen_[0]], v[chosen_[1]], v[chosen_[2]], aspect,
+               partner::EncodeFractions(grid, coded_ == partner::kCodeBytes)};
 }
 
 double PartnerIndex::Axis::Reach(double key) const {
@@ -298,6 +300,7 @@ void PartnerIndex::Build(int workers) {
   // The luma deviations are coded, and projected, when their weight makes
   // each of their terms at least the squared difference itself.
   const bool deviationsCoded = params_.weightV >= 1.0;
+  coded_ = deviationsCoded ? partner::kCodeBytes : partner::kCodedMeans;
   const int offered = deviationsCoded ? kProjections : kProjections - kShapes;
 
   // The records that can be similar to another, and the spread of every
@@ -484,7 +487,6 @@ void PartnerIndex::Build(int workers) {
   // sqrt(L) in it, or in the three together, are not similar. Every value
   // may be off by the rounding of its sum.
   maxScale_ = maxScale;
-  coded_ = deviationsCoded ? partner::kCodeBytes : partner::kCodedMeans;
   full_ = ReachFor(limit_);
   indexed_ = true;
 }
@@ -534,7 +536,7 @@ void PartnerIndex::Scan(std::size_t row, const Point& point, std::size_t b, int 
   const Box* boxes = &boxes_[b * static_cast<std::size_t>(cells_)];
   const double margin = 2 * kScaleMargin * maxScale_ + kTiny;
   const double key = keys_[row];
-  QueryGrid query{records_[static_cast<std::size_t>(j)].grid, coded_ == partner::kCodeBytes, std::nullopt, {}};
+  QueryGrid query{records_[static_cast<std::size_t>(j)].grid, std::nullopt};
   // The key window of cell c for the reach now, empty when the cell is out
   // of reach.
   const auto window = [&](int c, std::size_t& from, std::size_t& to, double& half) {
@@ -571,7 +573,7 @@ void PartnerIndex::Scan(std::size_t row, const Point& point, std::size_t b, int 
       cursor[0] = skipped;
       cursor[1] = high - from;
     }
-    ScanCell(row, point.aspect, low, high, j, query, best, reach);
+    ScanCell(row, point, low, high, j, query, best, reach);
   };
   // The record's own cell first: a partner found there narrows the reach
   // for all the others.
@@ -586,8 +588,9 @@ void PartnerIndex::Scan(std::size_t row, const Point& point, std::size_t b, int 
   }
 }
 
-void PartnerIndex::ScanCell(std::size_t row, std::int64_t aspect, std::size_t from, std::size_t to,
+void PartnerIndex::ScanCell(std::size_t row, const Point& point, std::size_t from, std::size_t to,
                             int j, QueryGrid& query, PartnerChoice& best, Reach& reach) const {
+  const std::int64_t aspect = point.aspect;
   const double key = keys_[row];
   const partner::MeanCode& code = codes_[row];
   const std::int32_t clamped = ClampedAspect(aspect);
@@ -628,13 +631,13 @@ void PartnerIndex::ScanCell(std::size_t row, std::int64_t aspect, std::size_t fr
       const std::int64_t aspectQ = held != INT32_MIN && held != INT32_MAX ? held : AspectValue(q);
       const double da = static_cast<double>(aspect - aspectQ);
       const double aspectTerm = da * params_.weightA * da;
-      const SignatureGrid& grid = query.get();
       // Many candidates here are still not similar. The distance of the
-      // record's exact values to the candidate's code intervals turns away
-      // about half of them at the cost of one code comparison; the margins
-      // are those of reach.bound.
-      const double fine = static_cast<double>(partner::FineSquaredBound(query.fine, codes_[k])) / 256;
+      // record's values to the candidate's code intervals turns away about
+      // half of them at the cost of one code comparison; the margins are
+      // those of reach.bound.
+      const double fine = static_cast<double>(partner::FineSquaredBound(code, point.fractions, codes_[k])) / 256;
       if (aspectTerm + fine > cut * (1 + kBoundMargin) + 1) continue;
+      const SignatureGrid& grid = query.get();
       // An unordered sum turns most of the rest away sooner than the
       // ordered one.
       if (QuickSquaredDistance(grid, q.grid, aspectTerm, params_.weightV) > cut * (1 + kRelativeMargin)) {

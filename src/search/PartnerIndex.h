@@ -59,9 +59,11 @@ class PartnerIndex {
   // What a record's place in the index is computed from: its chosen
   // projections (the key, then the values of the two cell axes) and its
   // aspect value. Formed again when needed rather than held per record.
+  // The fractions of its coded values serve the finer bound of a scan.
   struct Point {
     double key = 0, value2 = 0, value3 = 0;
     std::int64_t aspect = 0;
+    partner::FineFractions fractions;
   };
   Point PointOf(const FileRecord& record) const;
   // Judges the entries of block b within reach of entry `row` (record j, at
@@ -90,20 +92,15 @@ class PartnerIndex {
   // needs it: many scans turn every candidate away by the bounds alone.
   struct QueryGrid {
     const PackedGrid& packed;
-    bool withLumaDeviations;
     std::optional<SignatureGrid> grid;
-    partner::FineQuery fine;
     const SignatureGrid& get() {
-      if (!grid) {
-        packed.Unpack(grid.emplace());
-        fine = partner::EncodeFine(*grid, withLumaDeviations);
-      }
+      if (!grid) packed.Unpack(grid.emplace());
       return *grid;
     }
   };
   // Judges the entries [from, to) of one cell, sorted by key, for entry
   // `row`; `reach` is ReachBeside(best), and is kept so when best changes.
-  void ScanCell(std::size_t row, std::int64_t aspect, std::size_t from, std::size_t to, int j,
+  void ScanCell(std::size_t row, const Point& point, std::size_t from, std::size_t to, int j,
                 QueryGrid& query, PartnerChoice& best, Reach& reach) const;
 
   const FileList& records_;

@@ -52,30 +52,40 @@ MeanCode EncodeMeans(const SignatureGrid& grid, bool withLumaDeviations) {
   return code;
 }
 
-FineQuery EncodeFine(const SignatureGrid& grid, bool withLumaDeviations) {
-  // floor(16 v) of the value the code floors, clamped like it: a value below
-  // the range is then nearer than it is to every interval, one above it too.
-  const auto fine = [](double v) -> std::uint16_t {
-    const double f = std::floor(16.0 * v);
-    if (!(f >= 0)) return 0;
-    return f > 4096.0 ? 4096 : static_cast<std::uint16_t>(f);
+FineFractions EncodeFractions(const SignatureGrid& grid, bool withLumaDeviations) {
+  // The part of x beyond floor(x), as Code takes it: x - floor(x) is at
+  // least 0 and within a rounding of the exact part, and the shrinking
+  // keeps 16 x part at or below the exact value; a value that Code clamps
+  // gets 0 below the range (X = 0 is then above 16 v, which only weakens
+  // the bound for candidates below it, and there are none) and 15 above it.
+  const auto fraction = [](double x, double low) -> unsigned {
+    const double f = std::floor(x);
+    if (!(f >= low)) return 0;
+    if (f > low + 255.0) return 15;
+    const double part = std::floor(16.0 * (x - f) * (1 - 1e-12));
+    return part >= 15 ? 15u : static_cast<unsigned>(part);
   };
-  FineQuery query;
+  FineFractions fractions;
+  const auto put = [&](int k, unsigned value) {
+    fractions.nibbles[k % 32] = static_cast<std::uint8_t>(fractions.nibbles[k % 32] | (value << (k < 32 ? 0 : 4)));
+  };
   for (int c = 0; c < kGridCells; ++c) {
     const SignatureCell& cell = grid[static_cast<std::size_t>(c)];
-    query.sixteenths[c] = fine(cell.meanY);
-    query.sixteenths[kGridCells + c] = fine(cell.meanCb + 128.0);
-    query.sixteenths[2 * kGridCells + c] = fine(cell.meanCr + 128.0);
-    if (withLumaDeviations) query.sixteenths[3 * kGridCells + c] = fine(cell.sdevY);
+    put(c, fraction(cell.meanY, 0.0));
+    put(kGridCells + c, fraction(cell.meanCb, -128.0));
+    put(2 * kGridCells + c, fraction(cell.meanCr, -128.0));
+    if (withLumaDeviations) put(3 * kGridCells + c, fraction(cell.sdevY, 0.0));
   }
-  return query;
+  return fractions;
 }
 
-std::int32_t FineSquaredBoundPortable(const FineQuery& query, const MeanCode& code) {
+std::int32_t FineSquaredBoundPortable(const MeanCode& query, const FineFractions& fractions,
+                                      const MeanCode& code) {
   std::int32_t sum = 0;
   for (int k = 0; k < kCodeBytes; ++k) {
-    const int x = query.sixteenths[k], low = 16 * code.bytes[k];
-    // Below the interval by more than the floor can explain, or above it;
+    const int x = 16 * query.bytes[k] + ((fractions.nibbles[k % 32] >> (k < 32 ? 0 : 4)) & 15);
+    const int low = 16 * code.bytes[k];
+    // Below the interval by more than X can lie below 16 v, or above it;
     // code 0 reaches down and code 255 up without end.
     const int below = code.bytes[k] == 0 ? 0 : std::max(low - 1 - x, 0);
     const int above = code.bytes[k] == 255 ? 0 : std::max(x - low - 16, 0);
@@ -205,8 +215,8 @@ __attribute__((target("avx2"))) std::size_t FilterCodesAvx2(const MeanCode& quer
 namespace {
 
 // The fine distances of 16 code bytes (widened to 16 bits) from the query's
-// values: the saturating differences are 0 for code 0 below and, since the
-// query's values stop at 4096 = 16 x 256, for code 255 above.
+// X: the saturating differences are 0 for code 0 below and, since X stays
+// below 16 x 256 = 4096, for code 255 above.
 __attribute__((target("avx2"), always_inline)) inline __m256i FineDistances(__m256i low, __m256i x) {
   const __m256i below = _mm256_subs_epu16(_mm256_subs_epu16(low, _mm256_set1_epi16(1)), x);
   const __m256i above = _mm256_subs_epu16(x, _mm256_add_epi16(low, _mm256_set1_epi16(16)));
@@ -215,15 +225,24 @@ __attribute__((target("avx2"), always_inline)) inline __m256i FineDistances(__m2
 
 }  // namespace
 
-__attribute__((target("avx2"))) std::int32_t FineSquaredBoundAvx2(const FineQuery& query,
+__attribute__((target("avx2"))) std::int32_t FineSquaredBoundAvx2(const MeanCode& query,
+                                                                 const FineFractions& fractions,
                                                                  const MeanCode& code) {
+  const __m128i nibbles[2] = {_mm_loadu_si128(reinterpret_cast<const __m128i*>(fractions.nibbles)),
+                              _mm_loadu_si128(reinterpret_cast<const __m128i*>(fractions.nibbles + 16))};
+  const __m128i mask = _mm_set1_epi8(15);
   __m256i sum = _mm256_setzero_si256();
   for (int k = 0; k < kCodeBytes; k += 16) {
+    // Values k .. k + 15: the low halves of bytes k % 32 .. for k < 32.
+    const __m128i packed = nibbles[(k / 16) % 2];
+    const __m128i part = _mm_and_si128(k < 32 ? packed : _mm_srli_epi16(packed, 4), mask);
+    const __m256i x = _mm256_add_epi16(
+        _mm256_slli_epi16(_mm256_cvtepu8_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(query.bytes + k))), 4),
+        _mm256_cvtepu8_epi16(part));
     const __m256i low = _mm256_slli_epi16(
         _mm256_cvtepu8_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(code.bytes + k))), 4);
-    const __m256i x = _mm256_load_si256(reinterpret_cast<const __m256i*>(query.sixteenths + k));
     const __m256i d = FineDistances(low, x);
-    // d <= 4096, so two squares fit a 32-bit lane many times over.
+    // d < 4096, so two squares fit a 32-bit lane many times over.
     sum = _mm256_add_epi32(sum, _mm256_madd_epi16(d, d));
   }
   __m128i t = _mm_add_epi32(_mm256_castsi256_si128(sum), _mm256_extracti128_si256(sum, 1));
@@ -233,13 +252,18 @@ __attribute__((target("avx2"))) std::int32_t FineSquaredBoundAvx2(const FineQuer
 }
 
 __attribute__((target("avx512f,avx512bw"))) std::int32_t FineSquaredBoundAvx512(
-    const FineQuery& query, const MeanCode& code) {
-  const __m512i bytes = _mm512_load_si512(code.bytes);
+    const MeanCode& query, const FineFractions& fractions, const MeanCode& code) {
+  const __m512i queryBytes = _mm512_load_si512(query.bytes);
+  const __m512i codeBytes = _mm512_load_si512(code.bytes);
+  const __m256i nibbles = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(fractions.nibbles));
+  const __m256i mask = _mm256_set1_epi8(15);
   __m512i sum = _mm512_setzero_si512();
   for (int half = 0; half < 2; ++half) {
-    const __m256i part = half == 0 ? _mm512_castsi512_si256(bytes) : _mm512_extracti64x4_epi64(bytes, 1);
-    const __m512i low = _mm512_slli_epi16(_mm512_cvtepu8_epi16(part), 4);
-    const __m512i x = _mm512_load_si512(query.sixteenths + 32 * half);
+    const __m256i q = half == 0 ? _mm512_castsi512_si256(queryBytes) : _mm512_extracti64x4_epi64(queryBytes, 1);
+    const __m256i c = half == 0 ? _mm512_castsi512_si256(codeBytes) : _mm512_extracti64x4_epi64(codeBytes, 1);
+    const __m256i part = _mm256_and_si256(half == 0 ? nibbles : _mm256_srli_epi16(nibbles, 4), mask);
+    const __m512i x = _mm512_add_epi16(_mm512_slli_epi16(_mm512_cvtepu8_epi16(q), 4), _mm512_cvtepu8_epi16(part));
+    const __m512i low = _mm512_slli_epi16(_mm512_cvtepu8_epi16(c), 4);
     // As in FineDistances.
     const __m512i below = _mm512_subs_epu16(_mm512_subs_epu16(low, _mm512_set1_epi16(1)), x);
     const __m512i above = _mm512_subs_epu16(x, _mm512_add_epi16(low, _mm512_set1_epi16(16)));
@@ -340,12 +364,12 @@ __attribute__((target("avx512f,avx512bw"))) std::size_t FilterCodesAvx512(
 
 #else
 
-std::int32_t FineSquaredBoundAvx2(const FineQuery& query, const MeanCode& code) {
-  return FineSquaredBoundPortable(query, code);
+std::int32_t FineSquaredBoundAvx2(const MeanCode& query, const FineFractions& fractions, const MeanCode& code) {
+  return FineSquaredBoundPortable(query, fractions, code);
 }
 
-std::int32_t FineSquaredBoundAvx512(const FineQuery& query, const MeanCode& code) {
-  return FineSquaredBoundPortable(query, code);
+std::int32_t FineSquaredBoundAvx512(const MeanCode& query, const FineFractions& fractions, const MeanCode& code) {
+  return FineSquaredBoundPortable(query, fractions, code);
 }
 
 std::size_t FilterCodesAvx512(const MeanCode& query, const MeanCode* codes, std::size_t count,
@@ -360,10 +384,10 @@ std::size_t FilterCodesAvx2(const MeanCode& query, const MeanCode* codes, std::s
 
 #endif
 
-std::int32_t FineSquaredBound(const FineQuery& query, const MeanCode& code) {
-  if (CpuHasAvx512()) return FineSquaredBoundAvx512(query, code);
-  if (CpuHasAvx2()) return FineSquaredBoundAvx2(query, code);
-  return FineSquaredBoundPortable(query, code);
+std::int32_t FineSquaredBound(const MeanCode& query, const FineFractions& fractions, const MeanCode& code) {
+  if (CpuHasAvx512()) return FineSquaredBoundAvx512(query, fractions, code);
+  if (CpuHasAvx2()) return FineSquaredBoundAvx2(query, fractions, code);
+  return FineSquaredBoundPortable(query, fractions, code);
 }
 
 std::size_t FilterCodes(const MeanCode& query, const MeanCode* codes, std::size_t count,

@@ -43,24 +43,29 @@ int CodeSad(const MeanCode& a, const MeanCode& b);
 std::int32_t CodeSquaredLowerBound(const MeanCode& a, const MeanCode& b);
 
 // The query's side of a finer bound for the candidates that pass the code
-// bounds: every coded value v of the query (with the code's offset) as
-// floor(16 v), held within 0 .. 4096. A candidate's code byte q says its
-// value lies in [q, q + 1), below 1 for q = 0 and from 255 on for q = 255;
-// the distance from the query's exact value to that interval, rather than
-// the code difference less one, loses less than a unit per value.
-struct alignas(64) FineQuery {
-  std::uint16_t sixteenths[kCodeBytes] = {};
+// bounds: how far every coded value v of the query lies beyond its code
+// byte, in whole sixteenths (0 to 15; 15 for a value above the code range),
+// so that X = 16 x code + fraction is within a sixteenth below 16 v. A
+// candidate's code byte q says its value lies in [q, q + 1), below 1 for
+// q = 0 and from 255 on for q = 255; the distance from the query's value to
+// that interval, rather than the code difference less one, loses less than
+// a unit per value. Value k's fraction is the low half of byte k for k < 32,
+// else the high half of byte k - 32.
+struct FineFractions {
+  std::uint8_t nibbles[kCodeBytes / 2] = {};
 };
-FineQuery EncodeFine(const SignatureGrid& grid, bool withLumaDeviations);
+FineFractions EncodeFractions(const SignatureGrid& grid, bool withLumaDeviations);
 
-// Sum over the coded values of d², d the distance in sixteenths from the
-// query's floored value to the candidate's interval, less the sixteenth the
-// floor may have taken: d <= 16 |x_p - x_q|, so the sum is at most 256 S.
-std::int32_t FineSquaredBoundPortable(const FineQuery& query, const MeanCode& code);
-std::int32_t FineSquaredBoundAvx2(const FineQuery& query, const MeanCode& code);    // only when CpuHasAvx2()
-std::int32_t FineSquaredBoundAvx512(const FineQuery& query, const MeanCode& code);  // only when CpuHasAvx512()
+// Sum over the coded values of d², d the distance in sixteenths from X to
+// the candidate's interval, less the sixteenth X may lie below 16 v:
+// d <= 16 |v_p - v_q|, so the sum is at most 256 S.
+std::int32_t FineSquaredBoundPortable(const MeanCode& query, const FineFractions& fractions,
+                                      const MeanCode& code);
+// The same with AVX2 (only when CpuHasAvx2()) and AVX-512 (only when CpuHasAvx512()).
+std::int32_t FineSquaredBoundAvx2(const MeanCode& query, const FineFractions& fractions, const MeanCode& code);
+std::int32_t FineSquaredBoundAvx512(const MeanCode& query, const FineFractions& fractions, const MeanCode& code);
 // The fastest variant this processor runs.
-std::int32_t FineSquaredBound(const FineQuery& query, const MeanCode& code);
+std::int32_t FineSquaredBound(const MeanCode& query, const FineFractions& fractions, const MeanCode& code);
 
 // A code that passed FilterCodes: its offset and its CodeSquaredLowerBound.
 struct PassedCode {

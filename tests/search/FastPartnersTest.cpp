@@ -227,15 +227,15 @@ TEST(FastPartnersTest, FineBoundLiesBetweenTheCodeBoundAndTheExactSum) {
         exact += (a.*field - b.*field) * (a.*field - b.*field);
       }
     }
-    const partner::MeanCode code = partner::EncodeMeans(q, true);
-    const partner::FineQuery query = partner::EncodeFine(p, true);
-    const std::int32_t fine = partner::FineSquaredBoundPortable(query, code);
+    const partner::MeanCode code = partner::EncodeMeans(q, true), query = partner::EncodeMeans(p, true);
+    const partner::FineFractions fractions = partner::EncodeFractions(p, true);
+    const std::int32_t fine = partner::FineSquaredBoundPortable(query, fractions, code);
     EXPECT_LE(fine, 256 * exact * (1 + 1e-12)) << round;
     if (round % 2 == 1) {
       EXPECT_EQ(fine, 0) << round;
     }
-    EXPECT_GE(fine, 256 * partner::CodeSquaredLowerBound(partner::EncodeMeans(p, true), code)) << round;
-    for (const auto variant : variants) ASSERT_EQ(variant(query, code), fine) << round;
+    EXPECT_GE(fine, 256 * partner::CodeSquaredLowerBound(query, code)) << round;
+    for (const auto variant : variants) ASSERT_EQ(variant(query, fractions, code), fine) << round;
   }
 }
 
