@@ -2,10 +2,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
+#include <mutex>
 #include <span>
 #include <string>
+#include <thread>
 #include <utility>
+#include <vector>
 
 #include "cache/CacheFile.h"
 #include "cache/FolderSignatureStore.h"
@@ -122,10 +126,94 @@ void SearchSession::RunSearch() {
 // order); the store then writes the folder's cache file from the finished
 // records. A stop is honoured between files: stopIndex becomes the position
 // of the first record not gathered.
+namespace {
+
+// Plans the folders of a search ahead of the loop that goes through them,
+// on one more thread: reading a folder's cache file and matching it to the
+// files takes longer than taking the cached values over. Both threads take
+// folders in their order, the helper at most kPlansAhead beyond the one the
+// loop is at, and Take hands over the loop's plan, made by either. The
+// helper reads only the names, dates, sizes and folder texts of records in
+// folders the loop has not reached.
+class PlansAhead {
+ public:
+  static constexpr std::size_t kPlansAhead = 4;
+
+  // Plans ahead only with `helper`; Take then plans every folder itself.
+  PlansAhead(std::span<const FileRecord> records, bool cacheEnabled, bool helper) : cacheEnabled_(cacheEnabled) {
+    for (std::size_t begin = 0; begin < records.size();) {
+      std::size_t end = begin + 1;
+      while (end < records.size() && records[end].folder == records[begin].folder) ++end;
+      folders_.push_back(records.subspan(begin, end - begin));
+      begin = end;
+    }
+    plans_.resize(folders_.size());
+    done_.assign(folders_.size(), false);
+    if (helper && folders_.size() > 1) helper_ = std::thread([this] { Run(); });
+  }
+  PlansAhead(const PlansAhead&) = delete;
+  PlansAhead& operator=(const PlansAhead&) = delete;
+  ~PlansAhead() {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+    }
+    changed_.notify_all();
+    if (helper_.joinable()) helper_.join();
+  }
+
+  // The plan of folder `index`, whose records are `folder`: all of the
+  // folder's records, or its first alone when the search stops there (that
+  // plan is always made here).
+  FolderPlan Take(std::size_t index, std::span<const FileRecord> folder) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    at_ = index;
+    changed_.notify_all();
+    const bool whole = folder.size() == folders_[index].size();
+    if (!whole || next_ <= index) {
+      if (whole) next_ = index + 1;
+      lock.unlock();
+      return PlanFolder(folder, cacheEnabled_);
+    }
+    changed_.wait(lock, [&] { return static_cast<bool>(done_[index]); });
+    return std::move(plans_[index]);
+  }
+
+ private:
+  void Run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [&] { return stopping_ || (next_ < folders_.size() && next_ <= at_ + kPlansAhead); });
+      if (stopping_) return;
+      const std::size_t index = next_++;
+      lock.unlock();
+      FolderPlan plan = PlanFolder(folders_[index], cacheEnabled_);
+      lock.lock();
+      plans_[index] = std::move(plan);
+      done_[index] = true;
+      changed_.notify_all();
+    }
+  }
+
+  const bool cacheEnabled_;
+  std::vector<std::span<const FileRecord>> folders_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<FolderPlan> plans_;
+  std::vector<bool> done_;
+  std::size_t next_ = 0;  // the first folder neither thread has taken up
+  std::size_t at_ = 0;    // the folder the loop is at
+  bool stopping_ = false;
+  std::thread helper_;
+};
+
+}  // namespace
+
 void SearchSession::GatherSignatures() {
   const std::size_t n = records_.size();
   stopIndex_ = static_cast<std::int32_t>(n);
-  for (std::size_t begin = 0; begin < n;) {
+  PlansAhead plans(records_, settings_.EnableCache, jobs_ > 1);
+  for (std::size_t begin = 0, index = 0; begin < n; ++index) {
     // The records of one folder are consecutive. Once a stop is pending, the
     // next folder still goes through the store, with its first file alone:
     // the loop stops at that file and the store rewrites the folder's cache
@@ -135,7 +223,7 @@ void SearchSession::GatherSignatures() {
     while (!lastFolder && end < n && records_[end].folder == records_[begin].folder) ++end;
     const std::span<FileRecord> folder(records_.data() + begin, end - begin);
 
-    FolderPlan plan = PlanFolder(folder, settings_.EnableCache);
+    FolderPlan plan = plans.Take(index, folder);
     GatherOptions options;
     // With one job everything runs on this thread unless decoding is kept
     // off it; a folder whose signatures all come from its cache starts no
