@@ -178,17 +178,21 @@ bool ShowProgress(const FileList& records, int j, SearchView* view) {
 
 }  // namespace
 
-std::vector<PartnerChoice> ChoosePartners(const FileList& records, const DifferenceParams& params,
-                                          int workers, SearchView* view) {
+namespace {
+
+// ChoosePartners, each choice handed to take(position, choice) as soon as it
+// is made (by the worker that made it), rather than kept in a list.
+template <typename Take>
+void ChooseEach(const FileList& records, const DifferenceParams& params, int workers, SearchView* view,
+                const Take& take) {
   const int n = static_cast<int>(records.size());
-  std::vector<PartnerChoice> choices(records.size());
   const PartnerIndex index(records, params, n < kMinParallelRecords ? 1 : workers);
   if (workers <= 1 || n < kMinParallelRecords) {
     for (int j = 0; j < n; ++j) {
-      choices[static_cast<std::size_t>(j)] = index.Choose(j);
+      take(j, index.Choose(j));
       ShowProgress(records, j, view);
     }
-    return choices;
+    return;
   }
 
   // Workers take blocks of outer records in increasing order and write only
@@ -204,10 +208,13 @@ std::vector<PartnerChoice> ChoosePartners(const FileList& records, const Differe
   {
     Workers pool;
     pool.Start(std::min(workers, chunks), [&] {
+      std::vector<PartnerChoice> choices(static_cast<std::size_t>(chunkSize));
       for (;;) {
         const int chunk = next.fetch_add(1, std::memory_order_relaxed);
         if (chunk >= chunks) return;
         index.ChooseBlock(chunk, choices);
+        const int start = chunk * chunkSize, end = std::min(n, start + chunkSize);
+        for (int j = start; j < end; ++j) take(j, choices[static_cast<std::size_t>(j - start)]);
         done[static_cast<std::size_t>(chunk)].store(true, std::memory_order_release);
         { const std::lock_guard<std::mutex> lock(mutex); }
         finished.notify_one();
@@ -235,20 +242,32 @@ std::vector<PartnerChoice> ChoosePartners(const FileList& records, const Differe
       }
     }
   }
+}
+
+}  // namespace
+
+std::vector<PartnerChoice> ChoosePartners(const FileList& records, const DifferenceParams& params,
+                                          int workers, SearchView* view) {
+  std::vector<PartnerChoice> choices(records.size());
+  ChooseEach(records, params, workers, view,
+             [&](int j, const PartnerChoice& choice) { choices[static_cast<std::size_t>(j)] = choice; });
   return choices;
 }
 
 namespace {
 
-// Chooses the partner of every record on every hardware thread.
+// Chooses the partner of every record on every hardware thread, straight
+// into the records: a list of the choices would take 8 bytes per record at
+// the peak of a search. The workers write only these two fields, which the
+// index never reads.
 void ChoosePartnersForAll(FileList& records, const DifferenceParams& params, SearchView& view) {
   const unsigned hardware = std::thread::hardware_concurrency();
-  const std::vector<PartnerChoice> choices =
-      ChoosePartners(records, params, hardware == 0 ? 1 : static_cast<int>(hardware), &view);
-  for (std::size_t j = 0; j < records.size(); ++j) {
-    records[j].partner = choices[j].partner;
-    records[j].difference = choices[j].difference;
-  }
+  ChooseEach(records, params, hardware == 0 ? 1 : static_cast<int>(hardware), &view,
+             [&](int j, const PartnerChoice& choice) {
+               FileRecord& record = records[static_cast<std::size_t>(j)];
+               record.partner = choice.partner;
+               record.difference = choice.difference;
+             });
 }
 
 // Writes the partner columns of every row from the record its column 0 names.

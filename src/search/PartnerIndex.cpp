@@ -685,18 +685,19 @@ PartnerChoice PartnerIndex::Choose(int j) const {
   return best;
 }
 
-void PartnerIndex::ChooseBlock(int b, std::vector<PartnerChoice>& choices) const {
+void PartnerIndex::ChooseBlock(int b, std::span<PartnerChoice> choices) const {
   const int n = static_cast<int>(records_.size());
-  const int end = std::min(n, (b + 1) * blockSize_);
+  const int start = b * blockSize_, end = std::min(n, start + blockSize_);
+  const auto choice = [&](int j) -> PartnerChoice& { return choices[static_cast<std::size_t>(j - start)]; };
   if (!indexed_) {
-    for (int j = b * blockSize_; j < end; ++j) choices[static_cast<std::size_t>(j)] = Choose(j);
+    for (int j = start; j < end; ++j) choice(j) = Choose(j);
     return;
   }
   // Records outside the index (width 0, never similar) and those with an
   // identical later record need no scan.
-  for (int j = b * blockSize_; j < end; ++j) {
+  for (int j = start; j < end; ++j) {
     if (slot_[static_cast<std::size_t>(j)] < 0 || nextIdentical_[static_cast<std::size_t>(j)] >= 0) {
-      choices[static_cast<std::size_t>(j)] = Choose(j);
+      choice(j) = Choose(j);
     }
   }
   const std::size_t first = blockBegin_[static_cast<std::size_t>(b)];
@@ -707,7 +708,7 @@ void PartnerIndex::ChooseBlock(int b, std::vector<PartnerChoice>& choices) const
   std::vector<PartnerChoice> best(last - first);
   // Formed in the order of the records, which reads them one after another.
   std::vector<Point> points(last - first);
-  for (int j = b * blockSize_; j < end; ++j) {
+  for (int j = start; j < end; ++j) {
     const std::int32_t slot = slot_[static_cast<std::size_t>(j)];
     if (slot >= 0) points[static_cast<std::size_t>(slot) - first] = PointOf(records_[static_cast<std::size_t>(j)]);
   }
@@ -722,9 +723,7 @@ void PartnerIndex::ChooseBlock(int b, std::vector<PartnerChoice>& choices) const
   }
   for (std::size_t k = first; k < last; ++k) {
     const std::int32_t j = positions_[k];
-    if (nextIdentical_[static_cast<std::size_t>(j)] < 0) {
-      choices[static_cast<std::size_t>(j)] = best[k - first];
-    }
+    if (nextIdentical_[static_cast<std::size_t>(j)] < 0) choice(j) = best[k - first];
   }
 }
 

@@ -22,6 +22,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "scan/FileRecord.h"
@@ -41,10 +42,11 @@ class PartnerIndex {
   PartnerChoice Choose(int j) const;
 
   // The same for every record of block b (positions b x blockSize() up to the
-  // next block), written into choices[position]. The records of a block are
-  // taken in the order of their cells and keys, so neighbouring queries read
-  // the same candidates from the cache. Safe for different blocks at once.
-  void ChooseBlock(int b, std::vector<PartnerChoice>& choices) const;
+  // next block), written into choices[position - b x blockSize()]. The
+  // records of a block are taken in the order of their cells and keys, so
+  // neighbouring queries read the same candidates from the cache. Safe for
+  // different blocks at once.
+  void ChooseBlock(int b, std::span<PartnerChoice> choices) const;
   int blockSize() const { return blockSize_; }
   int blocks() const { return blocks_; }
 
