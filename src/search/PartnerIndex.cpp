@@ -209,14 +209,15 @@ double QuickSquaredDistance(const SignatureGrid& p, const PackedGrid& q, double 
 
 }  // namespace
 
-PartnerIndex::Point PartnerIndex::PointOf(const FileRecord& record) const {
+PartnerIndex::Point PartnerIndex::PointOf(const FileRecord& record, bool withFractions) const {
   const SignatureGrid grid = record.grid.unpacked();
   double v[kValues];
   Projections(grid, v);
   const std::int64_t aspect = AspectValue(record);
   v[kAspectValue] = static_cast<double>(aspect);
-  return Point{v[chosen_[0]], v[chosen_[1]], v[chosen_[2]], aspect,
-               partner::EncodeFractions(grid, coded_ == partner::kCodeBytes)};
+  Point point{v[chosen_[0]], v[chosen_[1]], v[chosen_[2]], aspect, {}};
+  if (withFractions) point.fractions = partner::EncodeFractions(grid, coded_ == partner::kCodeBytes);
+  return point;
 }
 
 double PartnerIndex::Axis::Reach(double key) const {
@@ -447,7 +448,7 @@ void PartnerIndex::Build(int workers) {
     order.reserve(last - first);
     points.reserve(last - first);
     for (std::size_t m = first; m < last; ++m) {
-      const Point point = PointOf(records_[static_cast<std::size_t>(members[m])]);
+      const Point point = PointOf(records_[static_cast<std::size_t>(members[m])], false);
       order.push_back(Entry{axis2_.Cell(point.value2) * axis3_.cells + axis3_.Cell(point.value3),
                             point.key, static_cast<std::int32_t>(points.size())});
       points.push_back(point);
@@ -678,7 +679,7 @@ PartnerChoice PartnerIndex::Choose(int j) const {
   const std::int32_t slot = slot_[static_cast<std::size_t>(j)];
   if (slot < 0) return best;
   // No later record has an equal digest, so every candidate is judged by D².
-  const Point point = PointOf(row);
+  const Point point = PointOf(row, true);
   for (std::size_t b = static_cast<std::size_t>(j / blockSize_); b < static_cast<std::size_t>(blocks_); ++b) {
     Scan(static_cast<std::size_t>(slot), point, b, j, best, nullptr);
   }
@@ -710,7 +711,7 @@ void PartnerIndex::ChooseBlock(int b, std::span<PartnerChoice> choices) const {
   std::vector<Point> points(last - first);
   for (int j = start; j < end; ++j) {
     const std::int32_t slot = slot_[static_cast<std::size_t>(j)];
-    if (slot >= 0) points[static_cast<std::size_t>(slot) - first] = PointOf(records_[static_cast<std::size_t>(j)]);
+    if (slot >= 0) points[static_cast<std::size_t>(slot) - first] = PointOf(records_[static_cast<std::size_t>(j)], true);
   }
   std::vector<std::size_t> cursors(2 * static_cast<std::size_t>(cells_));
   for (std::size_t other = static_cast<std::size_t>(b); other < static_cast<std::size_t>(blocks_); ++other) {

@@ -67,7 +67,8 @@ class PartnerIndex {
     std::int64_t aspect = 0;
     partner::FineFractions fractions;
   };
-  Point PointOf(const FileRecord& record) const;
+  // The fractions are left 0 unless asked for: only a scan needs them.
+  Point PointOf(const FileRecord& record, bool withFractions) const;
   // Judges the entries of block b within reach of entry `row` (record j, at
   // `point`) and keeps the best in `best`. `cursors`, when not null, holds
   // per cell of block b where the previous window of that cell began and
