@@ -141,19 +141,6 @@ std::size_t Gallop(const double* keys, std::size_t n, std::size_t hint, double x
   return low + Bound<above>(keys + low, high - low, x);
 }
 
-// An aspect value held in 32 bits for the bound of its term: clamping moves
-// no two values further apart, so the difference of clamped values is at
-// most the real one.
-std::int32_t ClampedAspect(std::int64_t aspect) {
-  return static_cast<std::int32_t>(std::clamp<std::int64_t>(aspect, INT32_MIN, INT32_MAX));
-}
-
-// D² of two grids with finite values and the aspect term `aspect`, its terms
-// formed exactly as SquaredDistance forms them but summed in six independent
-// chains rather than in order, so that the processor overlaps the additions.
-// A sum of at most 97 non-negative terms in any order is within 97 x 2^-53
-// of the exact sum, and so is the ordered one: when this one is above
-// limit x (1 + kRelativeMargin), the ordered D² is above the limit too.
 // Runs task(0) to task(count - 1) on up to `workers` threads, the calling
 // one among them, and returns when all are done.
 template <typename Task>
@@ -168,6 +155,20 @@ void RunTasks(int count, int workers, const Task& task) {
   for (std::thread& helper : helpers) helper.join();
 }
 
+// An aspect value held in 32 bits for the bound of its term: clamping moves
+// no two values further apart, so the difference of clamped values is at
+// most the real one.
+std::int32_t ClampedAspect(std::int64_t aspect) {
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(aspect, INT32_MIN, INT32_MAX));
+}
+
+// D² of two grids with finite values, whose cells c cellsOf(c, a, b) hands
+// out, and the aspect term `aspect`, its terms
+// formed exactly as SquaredDistance forms them but summed in six independent
+// chains rather than in order, so that the processor overlaps the additions.
+// A sum of at most 97 non-negative terms in any order is within 97 x 2^-53
+// of the exact sum, and so is the ordered one: when this one is above
+// limit x (1 + kRelativeMargin), the ordered D² is above the limit too.
 template <typename CellsOf>
 double QuickSquaredDistance(const CellsOf& cellsOf, double aspect, double weightV) {
   // Pairs of neighbouring values, two chains per instruction; a mean's term
