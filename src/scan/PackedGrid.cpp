@@ -10,10 +10,6 @@ namespace norvane {
 
 namespace {
 
-// The classes and the top bytes they stand for: +0 and the positive values
-// below 2^-1008 (class 0, so that zero bytes are a grid of zeros), then the
-// magnitudes [2^-31, 2^-15), [2^-15, 2) and [2, 2^17), positive and
-// negative. Class 7 is the escape.
 using packed_grid::kEscape;
 using packed_grid::kLowBits;
 using packed_grid::kTopBits;
@@ -32,6 +28,13 @@ double* ValuesOf(SignatureGrid& grid) { return &grid[0].meanY; }
 const double* ValuesOf(const SignatureGrid& grid) { return &grid[0].meanY; }
 static_assert(sizeof(SignatureGrid) == PackedGrid::kValues * sizeof(double));
 
+// The classes of values 8 x group to 8 x group + 7, three bits each, from
+// the class bytes.
+std::uint32_t GroupClasses(const unsigned char* classes, int group) {
+  const unsigned char* at = classes + 3 * static_cast<std::size_t>(group);
+  return at[0] | (std::uint32_t{at[1]} << 8) | (std::uint32_t{at[2]} << 16);
+}
+
 }  // namespace
 
 PackedGrid& PackedGrid::operator=(const PackedGrid& other) {
@@ -45,13 +48,6 @@ PackedGrid& PackedGrid::operator=(const PackedGrid& other) {
 }
 
 PackedGrid::~PackedGrid() { text_block::Free(Escapes()); }
-
-void PackedGrid::Swap(PackedGrid& other) noexcept {
-  unsigned char raw[sizeof raw_];
-  std::memcpy(raw, raw_, sizeof raw);
-  std::memcpy(raw_, other.raw_, sizeof raw);
-  std::memcpy(other.raw_, raw, sizeof raw);
-}
 
 void PackedGrid::assign(const SignatureGrid& grid) {
   const double* values = ValuesOf(grid);
@@ -84,32 +80,23 @@ void PackedGrid::Unpack(SignatureGrid& grid) const {
   // Every line of the grid is asked for at once: the loop below would
   // otherwise wait for them one after another.
   Prefetch();
-  // The escaped top bytes are put in afterwards.
   double* values = ValuesOf(grid);
   for (int group = 0; group < kValues / 8; ++group) {
-    const unsigned char* at = raw_ + kPayloadBytes + 3 * static_cast<std::size_t>(group);
-    const std::uint32_t classes = at[0] | (std::uint32_t{at[1]} << 8) | (std::uint32_t{at[2]} << 16);
-    for (int k = 0; k < 8; ++k) {
-      const int i = group * 8 + k;
-      // Eight bytes from the value's first: the last value's eighth byte is
-      // the first class byte, still inside raw_, and masked off.
-      std::uint64_t low = 0;
-      std::memcpy(&low, raw_ + 7 * static_cast<std::size_t>(i), sizeof low);
-      values[i] = std::bit_cast<double>((low & kLowBits) | kTopBits[(classes >> (3 * k)) & 7]);
-    }
+    const std::uint32_t classes = GroupClasses(raw_ + kPayloadBytes, group);
+    for (int k = 0; k < 8; ++k) values[group * 8 + k] = Decode(group * 8 + k, (classes >> (3 * k)) & 7);
   }
-  if (const char* escapes = Escapes(); escapes != nullptr) {
-    const char* next = text_block::Text(escapes).data();
-    for (int group = 0; group < kValues / 8; ++group) {
-      const unsigned char* at = raw_ + kPayloadBytes + 3 * static_cast<std::size_t>(group);
-      const std::uint32_t classes = at[0] | (std::uint32_t{at[1]} << 8) | (std::uint32_t{at[2]} << 16);
-      for (int k = 0; k < 8; ++k) {
-        if (((classes >> (3 * k)) & 7) != kEscape) continue;
-        double& value = values[group * 8 + k];
-        value = std::bit_cast<double>(std::bit_cast<std::uint64_t>(value) |
-                                      std::uint64_t{static_cast<unsigned char>(*next++)} << 56);
-      }
-    }
+  if (Escapes() != nullptr) PutEscapes(0, kValues, values);
+}
+
+void PackedGrid::PutEscapes(int first, int count, double* values) const {
+  // The escaped values before `first` tell where its top bytes begin.
+  const char* next = text_block::Text(Escapes()).data();
+  for (int i = 0; i < first + count; ++i) {
+    if (((GroupClasses(raw_ + kPayloadBytes, i / 8) >> (3 * (i % 8))) & 7) != kEscape) continue;
+    const auto top = static_cast<unsigned char>(*next++);
+    if (i < first) continue;
+    double& value = values[i - first];
+    value = std::bit_cast<double>(std::bit_cast<std::uint64_t>(value) | std::uint64_t{top} << 56);
   }
 }
 

@@ -16,13 +16,17 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include "signature/Signature.h"
 
 namespace norvane {
 
 namespace packed_grid {
-// The top bytes the classes stand for, in place (class 7, the escape, as 0).
+// The top bytes classes 0 to 6 stand for, in place: +0 and the positive
+// values below 2^-1008 (class 0, so that zero bytes are a grid of zeros),
+// then the magnitudes [2^-31, 2^-15), [2^-15, 2) and [2, 2^17), positive
+// and negative. Class 7 is the escape, here as 0.
 inline constexpr std::uint64_t kTopBits[8] = {
     std::uint64_t{0x00} << 56, std::uint64_t{0x3E} << 56, std::uint64_t{0x3F} << 56,
     std::uint64_t{0x40} << 56, std::uint64_t{0xBE} << 56, std::uint64_t{0xBF} << 56,
@@ -38,10 +42,10 @@ class PackedGrid {
   PackedGrid() = default;  // every value +0
   PackedGrid(const SignatureGrid& grid) { assign(grid); }  // NOLINT: assigns like a grid
   PackedGrid(const PackedGrid& other) { *this = other; }
-  PackedGrid(PackedGrid&& other) noexcept { Swap(other); }
+  PackedGrid(PackedGrid&& other) noexcept { std::swap(raw_, other.raw_); }
   PackedGrid& operator=(const PackedGrid& other);
   PackedGrid& operator=(PackedGrid&& other) noexcept {
-    Swap(other);
+    std::swap(raw_, other.raw_);
     return *this;
   }
   PackedGrid& operator=(const SignatureGrid& grid) {
@@ -66,11 +70,10 @@ class PackedGrid {
     assign(grid);
   }
 
-  // Whether a value's top byte is kept apart; UnpackCell serves only grids
-  // without.
+  // Whether a value's top byte is kept apart.
   bool hasEscapes() const { return Escapes() != nullptr; }
-  // The values of cell c (0 to 15) of a grid without escapes, read without
-  // unpacking the others: a comparison may stop after a few cells.
+  // The values of cell c (0 to 15), read without unpacking the others: a
+  // comparison may stop after a few cells.
   void UnpackCell(int c, SignatureCell& cell) const {
     // The 18 class bits of the cell lie within the four bytes from the one
     // holding the first; the last cell's fourth byte is the first of the
@@ -80,11 +83,8 @@ class PackedGrid {
     std::memcpy(&classes, raw_ + kPayloadBytes + bit / 8, sizeof classes);
     classes >>= bit % 8;
     double* values = &cell.meanY;
-    for (int k = 0; k < 6; ++k) {
-      std::uint64_t low = 0;
-      std::memcpy(&low, raw_ + 7 * (6 * static_cast<std::size_t>(c) + static_cast<std::size_t>(k)), sizeof low);
-      values[k] = std::bit_cast<double>((low & packed_grid::kLowBits) | packed_grid::kTopBits[(classes >> (3 * k)) & 7]);
-    }
+    for (int k = 0; k < 6; ++k) values[k] = Decode(6 * c + k, (classes >> (3 * k)) & 7);
+    if (Escapes() != nullptr) PutEscapes(6 * c, 6, values);
   }
 
   // Asks the processor to fetch the grid's bytes ahead of an Unpack.
@@ -107,7 +107,17 @@ class PackedGrid {
     return block;
   }
   void SetEscapes(char* block) { std::memcpy(raw_ + kEscapeAt, &block, sizeof block); }
-  void Swap(PackedGrid& other) noexcept;
+  // Value i of class c, an escaped one still without its top byte. The
+  // eight bytes from the value's first: the last value's eighth byte is the
+  // first class byte, still inside raw_, and masked off.
+  double Decode(int i, unsigned c) const {
+    std::uint64_t low = 0;
+    std::memcpy(&low, raw_ + 7 * static_cast<std::size_t>(i), sizeof low);
+    return std::bit_cast<double>((low & packed_grid::kLowBits) | packed_grid::kTopBits[c]);
+  }
+  // Puts the kept top bytes into the escaped ones of the `count` decoded
+  // values from value `first` on.
+  void PutEscapes(int first, int count, double* values) const;
 
   // The low bytes of every value, then the classes, then the address of the
   // block of escaped top bytes (null when there is none). Kept as bytes so

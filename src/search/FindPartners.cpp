@@ -79,7 +79,6 @@ double SquaredDistance(const SignatureGrid& p, const SignatureGrid& q, std::int6
 
 double SquaredDistance(const SignatureGrid& p, const PackedGrid& q, std::int64_t aspectP,
                        std::int64_t aspectQ, const DifferenceParams& params, double limit) {
-  if (q.hasEscapes()) return SquaredDistance(p, q.unpacked(), aspectP, aspectQ, params, limit);
   return OrderedSquaredDistance(
       p,
       [&](int c) {

@@ -195,11 +195,6 @@ double QuickSquaredDistance(const CellsOf& cellsOf, double aspect, double weight
 // whole grid of each would cost more than the sum itself.
 double QuickSquaredDistance(const SignatureGrid& p, const PackedGrid& q, double aspect,
                             double weightV) {
-  if (q.hasEscapes()) {
-    const SignatureGrid b = q.unpacked();
-    return QuickSquaredDistance(
-        [&](std::size_t c, SignatureCell& x, SignatureCell& y) { x = p[c], y = b[c]; }, aspect, weightV);
-  }
   return QuickSquaredDistance(
       [&](std::size_t c, SignatureCell& x, SignatureCell& y) {
         x = p[c];
