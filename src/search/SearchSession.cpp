@@ -162,6 +162,9 @@ class PlansAhead {
     if (helper_.joinable()) helper_.join();
   }
 
+  // How many records folder `index` has.
+  std::size_t Size(std::size_t index) const { return folders_[index].size(); }
+
   // The plan of folder `index`, whose records are `folder`: all of the
   // folder's records, or its first alone when the search stops there (that
   // plan is always made here).
@@ -219,8 +222,7 @@ void SearchSession::GatherSignatures() {
     // the loop stops at that file and the store rewrites the folder's cache
     // file as a search stopped there leaves it. The gathering ends with it.
     const bool lastFolder = stopRequested_;
-    std::size_t end = begin + 1;
-    while (!lastFolder && end < n && records_[end].folder == records_[begin].folder) ++end;
+    const std::size_t end = begin + (lastFolder ? 1 : plans.Size(index));
     const std::span<FileRecord> folder(records_.data() + begin, end - begin);
 
     FolderPlan plan = plans.Take(index, folder);
