@@ -41,17 +41,15 @@ double SquaredDistance(const FileRecord& p, const FileRecord& q, std::int64_t as
   return SquaredDistance(p.grid.unpacked(), q.grid, aspectP, aspectQ, params, limit);
 }
 
-namespace {
-
-// SquaredDistance with the cells of q handed out by `cellOf`.
-template <typename CellOf>
-double OrderedSquaredDistance(const SignatureGrid& p, const CellOf& cellOf, std::int64_t aspectP,
-                              std::int64_t aspectQ, const DifferenceParams& params, double limit) {
+double SquaredDistance(const SignatureGrid& p, const PackedGrid& q, std::int64_t aspectP,
+                       std::int64_t aspectQ, const DifferenceParams& params, double limit) {
   const double aspect = static_cast<double>(aspectP - aspectQ);
   double sum = aspect * params.weightA * aspect;
   for (int c = 0; c < kGridCells; ++c) {
     const SignatureCell& a = p[static_cast<std::size_t>(c)];
-    const SignatureCell b = cellOf(c);
+    // q's cells are read one at a time: the sum often stops after a few.
+    SignatureCell b;
+    q.UnpackCell(c, b);
     double d = a.meanY - b.meanY;
     sum += d * d;
     d = a.meanCb - b.meanCb;
@@ -67,26 +65,6 @@ double OrderedSquaredDistance(const SignatureGrid& p, const CellOf& cellOf, std:
     if (sum > limit) break;
   }
   return sum;
-}
-
-}  // namespace
-
-double SquaredDistance(const SignatureGrid& p, const SignatureGrid& q, std::int64_t aspectP,
-                       std::int64_t aspectQ, const DifferenceParams& params, double limit) {
-  return OrderedSquaredDistance(
-      p, [&](int c) { return q[static_cast<std::size_t>(c)]; }, aspectP, aspectQ, params, limit);
-}
-
-double SquaredDistance(const SignatureGrid& p, const PackedGrid& q, std::int64_t aspectP,
-                       std::int64_t aspectQ, const DifferenceParams& params, double limit) {
-  return OrderedSquaredDistance(
-      p,
-      [&](int c) {
-        SignatureCell cell;
-        q.UnpackCell(c, cell);
-        return cell;
-      },
-      aspectP, aspectQ, params, limit);
 }
 
 double UnroundedDifference(double squaredDistance) { return std::sqrt(squaredDistance) + 1.0; }

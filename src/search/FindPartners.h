@@ -39,9 +39,7 @@ double SquaredDistance(const FileRecord& p, const FileRecord& q, const Differenc
 // The same with the aspect values of p and q already formed.
 double SquaredDistance(const FileRecord& p, const FileRecord& q, std::int64_t aspectP,
                        std::int64_t aspectQ, const DifferenceParams& params, double limit);
-// The same on the two grids themselves, q unpacked or packed.
-double SquaredDistance(const SignatureGrid& p, const SignatureGrid& q, std::int64_t aspectP,
-                       std::int64_t aspectQ, const DifferenceParams& params, double limit);
+// The same on p's grid, unpacked, and q's as the record holds it.
 double SquaredDistance(const SignatureGrid& p, const PackedGrid& q, std::int64_t aspectP,
                        std::int64_t aspectQ, const DifferenceParams& params, double limit);
 

@@ -162,23 +162,26 @@ std::int32_t ClampedAspect(std::int64_t aspect) {
   return static_cast<std::int32_t>(std::clamp<std::int64_t>(aspect, INT32_MIN, INT32_MAX));
 }
 
-// D² of two grids with finite values, whose cells c cellsOf(c, a, b) hands
-// out, and the aspect term `aspect`, its terms
+// D² of two grids with finite values and the aspect term `aspect`, its terms
 // formed exactly as SquaredDistance forms them but summed in six independent
 // chains rather than in order, so that the processor overlaps the additions.
 // A sum of at most 97 non-negative terms in any order is within 97 x 2^-53
 // of the exact sum, and so is the ordered one: when this one is above
 // limit x (1 + kRelativeMargin), the ordered D² is above the limit too.
-template <typename CellsOf>
-double QuickSquaredDistance(const CellsOf& cellsOf, double aspect, double weightV) {
+// q's cells are read from its packed form one at a time: most candidates
+// that come this far are still turned away, and unpacking the whole grid of
+// each would cost more than the sum itself.
+double QuickSquaredDistance(const SignatureGrid& p, const PackedGrid& q, double aspect,
+                            double weightV) {
   // Pairs of neighbouring values, two chains per instruction; a mean's term
   // is its square times 1, which is the square itself.
   using Pair = double __attribute__((vector_size(16)));
   const Pair means = {1.0, 1.0}, mixed = {1.0, weightV}, deviations = {weightV, weightV};
   Pair first = {aspect, 0}, second = {0, 0}, third = {0, 0};
   for (std::size_t c = 0; c < kGridCells; ++c) {
-    SignatureCell a, b;
-    cellsOf(c, a, b);
+    const SignatureCell& a = p[c];
+    SignatureCell b;
+    q.UnpackCell(static_cast<int>(c), b);
     const Pair d1 = Pair{a.meanY, a.meanCb} - Pair{b.meanY, b.meanCb};
     const Pair d2 = Pair{a.meanCr, a.sdevY} - Pair{b.meanCr, b.sdevY};
     const Pair d3 = Pair{a.sdevCb, a.sdevCr} - Pair{b.sdevCb, b.sdevCr};
@@ -188,19 +191,6 @@ double QuickSquaredDistance(const CellsOf& cellsOf, double aspect, double weight
   }
   const Pair sum = (first + second) + third;
   return sum[0] + sum[1];
-}
-
-// The same with q's cells read from its packed form one at a time: most
-// candidates that come this far are still turned away, and unpacking the
-// whole grid of each would cost more than the sum itself.
-double QuickSquaredDistance(const SignatureGrid& p, const PackedGrid& q, double aspect,
-                            double weightV) {
-  return QuickSquaredDistance(
-      [&](std::size_t c, SignatureCell& x, SignatureCell& y) {
-        x = p[c];
-        q.UnpackCell(static_cast<int>(c), y);
-      },
-      aspect, weightV);
 }
 
 }  // namespace
