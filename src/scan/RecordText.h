@@ -184,12 +184,7 @@ class DigestField {
     std::memcpy(&block, raw_, sizeof block);
     return block;
   }
-  void Swap(DigestField& other) noexcept {
-    unsigned char raw[sizeof raw_];
-    std::memcpy(raw, raw_, sizeof raw);
-    std::memcpy(raw_, other.raw_, sizeof raw);
-    std::memcpy(other.raw_, raw, sizeof raw);
-  }
+  void Swap(DigestField& other) noexcept { std::swap(raw_, other.raw_); }
 
   // A digest's key is these 17 bytes, ending with 0; another text's key is
   // its text and the marker byte 1 of its block.
