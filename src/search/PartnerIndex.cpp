@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 #include <thread>
 #include <utility>
@@ -30,6 +31,11 @@ constexpr double kBoundMargin = 1e-6;
 constexpr int kMinBlockSize = 2048;
 constexpr int kMaxBlockSize = 32768;
 constexpr int kBlocks = 8;
+
+// The codes are split, and the fronts filtered first, when at most this
+// share of the candidates of a sample pass by their fronts: reading the
+// backs of the rest one by one costs more than it saves beyond it.
+constexpr double kFrontShare = 0.2;
 
 // Candidates handed to the code filter at a time.
 constexpr std::size_t kFilterChunk = 256;
@@ -413,8 +419,9 @@ void PartnerIndex::Build(int workers) {
   keys_.resize(members.size());
   positions_.resize(members.size());
   aspects_.resize(members.size());
-  // Room the code filter may read past the last window.
-  codes_.resize(members.size() + partner::kCodeSlack);
+  // Room the code filters may read past the last window, of whole codes or
+  // of fronts.
+  codes_.resize(members.size() + std::max(partner::kCodeSlack, (partner::kFrontSlack + 1) / 2));
 
   // The entries of every block, sorted by cell and key; each block fills
   // its own part of the arrays, so the blocks are built on several threads.
@@ -476,6 +483,60 @@ void PartnerIndex::Build(int workers) {
   maxScale_ = maxScale;
   full_ = ReachFor(limit_);
   indexed_ = true;
+  if (FrontsPay()) SplitCodes(workers);
+}
+
+bool PartnerIndex::FrontsPay() const {
+  // Entries spread evenly over all, each with up to kNeighbours of the next
+  // entries of its cell within the key's reach, as a window would hold them.
+  constexpr std::size_t kSamples = 4096, kNeighbours = 32;
+  const std::size_t stride = std::max<std::size_t>(1, keys_.size() / kSamples);
+  std::size_t candidates = 0, passed = 0;
+  for (std::size_t b = 0; b < static_cast<std::size_t>(blocks_); ++b) {
+    const std::size_t* begins = &cellBegin_[b * static_cast<std::size_t>(cells_ + 1)];
+    for (int c = 0; c < cells_; ++c) {
+      const std::size_t end = begins[c + 1];
+      for (std::size_t k = (begins[c] + stride - 1) / stride * stride; k < end; k += stride) {
+        for (std::size_t m = k + 1; m < std::min(end, k + 1 + kNeighbours) && keys_[m] - keys_[k] <= full_.key; ++m) {
+          ++candidates;
+          if (partner::FrontSad(codes_[k], codes_[m].bytes) <= full_.front) ++passed;
+        }
+      }
+    }
+  }
+  return candidates > 0 && static_cast<double>(passed) <= kFrontShare * static_cast<double>(candidates);
+}
+
+void PartnerIndex::SplitCodes(int workers) {
+  RunTasks(blocks_, workers, [&](int b) {
+    const std::size_t first = blockBegin_[static_cast<std::size_t>(b)];
+    const std::size_t count = blockBegin_[static_cast<std::size_t>(b) + 1] - first;
+    std::uint8_t* base = reinterpret_cast<std::uint8_t*>(codes_.data() + first);
+    constexpr std::size_t half = partner::kFrontBytes;
+    std::vector<std::uint8_t> backs(count * half);
+    for (std::size_t i = 0; i < count; ++i) std::memcpy(&backs[i * half], base + i * 2 * half + half, half);
+    // Each front moves to a place no later than its own.
+    for (std::size_t i = 0; i < count; ++i) std::memmove(base + i * half, base + i * 2 * half, half);
+    if (count > 0) std::memcpy(base + count * half, backs.data(), backs.size());
+  });
+  split_ = true;
+}
+
+const std::uint8_t* PartnerIndex::Fronts(std::size_t b) const {
+  return reinterpret_cast<const std::uint8_t*>(codes_.data() + blockBegin_[b]);
+}
+
+const std::uint8_t* PartnerIndex::Backs(std::size_t b) const {
+  return Fronts(b) + (blockBegin_[b + 1] - blockBegin_[b]) * partner::kFrontBytes;
+}
+
+partner::MeanCode PartnerIndex::CodeOf(std::size_t b, std::size_t k) const {
+  if (!split_) return codes_[k];
+  partner::MeanCode code;
+  const std::size_t i = (k - blockBegin_[b]) * partner::kFrontBytes;
+  std::memcpy(code.bytes, Fronts(b) + i, partner::kFrontBytes);
+  std::memcpy(code.bytes + partner::kFrontBytes, Backs(b) + i, partner::kFrontBytes);
+  return code;
 }
 
 PartnerIndex::Reach PartnerIndex::ReachFor(double limit) const {
@@ -492,6 +553,8 @@ PartnerIndex::Reach PartnerIndex::ReachFor(double limit) const {
   // SAD - n < sum |differences| <= sqrt(n D²) for a pair within the limit.
   const double sad = coded_ + 1 + std::sqrt(coded_ * limit) * (1 + kBoundMargin);
   reach.sad = sad >= 32767.0 ? 32767 : static_cast<int>(sad);
+  const double front = partner::kFrontBytes + 1 + std::sqrt(partner::kFrontBytes * limit) * (1 + kBoundMargin);
+  reach.front = front >= 32767.0 ? 32767 : static_cast<int>(front);
   reach.squared = reach.bound >= 2147483647.0 ? INT32_MAX : static_cast<std::int32_t>(reach.bound);
   return reach;
 }
@@ -524,6 +587,7 @@ void PartnerIndex::Scan(std::size_t row, const Point& point, std::size_t b, int 
   const double margin = 2 * kScaleMargin * maxScale_ + kTiny;
   const double key = keys_[row];
   QueryGrid query{records_[static_cast<std::size_t>(j)].grid, std::nullopt};
+  const partner::MeanCode code = CodeOf(static_cast<std::size_t>(j / blockSize_), row);
   // The key window of cell c for the reach now, empty when the cell is out
   // of reach.
   const auto window = [&](int c, std::size_t& from, std::size_t& to, double& half) {
@@ -560,7 +624,7 @@ void PartnerIndex::Scan(std::size_t row, const Point& point, std::size_t b, int 
       cursor[0] = skipped;
       cursor[1] = high - from;
     }
-    ScanCell(row, point, low, high, j, query, best, reach);
+    ScanCell(code, point, b, low, high, j, query, best, reach);
   };
   // The record's own cell first: a partner found there narrows the reach
   // for all the others.
@@ -575,17 +639,20 @@ void PartnerIndex::Scan(std::size_t row, const Point& point, std::size_t b, int 
   }
 }
 
-void PartnerIndex::ScanCell(std::size_t row, const Point& point, std::size_t from, std::size_t to,
-                            int j, QueryGrid& query, PartnerChoice& best, Reach& reach) const {
+void PartnerIndex::ScanCell(const partner::MeanCode& code, const Point& point, std::size_t b,
+                            std::size_t from, std::size_t to, int j, QueryGrid& query, PartnerChoice& best,
+                            Reach& reach) const {
   const std::int64_t aspect = point.aspect;
-  const double key = keys_[row];
-  const partner::MeanCode& code = codes_[row];
+  const double key = point.key;
   const std::int32_t clamped = ClampedAspect(aspect);
   partner::PassedCode passed[kFilterChunk];
   for (std::size_t chunk = from; chunk < to; chunk += kFilterChunk) {
     const std::size_t count = std::min(kFilterChunk, to - chunk);
+    const std::size_t at = (chunk - blockBegin_[b]) * partner::kFrontBytes;
     const std::size_t found =
-        partner::FilterCodes(code, &codes_[chunk], count, reach.sad, reach.squared, passed);
+        split_ ? partner::FilterSplitCodes(code, Fronts(b) + at, Backs(b) + at, count, reach.front, reach.sad,
+                                           reach.squared, passed)
+               : partner::FilterCodes(code, &codes_[chunk], count, reach.sad, reach.squared, passed);
     bool improved = false;
     // The candidates that remain after the aspect term and the squared code
     // bound; their grids are fetched before the first is compared.
@@ -622,7 +689,7 @@ void PartnerIndex::ScanCell(std::size_t row, const Point& point, std::size_t fro
       // record's values to the candidate's code intervals turns away about
       // half of them at the cost of one code comparison; the margins are
       // those of reach.bound.
-      const double fine = static_cast<double>(partner::FineSquaredBound(code, point.fractions, codes_[k])) / 256;
+      const double fine = static_cast<double>(partner::FineSquaredBound(code, point.fractions, CodeOf(b, k))) / 256;
       if (aspectTerm + fine > cut * (1 + kBoundMargin) + 1) continue;
       const SignatureGrid& grid = query.get();
       // An unordered sum turns most of the rest away sooner than the

@@ -14,7 +14,10 @@
 // sqrt(L - the squared distance to the cell). A candidate in a window must
 // pass, in turn, a bound on the sum of absolute code differences (several
 // candidates per instruction sequence), then the aspect term plus a squared
-// bound from the codes; all are widened for rounding. A candidate that passes
+// bound from the codes; all are widened for rounding. When a sample shows
+// that the first half of the codes alone turns most candidates away (cells
+// that vary independently, say), the codes are held split and that half is
+// filtered first, which reads half the bytes. A candidate that passes
 // these necessary conditions still goes through the exact SquaredDistance; the
 // bounds only skip pairs that cannot be similar.
 #pragma once
@@ -53,6 +56,8 @@ class PartnerIndex {
   // False when the bounds cannot be trusted (negative or non-finite weights,
   // means so large that their sums overflow); Choose then compares pair by pair.
   bool indexed() const { return indexed_; }
+  // Whether the codes are held split, their fronts filtered first.
+  bool split() const { return split_; }
 
  private:
   void Build(int workers);
@@ -85,6 +90,7 @@ class PartnerIndex {
     double key = 0;
     double bound = 0;
     int sad = 0;
+    int front = 0;  // the largest front SAD, for split codes
     std::int32_t squared = 0;
   };
   Reach ReachFor(double limit) const;
@@ -103,8 +109,20 @@ class PartnerIndex {
   };
   // Judges the entries [from, to) of one cell, sorted by key, for entry
   // `row`; `reach` is ReachBeside(best), and is kept so when best changes.
-  void ScanCell(std::size_t row, const Point& point, std::size_t from, std::size_t to, int j,
-                QueryGrid& query, PartnerChoice& best, Reach& reach) const;
+  // `code` is the record's, `b` the block of the entries.
+  void ScanCell(const partner::MeanCode& code, const Point& point, std::size_t b, std::size_t from,
+                std::size_t to, int j, QueryGrid& query, PartnerChoice& best, Reach& reach) const;
+
+  // Whether filtering by the fronts of the codes first would turn away most
+  // candidates, judged on a sample of the entries and their neighbours.
+  bool FrontsPay() const;
+  // Puts the codes of every block into the split form.
+  void SplitCodes(int workers);
+  // The code of entry k of block b, in either form.
+  partner::MeanCode CodeOf(std::size_t b, std::size_t k) const;
+  // Where the fronts and the backs of block b's entries begin, when split.
+  const std::uint8_t* Fronts(std::size_t b) const;
+  const std::uint8_t* Backs(std::size_t b) const;
 
   const FileList& records_;
   DifferenceParams params_;
@@ -140,7 +158,10 @@ class PartnerIndex {
   std::vector<double> keys_;  // the first projection
   std::vector<std::int32_t> positions_;
   std::vector<std::int32_t> aspects_;  // clamped to 32 bits: exact unless at a limit
+  // The code of every entry; when split_, per block, the fronts of its
+  // entries followed by their backs.
   std::vector<partner::MeanCode> codes_;
+  bool split_ = false;
   std::vector<std::size_t> blockBegin_;  // entries of block b: [blockBegin_[b], blockBegin_[b + 1])
   // Entries of cell c of block b: [cellBegin_[b x (cells_ + 1) + c], the next).
   std::vector<std::size_t> cellBegin_;

@@ -118,6 +118,39 @@ std::size_t FilterCodesPortable(const MeanCode& query, const MeanCode* codes, st
   return found;
 }
 
+int FrontSad(const MeanCode& query, const std::uint8_t* front) {
+  int sum = 0;
+  for (int k = 0; k < kFrontBytes; ++k) sum += std::abs(query.bytes[k] - front[k]);
+  return sum;
+}
+
+namespace {
+
+// Code k of split codes, whole.
+MeanCode JoinHalves(const std::uint8_t* fronts, const std::uint8_t* backs, std::size_t k) {
+  MeanCode code;
+  std::copy_n(fronts + k * kFrontBytes, kFrontBytes, code.bytes);
+  std::copy_n(backs + k * kFrontBytes, kFrontBytes, code.bytes + kFrontBytes);
+  return code;
+}
+
+}  // namespace
+
+std::size_t FilterSplitCodesPortable(const MeanCode& query, const std::uint8_t* fronts,
+                                     const std::uint8_t* backs, std::size_t count, int frontLimit,
+                                     int sadLimit, std::int32_t squaredLimit, PassedCode* out) {
+  std::size_t found = 0;
+  for (std::size_t k = 0; k < count; ++k) {
+    if (FrontSad(query, fronts + k * kFrontBytes) > frontLimit) continue;
+    const MeanCode code = JoinHalves(fronts, backs, k);
+    if (CodeSad(query, code) > sadLimit) continue;
+    const std::int32_t squared = CodeSquaredLowerBound(query, code);
+    if (squared > squaredLimit) continue;
+    out[found++] = PassedCode{static_cast<std::uint32_t>(k), squared};
+  }
+  return found;
+}
+
 #if NORVANE_PARTNER_AVX2
 
 namespace {
@@ -214,6 +247,64 @@ __attribute__((target("avx2"))) std::size_t FilterCodesAvx2(const MeanCode& quer
 
 namespace {
 
+// The bits of the codes of split codes k .. k + 3 whose fronts are within
+// the limit held in every 16-bit field of `bound`, as in WithinFour.
+__attribute__((target("avx2"), always_inline)) inline unsigned FrontsWithinFour(const std::uint8_t* fronts,
+                                                                               __m256i q0, __m128i bound) {
+  __m256i packed = _mm256_setzero_si256();
+  for (int i = 0; i < 4; ++i) {
+    const __m256i sad =
+        _mm256_sad_epu8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(fronts + i * kFrontBytes)), q0);
+    packed = _mm256_or_si256(packed, _mm256_slli_epi64(sad, 16 * i));
+  }
+  __m128i sums = _mm_add_epi64(_mm256_castsi256_si128(packed), _mm256_extracti128_si256(packed, 1));
+  sums = _mm_add_epi64(sums, _mm_unpackhi_epi64(sums, sums));
+  const __m128i above = _mm_cmpgt_epi16(sums, bound);
+  return ~static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(above, above))) & 0xFu;
+}
+
+}  // namespace
+
+__attribute__((target("avx2"))) std::size_t FilterSplitCodesAvx2(
+    const MeanCode& query, const std::uint8_t* fronts, const std::uint8_t* backs, std::size_t count,
+    int frontLimit, int sadLimit, std::int32_t squaredLimit, PassedCode* out) {
+  const __m256i* q = reinterpret_cast<const __m256i*>(query.bytes);
+  const __m256i q0 = _mm256_load_si256(q);
+  const __m256i q1 = _mm256_load_si256(q + 1);
+  const __m128i bound = _mm_set1_epi16(static_cast<short>(std::min(frontLimit, 32767)));
+  // The fronts of 64 codes first; the few codes within the front limit then
+  // go through the whole SAD and the squared bound one by one.
+  std::size_t found = 0;
+  for (std::size_t k = 0; k < count; k += 64) {
+    const std::size_t left = count - k;
+    const int groups = left >= 64 ? 16 : static_cast<int>((left + 3) / 4);
+    std::uint64_t bits = 0;
+    for (int g = 0; g < groups; ++g) {
+      bits |= std::uint64_t{FrontsWithinFour(fronts + (k + 4 * static_cast<std::size_t>(g)) * kFrontBytes, q0, bound)}
+              << (4 * g);
+    }
+    if (left < 64) bits &= (std::uint64_t{1} << left) - 1;
+    for (; bits != 0; bits &= bits - 1) {
+      const std::size_t offset = k + static_cast<std::size_t>(__builtin_ctzll(bits));
+      alignas(64) MeanCode code;
+      _mm256_store_si256(reinterpret_cast<__m256i*>(code.bytes),
+                         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(fronts + offset * kFrontBytes)));
+      _mm256_store_si256(reinterpret_cast<__m256i*>(code.bytes + kFrontBytes),
+                         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(backs + offset * kFrontBytes)));
+      const __m256i lanes = LaneSad(code, q0, q1);
+      __m128i sad = _mm_add_epi64(_mm256_castsi256_si128(lanes), _mm256_extracti128_si256(lanes, 1));
+      sad = _mm_add_epi64(sad, _mm_unpackhi_epi64(sad, sad));
+      if (_mm_cvtsi128_si32(sad) > sadLimit) continue;
+      const std::int32_t squared = SquaredBound(code, q0, q1);
+      out[found] = PassedCode{static_cast<std::uint32_t>(offset), squared};
+      found += squared <= squaredLimit ? 1 : 0;
+    }
+  }
+  return found;
+}
+
+namespace {
+
 // The fine distances of 16 code bytes (widened to 16 bits) from the query's
 // X: the saturating differences are 0 for code 0 below and, since X stays
 // below 16 x 256 = 4096, for code 255 above.
@@ -276,15 +367,19 @@ __attribute__((target("avx512f,avx512bw"))) std::int32_t FineSquaredBoundAvx512(
 namespace {
 
 // The squared bound of one code against the query, all 64 bytes at once.
-__attribute__((target("avx512f,avx512bw"), always_inline)) inline std::int32_t SquaredBound512(
-    const MeanCode& code, __m512i q) {
-  const __m512i a = _mm512_load_si512(code.bytes);
+__attribute__((target("avx512f,avx512bw"), always_inline)) inline std::int32_t SquaredBoundOf512(
+    __m512i a, __m512i q) {
   const __m512i distance = _mm512_sub_epi8(_mm512_max_epu8(a, q), _mm512_min_epu8(a, q));
   const __m512i term = _mm512_min_epu8(_mm512_subs_epu8(distance, _mm512_set1_epi8(1)),
                                        _mm512_set1_epi8(127));
   // As in PairSquares: two squares of at most 127 fit a 16-bit number.
   const __m512i pairs = _mm512_maddubs_epi16(term, term);
   return _mm512_reduce_add_epi32(_mm512_madd_epi16(pairs, _mm512_set1_epi16(1)));
+}
+
+__attribute__((target("avx512f,avx512bw"), always_inline)) inline std::int32_t SquaredBound512(
+    const MeanCode& code, __m512i q) {
+  return SquaredBoundOf512(_mm512_load_si512(code.bytes), q);
 }
 
 // The eight partial SADs (one per 64-bit lane, each below 2^11) of one code.
@@ -362,6 +457,74 @@ __attribute__((target("avx512f,avx512bw"))) std::size_t FilterCodesAvx512(
   return found;
 }
 
+namespace {
+
+// The four lane sums of each front of split codes k .. k + 7 as 16-bit
+// fields: each 512-bit load holds two fronts, so the sums of code 2i + h
+// lie in field i of the lanes of half h.
+__attribute__((target("avx512f,avx512bw"), always_inline)) inline __m512i FrontSadsOfEight(const std::uint8_t* fronts,
+                                                                                          __m512i q) {
+  __m512i packed = _mm512_setzero_si512();
+  for (int i = 0; i < 4; ++i) {
+    const __m512i sad = _mm512_sad_epu8(_mm512_loadu_si512(fronts + i * 2 * kFrontBytes), q);
+    packed = _mm512_or_si512(packed, _mm512_slli_epi64(sad, 16 * i));
+  }
+  return packed;
+}
+
+// The bits of the codes of split codes k .. k + 15 whose fronts are within
+// the limit held in every 16-bit field of `bound`.
+__attribute__((target("avx512f,avx512bw,avx512vl,bmi2"), always_inline)) inline unsigned FrontsWithinSixteen512(
+    const std::uint8_t* fronts, __m512i q, __m256i bound) {
+  __m512i a = FrontSadsOfEight(fronts, q);
+  __m512i b = FrontSadsOfEight(fronts + 8 * kFrontBytes, q);
+  // Lanes 0 and 1 of each half: the sums of its lanes 0 + 2 and 1 + 3.
+  a = _mm512_add_epi64(a, _mm512_permutex_epi64(a, _MM_SHUFFLE(1, 0, 3, 2)));
+  b = _mm512_add_epi64(b, _mm512_permutex_epi64(b, _MM_SHUFFLE(1, 0, 3, 2)));
+  // 128-bit lane 0: the totals of the first halves of a and b; lane 2: of
+  // the second halves.
+  const __m512i totals = _mm512_add_epi64(_mm512_unpacklo_epi64(a, b), _mm512_unpackhi_epi64(a, b));
+  const __m256i sums = _mm512_castsi512_si256(_mm512_shuffle_i64x2(totals, totals, _MM_SHUFFLE(0, 0, 2, 0)));
+  // Fields: codes 0, 2, .. 14, then 1, 3, .. 15.
+  const unsigned within = static_cast<unsigned>(_mm256_cmple_epi16_mask(sums, bound));
+  return _pdep_u32(within & 0xFFu, 0x5555u) | _pdep_u32(within >> 8, 0xAAAAu);
+}
+
+}  // namespace
+
+__attribute__((target("avx512f,avx512bw,avx512vl,bmi2"))) std::size_t FilterSplitCodesAvx512(
+    const MeanCode& query, const std::uint8_t* fronts, const std::uint8_t* backs, std::size_t count,
+    int frontLimit, int sadLimit, std::int32_t squaredLimit, PassedCode* out) {
+  const __m512i q = _mm512_load_si512(query.bytes);
+  const __m256i front = _mm512_castsi512_si256(q);
+  const __m512i fronts2 = _mm512_inserti64x4(_mm512_castsi256_si512(front), front, 1);
+  const __m256i bound = _mm256_set1_epi16(static_cast<short>(std::min(frontLimit, 32767)));
+  // As in FilterSplitCodesAvx2.
+  std::size_t found = 0;
+  for (std::size_t k = 0; k < count; k += 64) {
+    const std::size_t left = count - k;
+    const int groups = left >= 64 ? 4 : static_cast<int>((left + 15) / 16);
+    std::uint64_t bits = 0;
+    for (int g = 0; g < groups; ++g) {
+      bits |= std::uint64_t{FrontsWithinSixteen512(fronts + (k + 16 * static_cast<std::size_t>(g)) * kFrontBytes,
+                                                   fronts2, bound)}
+              << (16 * g);
+    }
+    if (left < 64) bits &= (std::uint64_t{1} << left) - 1;
+    for (; bits != 0; bits &= bits - 1) {
+      const std::size_t offset = k + static_cast<std::size_t>(__builtin_ctzll(bits));
+      const __m512i code = _mm512_inserti64x4(
+          _mm512_castsi256_si512(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(fronts + offset * kFrontBytes))),
+          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(backs + offset * kFrontBytes)), 1);
+      if (_mm512_reduce_add_epi64(_mm512_sad_epu8(code, q)) > sadLimit) continue;
+      const std::int32_t squared = SquaredBoundOf512(code, q);
+      out[found] = PassedCode{static_cast<std::uint32_t>(offset), squared};
+      found += squared <= squaredLimit ? 1 : 0;
+    }
+  }
+  return found;
+}
+
 #else
 
 std::int32_t FineSquaredBoundAvx2(const MeanCode& query, const FineFractions& fractions, const MeanCode& code) {
@@ -382,6 +545,18 @@ std::size_t FilterCodesAvx2(const MeanCode& query, const MeanCode* codes, std::s
   return FilterCodesPortable(query, codes, count, sadLimit, squaredLimit, out);
 }
 
+std::size_t FilterSplitCodesAvx2(const MeanCode& query, const std::uint8_t* fronts, const std::uint8_t* backs,
+                                 std::size_t count, int frontLimit, int sadLimit, std::int32_t squaredLimit,
+                                 PassedCode* out) {
+  return FilterSplitCodesPortable(query, fronts, backs, count, frontLimit, sadLimit, squaredLimit, out);
+}
+
+std::size_t FilterSplitCodesAvx512(const MeanCode& query, const std::uint8_t* fronts, const std::uint8_t* backs,
+                                   std::size_t count, int frontLimit, int sadLimit, std::int32_t squaredLimit,
+                                   PassedCode* out) {
+  return FilterSplitCodesPortable(query, fronts, backs, count, frontLimit, sadLimit, squaredLimit, out);
+}
+
 #endif
 
 std::int32_t FineSquaredBound(const MeanCode& query, const FineFractions& fractions, const MeanCode& code) {
@@ -395,6 +570,16 @@ std::size_t FilterCodes(const MeanCode& query, const MeanCode* codes, std::size_
   if (CpuHasAvx512()) return FilterCodesAvx512(query, codes, count, sadLimit, squaredLimit, out);
   if (CpuHasAvx2()) return FilterCodesAvx2(query, codes, count, sadLimit, squaredLimit, out);
   return FilterCodesPortable(query, codes, count, sadLimit, squaredLimit, out);
+}
+
+std::size_t FilterSplitCodes(const MeanCode& query, const std::uint8_t* fronts, const std::uint8_t* backs,
+                             std::size_t count, int frontLimit, int sadLimit, std::int32_t squaredLimit,
+                             PassedCode* out) {
+  if (CpuHasAvx512()) {
+    return FilterSplitCodesAvx512(query, fronts, backs, count, frontLimit, sadLimit, squaredLimit, out);
+  }
+  if (CpuHasAvx2()) return FilterSplitCodesAvx2(query, fronts, backs, count, frontLimit, sadLimit, squaredLimit, out);
+  return FilterSplitCodesPortable(query, fronts, backs, count, frontLimit, sadLimit, squaredLimit, out);
 }
 
 }  // namespace norvane::partner

@@ -91,6 +91,32 @@ std::size_t FilterCodesAvx2(const MeanCode& query, const MeanCode* codes, std::s
 std::size_t FilterCodesAvx512(const MeanCode& query, const MeanCode* codes, std::size_t count,
                               int sadLimit, std::int32_t squaredLimit, PassedCode* out);
 
+// Codes may also be held split: the first kFrontBytes of each (the luma and
+// Cb means) in one array, the rest in another, so that a filter can read the
+// fronts alone, half the bytes, and turn most candidates away by them. Over
+// the 32 values of a front, as L1 above: front SAD - 32 < sqrt(32 x S).
+inline constexpr int kFrontBytes = kCodeBytes / 2;
+inline constexpr std::size_t kFrontSlack = 15;
+
+// The SAD of the first kFrontBytes of the query and of a front.
+int FrontSad(const MeanCode& query, const std::uint8_t* front);
+
+// As FilterCodes, for the codes whose front SAD is also at most frontLimit;
+// code k is fronts[32 k ..] followed by backs[32 k ..]. The vector variants
+// read up to kFrontSlack fronts past the last (their values do not matter).
+std::size_t FilterSplitCodesPortable(const MeanCode& query, const std::uint8_t* fronts,
+                                     const std::uint8_t* backs, std::size_t count, int frontLimit,
+                                     int sadLimit, std::int32_t squaredLimit, PassedCode* out);
+std::size_t FilterSplitCodesAvx2(const MeanCode& query, const std::uint8_t* fronts,
+                                 const std::uint8_t* backs, std::size_t count, int frontLimit,
+                                 int sadLimit, std::int32_t squaredLimit, PassedCode* out);
+std::size_t FilterSplitCodesAvx512(const MeanCode& query, const std::uint8_t* fronts,
+                                   const std::uint8_t* backs, std::size_t count, int frontLimit,
+                                   int sadLimit, std::int32_t squaredLimit, PassedCode* out);
+std::size_t FilterSplitCodes(const MeanCode& query, const std::uint8_t* fronts, const std::uint8_t* backs,
+                             std::size_t count, int frontLimit, int sadLimit, std::int32_t squaredLimit,
+                             PassedCode* out);
+
 // The fastest variant this processor runs.
 std::size_t FilterCodes(const MeanCode& query, const MeanCode* codes, std::size_t count,
                         int sadLimit, std::int32_t squaredLimit, PassedCode* out);

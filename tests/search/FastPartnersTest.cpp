@@ -107,11 +107,19 @@ TEST(FastPartnersTest, SameChoicesForThresholdsAndWeights) {
   // weights make terms of D² negative or NaN: the bounds cannot be trusted.
   Shape rough{40, 12, 2.0, 0, 0, false};
   const FileList records = MakeRecords(200, 1, rough);
+  int split = 0, whole = 0;  // indexes that held their codes split, and whole
   for (std::int32_t t : {0, 12, 100, -100, 46341, INT32_MAX}) {
     for (double wa : {0.0, 0.001, 7.5, -0.5, kInf}) {
-      for (double wv : {0.0, 0.999, 3.25, -1.0, kNan}) ExpectSameChoices(records, {t, wv, wa});
+      for (double wv : {0.0, 0.999, 3.25, -1.0, kNan}) {
+        ExpectSameChoices(records, {t, wv, wa});
+        const PartnerIndex index(records, {t, wv, wa});
+        if (index.indexed()) ++(index.split() ? split : whole);
+      }
     }
   }
+  // Both forms of the codes were held against the pair-by-pair choice.
+  EXPECT_GT(split, 0);
+  EXPECT_GT(whole, 0);
   // Huge finite means overflow the sums the index keeps.
   FileList huge = records;
   huge[100].grid.Modify([](SignatureGrid& grid) {
@@ -170,8 +178,9 @@ TEST(FastPartnersTest, SameChoicesWherePairsLieOnTheEdges) {
 }
 
 // Every vector filter passes exactly the codes, and squared bounds, of the
-// plain one: counts around the groups of 4, 8 and 64, limits at the values
-// that occur.
+// plain one, and so does every filter of split codes less the codes beyond
+// its front limit: counts around the groups of 4, 8, 16 and 64, limits at
+// the values that occur.
 TEST(FastPartnersTest, FilterVariantsAgree) {
   std::vector<partner::MeanCode> codes;
   for (const FileRecord& r : MakeRecords(300, 9, Shape{40, 40, 2.0, 0, 0, false})) {
@@ -181,8 +190,18 @@ TEST(FastPartnersTest, FilterVariantsAgree) {
   if (CpuHasAvx2()) variants.push_back(partner::FilterCodesAvx2);
   if (CpuHasAvx512()) variants.push_back(partner::FilterCodesAvx512);
   std::vector<partner::PassedCode> plain(codes.size()), vector(codes.size());
+  // The same codes split into fronts and backs.
+  constexpr std::size_t half = partner::kFrontBytes;
+  std::vector<std::uint8_t> fronts((codes.size() + partner::kFrontSlack) * half), backs(codes.size() * half);
+  for (std::size_t k = 0; k < codes.size(); ++k) {
+    std::memcpy(&fronts[k * half], codes[k].bytes, half);
+    std::memcpy(&backs[k * half], codes[k].bytes + half, half);
+  }
+  std::vector<decltype(&partner::FilterSplitCodesPortable)> splitVariants{partner::FilterSplitCodesPortable};
+  if (CpuHasAvx2()) splitVariants.push_back(partner::FilterSplitCodesAvx2);
+  if (CpuHasAvx512()) splitVariants.push_back(partner::FilterSplitCodesAvx512);
   for (std::size_t q = 0; q < 60; q += 7) {
-    for (std::size_t count : {1, 4, 7, 8, 9, 63, 64, 71, 140}) {
+    for (std::size_t count : {1, 4, 7, 8, 9, 15, 17, 63, 64, 71, 140}) {
       const int sad = partner::CodeSad(codes[q], codes[q + count / 2]);
       const std::int32_t squared = partner::CodeSquaredLowerBound(codes[q], codes[q + count / 2]);
       for (int sadLimit : {0, sad - 1, sad, 32767}) {
@@ -193,6 +212,21 @@ TEST(FastPartnersTest, FilterVariantsAgree) {
             ASSERT_EQ(filter(codes[q], &codes[q], count, sadLimit, squaredLimit, vector.data()),
                       expected) << q << " " << count << " " << sadLimit;
             ASSERT_EQ(std::memcmp(vector.data(), plain.data(), expected * sizeof plain[0]), 0);
+          }
+          // Split codes pass the same ones, less those whose fronts are
+          // beyond the front limit.
+          const int front = partner::FrontSad(codes[q], &fronts[(q + count / 2) * half]);
+          for (int frontLimit : {0, front - 1, front, 32767}) {
+            std::vector<partner::PassedCode> kept;
+            for (std::size_t i = 0; i < expected; ++i) {
+              if (partner::FrontSad(codes[q], &fronts[(q + plain[i].offset) * half]) <= frontLimit) kept.push_back(plain[i]);
+            }
+            for (const auto filter : splitVariants) {
+              ASSERT_EQ(filter(codes[q], &fronts[q * half], &backs[q * half], count, frontLimit, sadLimit,
+                               squaredLimit, vector.data()),
+                        kept.size()) << q << " " << count << " " << frontLimit;
+              ASSERT_EQ(std::memcmp(vector.data(), kept.data(), kept.size() * sizeof kept[0]), 0);
+            }
           }
         }
       }
