@@ -550,9 +550,11 @@ PartnerIndex::Reach PartnerIndex::ReachFor(double limit) const {
   // taken below, all below 2^-52 of a value of at most maxScale.
   reach.key = std::sqrt(reach.limit) * (1 + kRelativeMargin) + 2 * kScaleMargin * maxScale_ + kTiny;
   reach.bound = limit * (1 + kBoundMargin) + 1;
-  // SAD - n < sum |differences| <= sqrt(n D²) for a pair within the limit.
-  const double sad = coded_ + 1 + std::sqrt(coded_ * limit) * (1 + kBoundMargin);
-  reach.sad = sad >= 32767.0 ? 32767 : static_cast<int>(sad);
+  // Per group of eight values, the part of D² they stand for is at least
+  // (SAD - 8)² / 8; the parts add up to at most D².
+  const double grouped = 8 * reach.bound;
+  reach.grouped = grouped >= 2147483647.0 ? INT32_MAX : static_cast<std::int32_t>(grouped);
+  // SAD - n < sum |differences| <= sqrt(n D²) over the n values of a front.
   const double front = partner::kFrontBytes + 1 + std::sqrt(partner::kFrontBytes * limit) * (1 + kBoundMargin);
   reach.front = front >= 32767.0 ? 32767 : static_cast<int>(front);
   reach.squared = reach.bound >= 2147483647.0 ? INT32_MAX : static_cast<std::int32_t>(reach.bound);
@@ -650,9 +652,9 @@ void PartnerIndex::ScanCell(const partner::MeanCode& code, const Point& point, s
     const std::size_t count = std::min(kFilterChunk, to - chunk);
     const std::size_t at = (chunk - blockBegin_[b]) * partner::kFrontBytes;
     const std::size_t found =
-        split_ ? partner::FilterSplitCodes(code, Fronts(b) + at, Backs(b) + at, count, reach.front, reach.sad,
+        split_ ? partner::FilterSplitCodes(code, Fronts(b) + at, Backs(b) + at, count, reach.front, reach.grouped,
                                            reach.squared, passed)
-               : partner::FilterCodes(code, &codes_[chunk], count, reach.sad, reach.squared, passed);
+               : partner::FilterCodes(code, &codes_[chunk], count, reach.grouped, reach.squared, passed);
     bool improved = false;
     // The candidates that remain after the aspect term and the squared code
     // bound; their grids are fetched before the first is compared.

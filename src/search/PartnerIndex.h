@@ -12,14 +12,14 @@
 // of positions and per cell, the entries are sorted by key; a record looks at
 // the cells within reach, each with a key window of half-width
 // sqrt(L - the squared distance to the cell). A candidate in a window must
-// pass, in turn, a bound on the sum of absolute code differences (several
-// candidates per instruction sequence), then the aspect term plus a squared
-// bound from the codes; all are widened for rounding. When a sample shows
-// that the first half of the codes alone turns most candidates away (cells
-// that vary independently, say), the codes are held split and that half is
-// filtered first, which reads half the bytes. A candidate that passes
-// these necessary conditions still goes through the exact SquaredDistance; the
-// bounds only skip pairs that cannot be similar.
+// pass, in turn, a bound from the sums of absolute code differences per
+// group of eight (several candidates per instruction sequence), then the
+// aspect term plus a squared bound from the codes; all are widened for
+// rounding. When a sample shows that the first half of the codes alone turns
+// most candidates away (cells that vary independently, say), the codes are
+// held split and that half is filtered first, which reads half the bytes. A
+// candidate that passes these necessary conditions still goes through the
+// exact SquaredDistance; the bounds only skip pairs that cannot be similar.
 #pragma once
 
 #include <cstddef>
@@ -89,8 +89,8 @@ class PartnerIndex {
     double limit = 0;  // the limit widened for rounding, for the projections
     double key = 0;
     double bound = 0;
-    int sad = 0;
-    int front = 0;  // the largest front SAD, for split codes
+    std::int32_t grouped = 0;  // the largest grouped SAD bound
+    int front = 0;             // the largest front SAD, for split codes
     std::int32_t squared = 0;
   };
   Reach ReachFor(double limit) const;

@@ -94,9 +94,14 @@ std::int32_t FineSquaredBoundPortable(const MeanCode& query, const FineFractions
   return sum;
 }
 
-int CodeSad(const MeanCode& a, const MeanCode& b) {
-  int sum = 0;
-  for (int k = 0; k < kCodeBytes; ++k) sum += std::abs(int{a.bytes[k]} - int{b.bytes[k]});
+std::int32_t CodeGroupedBound(const MeanCode& a, const MeanCode& b) {
+  std::int32_t sum = 0;
+  for (int group = 0; group < kCodeBytes; group += 8) {
+    int sad = 0;
+    for (int k = group; k < group + 8; ++k) sad += std::abs(int{a.bytes[k]} - int{b.bytes[k]});
+    const int over = std::max(sad - 8, 0);
+    sum += over * over;
+  }
   return sum;
 }
 
@@ -107,10 +112,10 @@ std::int32_t CodeSquaredLowerBound(const MeanCode& a, const MeanCode& b) {
 }
 
 std::size_t FilterCodesPortable(const MeanCode& query, const MeanCode* codes, std::size_t count,
-                                int sadLimit, std::int32_t squaredLimit, PassedCode* out) {
+                                std::int32_t groupedLimit, std::int32_t squaredLimit, PassedCode* out) {
   std::size_t found = 0;
   for (std::size_t k = 0; k < count; ++k) {
-    if (CodeSad(query, codes[k]) > sadLimit) continue;
+    if (CodeGroupedBound(query, codes[k]) > groupedLimit) continue;
     const std::int32_t squared = CodeSquaredLowerBound(query, codes[k]);
     if (squared > squaredLimit) continue;
     out[found++] = PassedCode{static_cast<std::uint32_t>(k), squared};
@@ -138,12 +143,12 @@ MeanCode JoinHalves(const std::uint8_t* fronts, const std::uint8_t* backs, std::
 
 std::size_t FilterSplitCodesPortable(const MeanCode& query, const std::uint8_t* fronts,
                                      const std::uint8_t* backs, std::size_t count, int frontLimit,
-                                     int sadLimit, std::int32_t squaredLimit, PassedCode* out) {
+                                     std::int32_t groupedLimit, std::int32_t squaredLimit, PassedCode* out) {
   std::size_t found = 0;
   for (std::size_t k = 0; k < count; ++k) {
     if (FrontSad(query, fronts + k * kFrontBytes) > frontLimit) continue;
     const MeanCode code = JoinHalves(fronts, backs, k);
-    if (CodeSad(query, code) > sadLimit) continue;
+    if (CodeGroupedBound(query, code) > groupedLimit) continue;
     const std::int32_t squared = CodeSquaredLowerBound(query, code);
     if (squared > squaredLimit) continue;
     out[found++] = PassedCode{static_cast<std::uint32_t>(k), squared};
@@ -154,14 +159,6 @@ std::size_t FilterSplitCodesPortable(const MeanCode& query, const std::uint8_t* 
 #if NORVANE_PARTNER_AVX2
 
 namespace {
-
-// The four partial sums (one per 64-bit lane) of the SAD of one code.
-__attribute__((target("avx2"), always_inline)) inline __m256i LaneSad(const MeanCode& code,
-                                                                       __m256i q0, __m256i q1) {
-  const __m256i* c = reinterpret_cast<const __m256i*>(code.bytes);
-  return _mm256_add_epi64(_mm256_sad_epu8(_mm256_load_si256(c), q0),
-                          _mm256_sad_epu8(_mm256_load_si256(c + 1), q1));
-}
 
 // Pairwise sums of the squared terms of 32 bytes, as 16-bit numbers.
 __attribute__((target("avx2"), always_inline)) inline __m256i PairSquares(__m256i a, __m256i q) {
@@ -192,37 +189,62 @@ __attribute__((target("avx2"), always_inline)) inline std::int32_t SquaredBound(
   return _mm_cvtsi128_si32(t);
 }
 
-// One bit per code of codes[0..3], set where its SAD is at most the limit
-// held in every 16-bit field of `bound`. A SAD is at most 64 x 255 < 2^15,
-// so four of them share one 64-bit lane as 16-bit fields without carries,
-// and compare as signed 16-bit numbers.
-__attribute__((target("avx2"), always_inline)) inline unsigned WithinFour(const MeanCode* codes,
-                                                                         __m256i q0, __m256i q1,
-                                                                         __m128i bound) {
-  __m256i packed = LaneSad(codes[0], q0, q1);
-  packed = _mm256_or_si256(packed, _mm256_slli_epi64(LaneSad(codes[1], q0, q1), 16));
-  packed = _mm256_or_si256(packed, _mm256_slli_epi64(LaneSad(codes[2], q0, q1), 32));
-  packed = _mm256_or_si256(packed, _mm256_slli_epi64(LaneSad(codes[3], q0, q1), 48));
-  __m128i sums = _mm_add_epi64(_mm256_castsi256_si128(packed), _mm256_extracti128_si256(packed, 1));
-  sums = _mm_add_epi64(sums, _mm_unpackhi_epi64(sums, sums));
-  // Two mask bits per 16-bit field; set where the SAD is above the limit.
-  const __m128i above = _mm_cmpgt_epi16(sums, bound);
-  return ~static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(above, above))) & 0xFu;
+// The G bound of codes[0..3], in that order. The eight group SADs of a code
+// (each below 2^11) share 64-bit lanes with those of the other three as
+// 16-bit fields, are squared into 32-bit numbers and summed.
+__attribute__((target("avx2"), always_inline)) inline __m128i GroupedFour(const MeanCode* codes, __m256i q0,
+                                                                         __m256i q1) {
+  __m256i first = _mm256_setzero_si256(), second = _mm256_setzero_si256();  // groups 0..3, 4..7
+  for (int i = 0; i < 4; ++i) {
+    const __m256i* c = reinterpret_cast<const __m256i*>(codes[i].bytes);
+    first = _mm256_or_si256(first, _mm256_slli_epi64(_mm256_sad_epu8(_mm256_load_si256(c), q0), 16 * i));
+    second = _mm256_or_si256(second, _mm256_slli_epi64(_mm256_sad_epu8(_mm256_load_si256(c + 1), q1), 16 * i));
+  }
+  first = _mm256_subs_epu16(first, _mm256_set1_epi16(8));
+  second = _mm256_subs_epu16(second, _mm256_set1_epi16(8));
+  // The squares of the even fields (codes 0 and 2) and of the odd ones
+  // (codes 1 and 3) in the 32-bit halves of each lane.
+  const __m256i even = _mm256_set1_epi32(0xFFFF);
+  const __m256i evens = _mm256_add_epi32(_mm256_madd_epi16(first, _mm256_and_si256(first, even)),
+                                         _mm256_madd_epi16(second, _mm256_and_si256(second, even)));
+  const __m256i odds = _mm256_add_epi32(_mm256_madd_epi16(first, _mm256_andnot_si256(even, first)),
+                                        _mm256_madd_epi16(second, _mm256_andnot_si256(even, second)));
+  // Codes 0 .. 3 over the two lanes of each 128-bit half, then over both.
+  const __m256i halves = _mm256_add_epi32(_mm256_unpacklo_epi32(evens, odds), _mm256_unpackhi_epi32(evens, odds));
+  return _mm_add_epi32(_mm256_castsi256_si128(halves), _mm256_extracti128_si256(halves, 1));
+}
+
+// One bit per code of codes[0..3], set where its G bound is at most `limit`.
+__attribute__((target("avx2"), always_inline)) inline unsigned WithinFour(const MeanCode* codes, __m256i q0,
+                                                                         __m256i q1, __m128i limit) {
+  const __m128i above = _mm_cmpgt_epi32(GroupedFour(codes, q0, q1), limit);
+  return ~static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(above))) & 0xFu;
+}
+
+// The G bound of one code held in two halves.
+__attribute__((target("avx2"), always_inline)) inline std::int32_t GroupedBound(__m256i c0, __m256i c1,
+                                                                               __m256i q0, __m256i q1) {
+  const __m256i eight = _mm256_set1_epi16(8);
+  const __m256i first = _mm256_subs_epu16(_mm256_sad_epu8(c0, q0), eight);
+  const __m256i second = _mm256_subs_epu16(_mm256_sad_epu8(c1, q1), eight);
+  const __m256i squares = _mm256_add_epi64(_mm256_mul_epu32(first, first), _mm256_mul_epu32(second, second));
+  const __m128i t = _mm_add_epi64(_mm256_castsi256_si128(squares), _mm256_extracti128_si256(squares, 1));
+  return static_cast<std::int32_t>(_mm_cvtsi128_si64(_mm_add_epi64(t, _mm_unpackhi_epi64(t, t))));
 }
 
 }  // namespace
 
 __attribute__((target("avx2"))) std::size_t FilterCodesAvx2(const MeanCode& query,
                                                             const MeanCode* codes,
-                                                            std::size_t count, int sadLimit,
+                                                            std::size_t count, std::int32_t groupedLimit,
                                                             std::int32_t squaredLimit,
                                                             PassedCode* out) {
   const __m256i* q = reinterpret_cast<const __m256i*>(query.bytes);
   const __m256i q0 = _mm256_load_si256(q);
   const __m256i q1 = _mm256_load_si256(q + 1);
-  const __m128i bound = _mm_set1_epi16(static_cast<short>(sadLimit < 32767 ? sadLimit : 32767));
-  // As in FilterCodesAvx512: the SAD bits of 64 codes first, then the
-  // squared bounds of the codes within the SAD limit.
+  const __m128i bound = _mm_set1_epi32(groupedLimit);
+  // As in FilterCodesAvx512: the G bits of 64 codes first, then the squared
+  // bounds of the codes within the G limit.
   std::size_t found = 0;
   std::size_t k = 0;
   for (; k < count; k += 64) {
@@ -267,7 +289,7 @@ __attribute__((target("avx2"), always_inline)) inline unsigned FrontsWithinFour(
 
 __attribute__((target("avx2"))) std::size_t FilterSplitCodesAvx2(
     const MeanCode& query, const std::uint8_t* fronts, const std::uint8_t* backs, std::size_t count,
-    int frontLimit, int sadLimit, std::int32_t squaredLimit, PassedCode* out) {
+    int frontLimit, std::int32_t groupedLimit, std::int32_t squaredLimit, PassedCode* out) {
   const __m256i* q = reinterpret_cast<const __m256i*>(query.bytes);
   const __m256i q0 = _mm256_load_si256(q);
   const __m256i q1 = _mm256_load_si256(q + 1);
@@ -291,10 +313,8 @@ __attribute__((target("avx2"))) std::size_t FilterSplitCodesAvx2(
                          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(fronts + offset * kFrontBytes)));
       _mm256_store_si256(reinterpret_cast<__m256i*>(code.bytes + kFrontBytes),
                          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(backs + offset * kFrontBytes)));
-      const __m256i lanes = LaneSad(code, q0, q1);
-      __m128i sad = _mm_add_epi64(_mm256_castsi256_si128(lanes), _mm256_extracti128_si256(lanes, 1));
-      sad = _mm_add_epi64(sad, _mm_unpackhi_epi64(sad, sad));
-      if (_mm_cvtsi128_si32(sad) > sadLimit) continue;
+      const __m256i* c = reinterpret_cast<const __m256i*>(code.bytes);
+      if (GroupedBound(_mm256_load_si256(c), _mm256_load_si256(c + 1), q0, q1) > groupedLimit) continue;
       const std::int32_t squared = SquaredBound(code, q0, q1);
       out[found] = PassedCode{static_cast<std::uint32_t>(offset), squared};
       found += squared <= squaredLimit ? 1 : 0;
@@ -397,23 +417,34 @@ __attribute__((target("avx512f,avx512bw"), always_inline)) inline __m512i PackFo
   return _mm512_or_si512(packed, _mm512_slli_epi64(LaneSad512(codes[3], q), 48));
 }
 
-// One bit per code of codes[0..7], set where its SAD is at most the limit
-// held in every 16-bit field of `bound`. As in FilterCodesAvx2: eight lane
-// sums of four codes add up in 16-bit fields without carries, and the
-// totals compare as signed numbers.
-__attribute__((target("avx512f,avx512bw"), always_inline)) inline unsigned WithinEight512(
-    const MeanCode* codes, __m512i q, __m128i bound) {
-  const __m512i low = PackFour512(codes, q);       // codes 0 .. 3
-  const __m512i high = PackFour512(codes + 4, q);  // codes 4 .. 7
-  // Sum the eight lanes of both: [low, high] in one 128-bit register.
-  const __m512i pairs =
-      _mm512_add_epi64(_mm512_unpacklo_epi64(low, high), _mm512_unpackhi_epi64(low, high));
-  const __m256i quads = _mm256_add_epi64(_mm512_castsi512_si256(pairs),
-                                         _mm512_extracti64x4_epi64(pairs, 1));
-  const __m128i sums = _mm_add_epi64(_mm256_castsi256_si128(quads),
-                                     _mm256_extracti128_si256(quads, 1));
-  const __m128i above = _mm_cmpgt_epi16(sums, bound);
-  return ~static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(above, above))) & 0xFFu;
+// The G bounds of codes[0..7], in that order, as in GroupedFour: the group
+// SADs of four codes share each 64-bit lane, code i in field i.
+__attribute__((target("avx512f,avx512bw"), always_inline)) inline __m256i GroupedEight512(const MeanCode* codes,
+                                                                                        __m512i q) {
+  const __m512i eight = _mm512_set1_epi16(8);
+  const __m512i even = _mm512_set1_epi32(0xFFFF);
+  const __m512i low = _mm512_subs_epu16(PackFour512(codes, q), eight);       // codes 0 .. 3
+  const __m512i high = _mm512_subs_epu16(PackFour512(codes + 4, q), eight);  // codes 4 .. 7
+  // Per 128-bit lane, the four codes of each over its two 64-bit lanes.
+  const __m512i lowEvens = _mm512_madd_epi16(low, _mm512_and_si512(low, even));
+  const __m512i lowOdds = _mm512_madd_epi16(low, _mm512_andnot_si512(even, low));
+  const __m512i highEvens = _mm512_madd_epi16(high, _mm512_and_si512(high, even));
+  const __m512i highOdds = _mm512_madd_epi16(high, _mm512_andnot_si512(even, high));
+  const __m512i a =
+      _mm512_add_epi32(_mm512_unpacklo_epi32(lowEvens, lowOdds), _mm512_unpackhi_epi32(lowEvens, lowOdds));
+  const __m512i b =
+      _mm512_add_epi32(_mm512_unpacklo_epi32(highEvens, highOdds), _mm512_unpackhi_epi32(highEvens, highOdds));
+  // The 128-bit lanes of a added up, and those of b: [a, a, b, b], then [a, b].
+  const __m512i halves = _mm512_add_epi32(_mm512_shuffle_i32x4(a, b, _MM_SHUFFLE(2, 0, 2, 0)),
+                                          _mm512_shuffle_i32x4(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
+  const __m512i whole = _mm512_add_epi32(halves, _mm512_shuffle_i32x4(halves, halves, _MM_SHUFFLE(2, 3, 0, 1)));
+  return _mm512_castsi512_si256(_mm512_shuffle_i32x4(whole, whole, _MM_SHUFFLE(2, 0, 2, 0)));
+}
+
+// One bit per code of codes[0..7], set where its G bound is at most `limit`.
+__attribute__((target("avx512f,avx512bw,avx512vl"), always_inline)) inline unsigned WithinEight512(
+    const MeanCode* codes, __m512i q, __m256i limit) {
+  return static_cast<unsigned>(_mm256_cmple_epi32_mask(GroupedEight512(codes, q), limit));
 }
 
 // Writes codes[offset] with its squared bound to *out; 1 when that bound is
@@ -426,15 +457,22 @@ __attribute__((target("avx512f,avx512bw"), always_inline)) inline std::size_t Ke
   return squared <= squaredLimit ? 1 : 0;
 }
 
+// The G bound of one whole code.
+__attribute__((target("avx512f,avx512bw"), always_inline)) inline std::int32_t GroupedBound512(__m512i code,
+                                                                                             __m512i q) {
+  const __m512i over = _mm512_subs_epu16(_mm512_sad_epu8(code, q), _mm512_set1_epi16(8));
+  return static_cast<std::int32_t>(_mm512_reduce_add_epi64(_mm512_mul_epu32(over, over)));
+}
+
 }  // namespace
 
-__attribute__((target("avx512f,avx512bw"))) std::size_t FilterCodesAvx512(
-    const MeanCode& query, const MeanCode* codes, std::size_t count, int sadLimit,
+__attribute__((target("avx512f,avx512bw,avx512vl"))) std::size_t FilterCodesAvx512(
+    const MeanCode& query, const MeanCode* codes, std::size_t count, std::int32_t groupedLimit,
     std::int32_t squaredLimit, PassedCode* out) {
   const __m512i q = _mm512_load_si512(query.bytes);
-  const __m128i bound = _mm_set1_epi16(static_cast<short>(sadLimit < 32767 ? sadLimit : 32767));
-  // First the SADs of 64 codes, their bits gathered in one word without
-  // branches; then the squared bounds of the codes within the SAD limit.
+  const __m256i bound = _mm256_set1_epi32(groupedLimit);
+  // First the G bounds of 64 codes, their bits gathered in one word without
+  // branches; then the squared bounds of the codes within the G limit.
   // Deciding per group of eight made the processor guess, and often miss,
   // which groups go on.
   std::size_t found = 0;
@@ -494,7 +532,7 @@ __attribute__((target("avx512f,avx512bw,avx512vl,bmi2"), always_inline)) inline 
 
 __attribute__((target("avx512f,avx512bw,avx512vl,bmi2"))) std::size_t FilterSplitCodesAvx512(
     const MeanCode& query, const std::uint8_t* fronts, const std::uint8_t* backs, std::size_t count,
-    int frontLimit, int sadLimit, std::int32_t squaredLimit, PassedCode* out) {
+    int frontLimit, std::int32_t groupedLimit, std::int32_t squaredLimit, PassedCode* out) {
   const __m512i q = _mm512_load_si512(query.bytes);
   const __m256i front = _mm512_castsi512_si256(q);
   const __m512i fronts2 = _mm512_inserti64x4(_mm512_castsi256_si512(front), front, 1);
@@ -516,7 +554,7 @@ __attribute__((target("avx512f,avx512bw,avx512vl,bmi2"))) std::size_t FilterSpli
       const __m512i code = _mm512_inserti64x4(
           _mm512_castsi256_si512(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(fronts + offset * kFrontBytes))),
           _mm256_loadu_si256(reinterpret_cast<const __m256i*>(backs + offset * kFrontBytes)), 1);
-      if (_mm512_reduce_add_epi64(_mm512_sad_epu8(code, q)) > sadLimit) continue;
+      if (GroupedBound512(code, q) > groupedLimit) continue;
       const std::int32_t squared = SquaredBoundOf512(code, q);
       out[found] = PassedCode{static_cast<std::uint32_t>(offset), squared};
       found += squared <= squaredLimit ? 1 : 0;
@@ -536,25 +574,25 @@ std::int32_t FineSquaredBoundAvx512(const MeanCode& query, const FineFractions& 
 }
 
 std::size_t FilterCodesAvx512(const MeanCode& query, const MeanCode* codes, std::size_t count,
-                              int sadLimit, std::int32_t squaredLimit, PassedCode* out) {
-  return FilterCodesPortable(query, codes, count, sadLimit, squaredLimit, out);
+                              std::int32_t groupedLimit, std::int32_t squaredLimit, PassedCode* out) {
+  return FilterCodesPortable(query, codes, count, groupedLimit, squaredLimit, out);
 }
 
 std::size_t FilterCodesAvx2(const MeanCode& query, const MeanCode* codes, std::size_t count,
-                            int sadLimit, std::int32_t squaredLimit, PassedCode* out) {
-  return FilterCodesPortable(query, codes, count, sadLimit, squaredLimit, out);
+                            std::int32_t groupedLimit, std::int32_t squaredLimit, PassedCode* out) {
+  return FilterCodesPortable(query, codes, count, groupedLimit, squaredLimit, out);
 }
 
 std::size_t FilterSplitCodesAvx2(const MeanCode& query, const std::uint8_t* fronts, const std::uint8_t* backs,
-                                 std::size_t count, int frontLimit, int sadLimit, std::int32_t squaredLimit,
+                                 std::size_t count, int frontLimit, std::int32_t groupedLimit, std::int32_t squaredLimit,
                                  PassedCode* out) {
-  return FilterSplitCodesPortable(query, fronts, backs, count, frontLimit, sadLimit, squaredLimit, out);
+  return FilterSplitCodesPortable(query, fronts, backs, count, frontLimit, groupedLimit, squaredLimit, out);
 }
 
 std::size_t FilterSplitCodesAvx512(const MeanCode& query, const std::uint8_t* fronts, const std::uint8_t* backs,
-                                   std::size_t count, int frontLimit, int sadLimit, std::int32_t squaredLimit,
+                                   std::size_t count, int frontLimit, std::int32_t groupedLimit, std::int32_t squaredLimit,
                                    PassedCode* out) {
-  return FilterSplitCodesPortable(query, fronts, backs, count, frontLimit, sadLimit, squaredLimit, out);
+  return FilterSplitCodesPortable(query, fronts, backs, count, frontLimit, groupedLimit, squaredLimit, out);
 }
 
 #endif
@@ -566,20 +604,20 @@ std::int32_t FineSquaredBound(const MeanCode& query, const FineFractions& fracti
 }
 
 std::size_t FilterCodes(const MeanCode& query, const MeanCode* codes, std::size_t count,
-                        int sadLimit, std::int32_t squaredLimit, PassedCode* out) {
-  if (CpuHasAvx512()) return FilterCodesAvx512(query, codes, count, sadLimit, squaredLimit, out);
-  if (CpuHasAvx2()) return FilterCodesAvx2(query, codes, count, sadLimit, squaredLimit, out);
-  return FilterCodesPortable(query, codes, count, sadLimit, squaredLimit, out);
+                        std::int32_t groupedLimit, std::int32_t squaredLimit, PassedCode* out) {
+  if (CpuHasAvx512()) return FilterCodesAvx512(query, codes, count, groupedLimit, squaredLimit, out);
+  if (CpuHasAvx2()) return FilterCodesAvx2(query, codes, count, groupedLimit, squaredLimit, out);
+  return FilterCodesPortable(query, codes, count, groupedLimit, squaredLimit, out);
 }
 
 std::size_t FilterSplitCodes(const MeanCode& query, const std::uint8_t* fronts, const std::uint8_t* backs,
-                             std::size_t count, int frontLimit, int sadLimit, std::int32_t squaredLimit,
+                             std::size_t count, int frontLimit, std::int32_t groupedLimit, std::int32_t squaredLimit,
                              PassedCode* out) {
   if (CpuHasAvx512()) {
-    return FilterSplitCodesAvx512(query, fronts, backs, count, frontLimit, sadLimit, squaredLimit, out);
+    return FilterSplitCodesAvx512(query, fronts, backs, count, frontLimit, groupedLimit, squaredLimit, out);
   }
-  if (CpuHasAvx2()) return FilterSplitCodesAvx2(query, fronts, backs, count, frontLimit, sadLimit, squaredLimit, out);
-  return FilterSplitCodesPortable(query, fronts, backs, count, frontLimit, sadLimit, squaredLimit, out);
+  if (CpuHasAvx2()) return FilterSplitCodesAvx2(query, fronts, backs, count, frontLimit, groupedLimit, squaredLimit, out);
+  return FilterSplitCodesPortable(query, fronts, backs, count, frontLimit, groupedLimit, squaredLimit, out);
 }
 
 }  // namespace norvane::partner

@@ -12,7 +12,12 @@
 // value x. Over the n coded values these give lower bounds of the part of D²
 // they stand for, S (at most D² when the weights are sound):
 //   L1:  SAD - n < sum |x_p - x_q| <= sqrt(n x S)
+//   G:   the same over each group of eight bytes, whose parts of S add up:
+//        sum over the groups of max(SAD of the group - 8, 0)² <= 8 S
 //   L2:  sum min(max(|q_p - q_q| - 1, 0), 127)² <= S
+// G is far tighter than L1 where the differences vary from group to group
+// (from one channel or band of cells to another), and nearly as cheap: the
+// processor's SAD instruction sums groups of eight bytes.
 #pragma once
 
 #include <cstddef>
@@ -36,8 +41,8 @@ struct alignas(64) MeanCode {
 // pairs it makes never similar can lose from that).
 MeanCode EncodeMeans(const SignatureGrid& grid, bool withLumaDeviations);
 
-// Sum of the absolute differences of all bytes of two codes (at most 64 x 255).
-int CodeSad(const MeanCode& a, const MeanCode& b);
+// The G bound above over all bytes of two codes (at most 8 x 2040²).
+std::int32_t CodeGroupedBound(const MeanCode& a, const MeanCode& b);
 
 // The L2 bound above over all bytes of two codes (at most 64 x 127²).
 std::int32_t CodeSquaredLowerBound(const MeanCode& a, const MeanCode& b);
@@ -78,18 +83,18 @@ struct PassedCode {
 inline constexpr std::size_t kCodeSlack = 7;
 
 // Writes into `out`, in increasing order of k, the codes[k], 0 <= k < count,
-// with CodeSad(query, codes[k]) <= sadLimit and CodeSquaredLowerBound(query,
+// with CodeGroupedBound(query, codes[k]) <= groupedLimit and CodeSquaredLowerBound(query,
 // codes[k]) <= squaredLimit, and returns how many; `out` must have room for
 // `count` entries.
 std::size_t FilterCodesPortable(const MeanCode& query, const MeanCode* codes, std::size_t count,
-                                int sadLimit, std::int32_t squaredLimit, PassedCode* out);
+                                std::int32_t groupedLimit, std::int32_t squaredLimit, PassedCode* out);
 // The same with AVX2 instructions; only when CpuHasAvx2().
 std::size_t FilterCodesAvx2(const MeanCode& query, const MeanCode* codes, std::size_t count,
-                            int sadLimit, std::int32_t squaredLimit, PassedCode* out);
+                            std::int32_t groupedLimit, std::int32_t squaredLimit, PassedCode* out);
 
 // The same with AVX-512 (F and BW) instructions; only when CpuHasAvx512().
 std::size_t FilterCodesAvx512(const MeanCode& query, const MeanCode* codes, std::size_t count,
-                              int sadLimit, std::int32_t squaredLimit, PassedCode* out);
+                              std::int32_t groupedLimit, std::int32_t squaredLimit, PassedCode* out);
 
 // Codes may also be held split: the first kFrontBytes of each (the luma and
 // Cb means) in one array, the rest in another, so that a filter can read the
@@ -106,19 +111,19 @@ int FrontSad(const MeanCode& query, const std::uint8_t* front);
 // read up to kFrontSlack fronts past the last (their values do not matter).
 std::size_t FilterSplitCodesPortable(const MeanCode& query, const std::uint8_t* fronts,
                                      const std::uint8_t* backs, std::size_t count, int frontLimit,
-                                     int sadLimit, std::int32_t squaredLimit, PassedCode* out);
+                                     std::int32_t groupedLimit, std::int32_t squaredLimit, PassedCode* out);
 std::size_t FilterSplitCodesAvx2(const MeanCode& query, const std::uint8_t* fronts,
                                  const std::uint8_t* backs, std::size_t count, int frontLimit,
-                                 int sadLimit, std::int32_t squaredLimit, PassedCode* out);
+                                 std::int32_t groupedLimit, std::int32_t squaredLimit, PassedCode* out);
 std::size_t FilterSplitCodesAvx512(const MeanCode& query, const std::uint8_t* fronts,
                                    const std::uint8_t* backs, std::size_t count, int frontLimit,
-                                   int sadLimit, std::int32_t squaredLimit, PassedCode* out);
+                                   std::int32_t groupedLimit, std::int32_t squaredLimit, PassedCode* out);
 std::size_t FilterSplitCodes(const MeanCode& query, const std::uint8_t* fronts, const std::uint8_t* backs,
-                             std::size_t count, int frontLimit, int sadLimit, std::int32_t squaredLimit,
+                             std::size_t count, int frontLimit, std::int32_t groupedLimit, std::int32_t squaredLimit,
                              PassedCode* out);
 
 // The fastest variant this processor runs.
 std::size_t FilterCodes(const MeanCode& query, const MeanCode* codes, std::size_t count,
-                        int sadLimit, std::int32_t squaredLimit, PassedCode* out);
+                        std::int32_t groupedLimit, std::int32_t squaredLimit, PassedCode* out);
 
 }  // namespace norvane::partner

@@ -202,15 +202,15 @@ TEST(FastPartnersTest, FilterVariantsAgree) {
   if (CpuHasAvx512()) splitVariants.push_back(partner::FilterSplitCodesAvx512);
   for (std::size_t q = 0; q < 60; q += 7) {
     for (std::size_t count : {1, 4, 7, 8, 9, 15, 17, 63, 64, 71, 140}) {
-      const int sad = partner::CodeSad(codes[q], codes[q + count / 2]);
+      const std::int32_t grouped = partner::CodeGroupedBound(codes[q], codes[q + count / 2]);
       const std::int32_t squared = partner::CodeSquaredLowerBound(codes[q], codes[q + count / 2]);
-      for (int sadLimit : {0, sad - 1, sad, 32767}) {
+      for (std::int32_t groupedLimit : {0, grouped - 1, grouped, INT32_MAX}) {
         for (std::int32_t squaredLimit : {0, squared - 1, squared, INT32_MAX}) {
           const std::size_t expected = partner::FilterCodesPortable(
-              codes[q], &codes[q], count, sadLimit, squaredLimit, plain.data());
+              codes[q], &codes[q], count, groupedLimit, squaredLimit, plain.data());
           for (const auto filter : variants) {
-            ASSERT_EQ(filter(codes[q], &codes[q], count, sadLimit, squaredLimit, vector.data()),
-                      expected) << q << " " << count << " " << sadLimit;
+            ASSERT_EQ(filter(codes[q], &codes[q], count, groupedLimit, squaredLimit, vector.data()),
+                      expected) << q << " " << count << " " << groupedLimit;
             ASSERT_EQ(std::memcmp(vector.data(), plain.data(), expected * sizeof plain[0]), 0);
           }
           // Split codes pass the same ones, less those whose fronts are
@@ -222,7 +222,7 @@ TEST(FastPartnersTest, FilterVariantsAgree) {
               if (partner::FrontSad(codes[q], &fronts[(q + plain[i].offset) * half]) <= frontLimit) kept.push_back(plain[i]);
             }
             for (const auto filter : splitVariants) {
-              ASSERT_EQ(filter(codes[q], &fronts[q * half], &backs[q * half], count, frontLimit, sadLimit,
+              ASSERT_EQ(filter(codes[q], &fronts[q * half], &backs[q * half], count, frontLimit, groupedLimit,
                                squaredLimit, vector.data()),
                         kept.size()) << q << " " << count << " " << frontLimit;
               ASSERT_EQ(std::memcmp(vector.data(), kept.data(), kept.size() * sizeof kept[0]), 0);
