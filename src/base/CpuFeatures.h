@@ -6,7 +6,7 @@
 namespace norvane {
 
 bool CpuHasAvx2();
-// AVX-512 with the F and BW subsets.
+// AVX-512 with the F, BW and VL subsets, and BMI2.
 bool CpuHasAvx512();
 
 }  // namespace norvane

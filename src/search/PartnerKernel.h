@@ -92,7 +92,7 @@ std::size_t FilterCodesPortable(const MeanCode& query, const MeanCode* codes, st
 std::size_t FilterCodesAvx2(const MeanCode& query, const MeanCode* codes, std::size_t count,
                             std::int32_t groupedLimit, std::int32_t squaredLimit, PassedCode* out);
 
-// The same with AVX-512 (F and BW) instructions; only when CpuHasAvx512().
+// The same with AVX-512 instructions; only when CpuHasAvx512().
 std::size_t FilterCodesAvx512(const MeanCode& query, const MeanCode* codes, std::size_t count,
                               std::int32_t groupedLimit, std::int32_t squaredLimit, PassedCode* out);
 
