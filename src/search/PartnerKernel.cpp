@@ -295,7 +295,7 @@ __attribute__((target("avx2"))) std::size_t FilterSplitCodesAvx2(
   const __m256i q1 = _mm256_load_si256(q + 1);
   const __m128i bound = _mm_set1_epi16(static_cast<short>(std::min(frontLimit, 32767)));
   // The fronts of 64 codes first; the few codes within the front limit then
-  // go through the whole SAD and the squared bound one by one.
+  // go through the G bound and the squared bound one by one.
   std::size_t found = 0;
   for (std::size_t k = 0; k < count; k += 64) {
     const std::size_t left = count - k;
@@ -308,13 +308,12 @@ __attribute__((target("avx2"))) std::size_t FilterSplitCodesAvx2(
     if (left < 64) bits &= (std::uint64_t{1} << left) - 1;
     for (; bits != 0; bits &= bits - 1) {
       const std::size_t offset = k + static_cast<std::size_t>(__builtin_ctzll(bits));
-      alignas(64) MeanCode code;
-      _mm256_store_si256(reinterpret_cast<__m256i*>(code.bytes),
-                         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(fronts + offset * kFrontBytes)));
-      _mm256_store_si256(reinterpret_cast<__m256i*>(code.bytes + kFrontBytes),
-                         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(backs + offset * kFrontBytes)));
-      const __m256i* c = reinterpret_cast<const __m256i*>(code.bytes);
-      if (GroupedBound(_mm256_load_si256(c), _mm256_load_si256(c + 1), q0, q1) > groupedLimit) continue;
+      const __m256i front = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(fronts + offset * kFrontBytes));
+      const __m256i back = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(backs + offset * kFrontBytes));
+      if (GroupedBound(front, back, q0, q1) > groupedLimit) continue;
+      MeanCode code;
+      _mm256_store_si256(reinterpret_cast<__m256i*>(code.bytes), front);
+      _mm256_store_si256(reinterpret_cast<__m256i*>(code.bytes + kFrontBytes), back);
       const std::int32_t squared = SquaredBound(code, q0, q1);
       out[found] = PassedCode{static_cast<std::uint32_t>(offset), squared};
       found += squared <= squaredLimit ? 1 : 0;
