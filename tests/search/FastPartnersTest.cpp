@@ -225,7 +225,7 @@ TEST(FastPartnersTest, FilterVariantsAgree) {
               ASSERT_EQ(filter(codes[q], &fronts[q * half], &backs[q * half], count, frontLimit, groupedLimit,
                                squaredLimit, vector.data()),
                         kept.size()) << q << " " << count << " " << frontLimit;
-              ASSERT_EQ(std::memcmp(vector.data(), kept.data(), kept.size() * sizeof kept[0]), 0);
+              ASSERT_TRUE(kept.empty() || std::memcmp(vector.data(), kept.data(), kept.size() * sizeof kept[0]) == 0);
             }
           }
         }
