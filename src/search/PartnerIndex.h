@@ -84,7 +84,7 @@ class PartnerIndex {
 
   // How far a candidate may be from a record and still count, for a limit
   // of D²: the half-width of the key window, the widened limit for the
-  // lower bounds of D², and the largest code SAD and squared code bound.
+  // lower bounds of D², and the largest code bounds.
   struct Reach {
     double limit = 0;  // the limit widened for rounding, for the projections
     double key = 0;
