@@ -531,12 +531,7 @@ const std::uint8_t* PartnerIndex::Backs(std::size_t b) const {
 }
 
 partner::MeanCode PartnerIndex::CodeOf(std::size_t b, std::size_t k) const {
-  if (!split_) return codes_[k];
-  partner::MeanCode code;
-  const std::size_t i = (k - blockBegin_[b]) * partner::kFrontBytes;
-  std::memcpy(code.bytes, Fronts(b) + i, partner::kFrontBytes);
-  std::memcpy(code.bytes + partner::kFrontBytes, Backs(b) + i, partner::kFrontBytes);
-  return code;
+  return split_ ? partner::JoinHalves(Fronts(b), Backs(b), k - blockBegin_[b]) : codes_[k];
 }
 
 PartnerIndex::Reach PartnerIndex::ReachFor(double limit) const {

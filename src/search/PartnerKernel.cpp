@@ -129,17 +129,12 @@ int FrontSad(const MeanCode& query, const std::uint8_t* front) {
   return sum;
 }
 
-namespace {
-
-// Code k of split codes, whole.
 MeanCode JoinHalves(const std::uint8_t* fronts, const std::uint8_t* backs, std::size_t k) {
   MeanCode code;
   std::copy_n(fronts + k * kFrontBytes, kFrontBytes, code.bytes);
   std::copy_n(backs + k * kFrontBytes, kFrontBytes, code.bytes + kFrontBytes);
   return code;
 }
-
-}  // namespace
 
 std::size_t FilterSplitCodesPortable(const MeanCode& query, const std::uint8_t* fronts,
                                      const std::uint8_t* backs, std::size_t count, int frontLimit,

@@ -105,6 +105,8 @@ inline constexpr std::size_t kFrontSlack = 15;
 
 // The SAD of the first kFrontBytes of the query and of a front.
 int FrontSad(const MeanCode& query, const std::uint8_t* front);
+// Code k of split codes, whole.
+MeanCode JoinHalves(const std::uint8_t* fronts, const std::uint8_t* backs, std::size_t k);
 
 // As FilterCodes, for the codes whose front SAD is also at most frontLimit;
 // code k is fronts[32 k ..] followed by backs[32 k ..]. The vector variants
