@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cfloat>
 #include <cstring>
 #include <string_view>
 #include <thread>
@@ -63,6 +64,10 @@ constexpr double kMinCellSpread = 0.35;
 constexpr double kCellWidth = 1.0;
 constexpr double kAspectCellWidth = 0.1;
 constexpr int kMaxCells = 24;
+
+// The ball test is used when every scaled projection is below this: the
+// sum of three squares of floats then stays far from overflowing.
+constexpr double kBallValueLimit = 1e18;
 
 bool GridFinite(const SignatureGrid& grid) {
   for (const SignatureCell& c : grid) {
@@ -200,6 +205,11 @@ double QuickSquaredDistance(const SignatureGrid& p, const PackedGrid& q, double 
 }
 
 }  // namespace
+
+partner::BallCenter PartnerIndex::Scaled(const Point& point) const {
+  return partner::BallCenter{static_cast<float>(point.key), static_cast<float>(point.value2 * axis2_.root),
+                             static_cast<float>(point.value3 * axis3_.root), 0};
+}
 
 PartnerIndex::Point PartnerIndex::PointOf(const FileRecord& record, bool withFractions) const {
   const SignatureGrid grid = record.grid.unpacked();
@@ -399,6 +409,7 @@ void PartnerIndex::Build(int workers) {
     // The weight counts even with one cell: the boxes still bound the gaps.
     Axis axis;
     axis.weight = d == kAspectValue ? params_.weightA : 1.0;
+    axis.root = std::sqrt(axis.weight);
     if (members.empty() || !(spread[d] > 0) || !(spread[d] >= kMinCellSpread * root)) return axis;
     const double low = lows[d], high = highs[d];
     // Aspect values are whole numbers of a few kinds: narrow cells part them.
@@ -420,8 +431,12 @@ void PartnerIndex::Build(int workers) {
   positions_.resize(members.size());
   aspects_.resize(members.size());
   // Room the code filters may read past the last window, of whole codes or
-  // of fronts.
+  // of fronts, and the ball test past the last of its floats.
   codes_.resize(members.size() + std::max(partner::kCodeSlack, (partner::kFrontSlack + 1) / 2));
+  for (std::vector<float>& scaled : scaled_) scaled.assign(members.size() + partner::kBallSlack, 0.0f);
+  // Blocks with a projection too large for the floats, whose squares must
+  // stay finite.
+  std::vector<char> beyondFloats(static_cast<std::size_t>(blocks), 0);
 
   // The entries of every block, sorted by cell and key; each block fills
   // its own part of the arrays, so the blocks are built on several threads.
@@ -464,6 +479,15 @@ void PartnerIndex::Build(int workers) {
         keys_[first + k] = point.key;
         positions_[first + k] = p;
         aspects_[first + k] = ClampedAspect(point.aspect);
+        if (std::fabs(point.key) < kBallValueLimit && std::fabs(point.value2 * axis2_.root) < kBallValueLimit &&
+            std::fabs(point.value3 * axis3_.root) < kBallValueLimit) {
+          const partner::BallCenter scaled = Scaled(point);
+          scaled_[0][first + k] = scaled.a;
+          scaled_[1][first + k] = scaled.b;
+          scaled_[2][first + k] = scaled.c;
+        } else {
+          beyondFloats[static_cast<std::size_t>(b)] = 1;
+        }
       }
       boxes[c] = box;
     }
@@ -481,9 +505,27 @@ void PartnerIndex::Build(int workers) {
   // sqrt(L) in it, or in the three together, are not similar. Every value
   // may be off by the rounding of its sum.
   maxScale_ = maxScale;
+  // How far the floats' distance can lie beyond the exact one of the
+  // projections: per projection, twice (once per side) the rounding to a
+  // float (2^-24 of the largest magnitude, taken twice over for the
+  // roundings before it) and the margin of the computed projection itself.
+  double slack = 0;
+  for (int axis = 0; axis < 3; ++axis) {
+    float top = 0;
+    for (const float value : scaled_[axis]) top = std::max(top, std::fabs(value));
+    const double root = axis == 0 ? 1.0 : axis == 1 ? axis2_.root : axis3_.root;
+    const double one = static_cast<double>(top) * 0x1p-23 + root * (kScaleMargin * maxScale_ + kTiny);
+    slack += one * one;
+  }
+  ballSlack_ = 2 * std::sqrt(slack) * (1 + kRelativeMargin);
   full_ = ReachFor(limit_);
   indexed_ = true;
   if (FrontsPay()) SplitCodes(workers);
+  // Split codes turn most candidates away by their fronts already.
+  ball_ = !split_ && std::find(beyondFloats.begin(), beyondFloats.end(), 1) == beyondFloats.end();
+  if (!ball_) {
+    for (std::vector<float>& scaled : scaled_) scaled = {};
+  }
 }
 
 bool PartnerIndex::FrontsPay() const {
@@ -553,6 +595,13 @@ PartnerIndex::Reach PartnerIndex::ReachFor(double limit) const {
   const double front = partner::kFrontBytes + 1 + std::sqrt(partner::kFrontBytes * limit) * (1 + kBoundMargin);
   reach.front = front >= 32767.0 ? 32767 : static_cast<int>(front);
   reach.squared = reach.bound >= 2147483647.0 ? INT32_MAX : static_cast<std::int32_t>(reach.bound);
+  // The projections of a pair that counts are within sqrt(reach.limit) of
+  // each other, their floats within that plus the slack; a few roundings of
+  // the float sum of squares are covered by the last factor. Rounded up.
+  const double radius = std::sqrt(reach.limit) + ballSlack_;
+  const double ball = radius * radius * (1 + 0x1p-18);
+  reach.ball = static_cast<float>(std::min(ball, static_cast<double>(FLT_MAX)));
+  if (static_cast<double>(reach.ball) < ball) reach.ball = std::nextafter(reach.ball, HUGE_VALF);
   return reach;
 }
 
@@ -643,13 +692,28 @@ void PartnerIndex::ScanCell(const partner::MeanCode& code, const Point& point, s
   const double key = point.key;
   const std::int32_t clamped = ClampedAspect(aspect);
   partner::PassedCode passed[kFilterChunk];
+  // The entries of a chunk within the ball, and room for the ball test's
+  // slack and the code filter's.
+  static_assert(partner::kCodeSlack <= partner::kBallSlack);
+  std::uint32_t picks[kFilterChunk + partner::kBallSlack];
+  partner::BallCenter center = ball_ ? Scaled(point) : partner::BallCenter{};
   for (std::size_t chunk = from; chunk < to; chunk += kFilterChunk) {
     const std::size_t count = std::min(kFilterChunk, to - chunk);
-    const std::size_t at = (chunk - blockBegin_[b]) * partner::kFrontBytes;
-    const std::size_t found =
-        split_ ? partner::FilterSplitCodes(code, Fronts(b) + at, Backs(b) + at, count, reach.front, reach.grouped,
-                                           reach.squared, passed)
-               : partner::FilterCodes(code, &codes_[chunk], count, reach.grouped, reach.squared, passed);
+    std::size_t found = 0;
+    if (split_) {
+      const std::size_t at = (chunk - blockBegin_[b]) * partner::kFrontBytes;
+      found = partner::FilterSplitCodes(code, Fronts(b) + at, Backs(b) + at, count, reach.front, reach.grouped,
+                                        reach.squared, passed);
+    } else if (ball_) {
+      center.radius2 = reach.ball;
+      const std::size_t inside =
+          partner::WithinBall(&scaled_[0][chunk], &scaled_[1][chunk], &scaled_[2][chunk], count, center, picks);
+      // The code filter reads whole groups: past the last, the chunk's first.
+      std::fill_n(picks + inside, partner::kCodeSlack, 0u);
+      found = partner::FilterCodes(code, &codes_[chunk], inside, picks, reach.grouped, reach.squared, passed);
+    } else {
+      found = partner::FilterCodes(code, &codes_[chunk], count, nullptr, reach.grouped, reach.squared, passed);
+    }
     bool improved = false;
     // The candidates that remain after the aspect term and the squared code
     // bound; their grids are fetched before the first is compared.

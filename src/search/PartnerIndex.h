@@ -15,7 +15,10 @@
 // pass, in turn, a bound from the sums of absolute code differences per
 // group of eight (several candidates per instruction sequence), then the
 // aspect term plus a squared bound from the codes; all are widened for
-// rounding. When a sample shows that the first half of the codes alone turns
+// rounding. Before the codes, unless they are split, the three chosen
+// projections, held as floats, turn away the candidates of a window that lie
+// outside the ball of the reach around the record, about two in three where
+// cells vary together. When a sample shows that the first half of the codes alone turns
 // most candidates away (cells that vary independently, say), the codes are
 // held split and that half is filtered first, which reads half the bytes. A
 // candidate that passes these necessary conditions still goes through the
@@ -58,6 +61,8 @@ class PartnerIndex {
   bool indexed() const { return indexed_; }
   // Whether the codes are held split, their fronts filtered first.
   bool split() const { return split_; }
+  // Whether candidates are tested against the ball of the projections.
+  bool ball() const { return ball_; }
 
  private:
   void Build(int workers);
@@ -74,6 +79,9 @@ class PartnerIndex {
   };
   // The fractions are left 0 unless asked for: only a scan needs them.
   Point PointOf(const FileRecord& record, bool withFractions) const;
+  // The point's three projections, each times the root of its weight, as
+  // the floats the ball test compares.
+  partner::BallCenter Scaled(const Point& point) const;
   // Judges the entries of block b within reach of entry `row` (record j, at
   // `point`) and keeps the best in `best`. `cursors`, when not null, holds
   // per cell of block b where the previous window of that cell began and
@@ -92,6 +100,7 @@ class PartnerIndex {
     std::int32_t grouped = 0;  // the largest grouped SAD bound
     int front = 0;             // the largest front SAD, for split codes
     std::int32_t squared = 0;
+    float ball = 0;            // the squared radius for the floats of the projections
   };
   Reach ReachFor(double limit) const;
   // The reach for a candidate that could still replace `best`: the full one
@@ -139,6 +148,7 @@ class PartnerIndex {
   // aspect value of weight WA.
   struct Axis {
     double weight = 1;
+    double root = 1;   // sqrt(weight)
     double low = 0;    // smallest value
     double width = 0;  // of a cell
     int cells = 1;
@@ -162,6 +172,12 @@ class PartnerIndex {
   // entries followed by their backs.
   std::vector<partner::MeanCode> codes_;
   bool split_ = false;
+  // Scaled() of every entry, one array per projection, while ball_: the
+  // floats are then finite and small enough to square, and ballSlack_ is
+  // how far their distance can lie beyond the exact one.
+  std::vector<float> scaled_[3];
+  bool ball_ = false;
+  double ballSlack_ = 0;
   std::vector<std::size_t> blockBegin_;  // entries of block b: [blockBegin_[b], blockBegin_[b + 1])
   // Entries of cell c of block b: [cellBegin_[b x (cells_ + 1) + c], the next).
   std::vector<std::size_t> cellBegin_;

@@ -112,13 +112,25 @@ std::int32_t CodeSquaredLowerBound(const MeanCode& a, const MeanCode& b) {
 }
 
 std::size_t FilterCodesPortable(const MeanCode& query, const MeanCode* codes, std::size_t count,
-                                std::int32_t groupedLimit, std::int32_t squaredLimit, PassedCode* out) {
+                                const std::uint32_t* picks, std::int32_t groupedLimit, std::int32_t squaredLimit,
+                                PassedCode* out) {
   std::size_t found = 0;
   for (std::size_t k = 0; k < count; ++k) {
-    if (CodeGroupedBound(query, codes[k]) > groupedLimit) continue;
-    const std::int32_t squared = CodeSquaredLowerBound(query, codes[k]);
+    const std::size_t at = picks == nullptr ? k : picks[k];
+    if (CodeGroupedBound(query, codes[at]) > groupedLimit) continue;
+    const std::int32_t squared = CodeSquaredLowerBound(query, codes[at]);
     if (squared > squaredLimit) continue;
-    out[found++] = PassedCode{static_cast<std::uint32_t>(k), squared};
+    out[found++] = PassedCode{static_cast<std::uint32_t>(at), squared};
+  }
+  return found;
+}
+
+std::size_t WithinBallPortable(const float* a, const float* b, const float* c, std::size_t count,
+                               const BallCenter& center, std::uint32_t* out) {
+  std::size_t found = 0;
+  for (std::size_t k = 0; k < count; ++k) {
+    const float da = a[k] - center.a, db = b[k] - center.b, dc = c[k] - center.c;
+    if (da * da + db * db + dc * dc <= center.radius2) out[found++] = static_cast<std::uint32_t>(k);
   }
   return found;
 }
@@ -155,6 +167,20 @@ std::size_t FilterSplitCodesPortable(const MeanCode& query, const std::uint8_t* 
 
 namespace {
 
+// The codes a vector filter reads: one after another, or those the picks
+// name. Code k and the offset written for it.
+struct Contiguous {
+  const MeanCode* codes;
+  const MeanCode& operator[](std::size_t k) const { return codes[k]; }
+  std::size_t Offset(std::size_t k) const { return k; }
+};
+struct Picked {
+  const MeanCode* codes;
+  const std::uint32_t* picks;
+  const MeanCode& operator[](std::size_t k) const { return codes[picks[k]]; }
+  std::size_t Offset(std::size_t k) const { return picks[k]; }
+};
+
 // Pairwise sums of the squared terms of 32 bytes, as 16-bit numbers.
 __attribute__((target("avx2"), always_inline)) inline __m256i PairSquares(__m256i a, __m256i q) {
   const __m256i distance = _mm256_sub_epi8(_mm256_max_epu8(a, q), _mm256_min_epu8(a, q));
@@ -187,11 +213,12 @@ __attribute__((target("avx2"), always_inline)) inline std::int32_t SquaredBound(
 // The G bound of codes[0..3], in that order. The eight group SADs of a code
 // (each below 2^11) share 64-bit lanes with those of the other three as
 // 16-bit fields, are squared into 32-bit numbers and summed.
-__attribute__((target("avx2"), always_inline)) inline __m128i GroupedFour(const MeanCode* codes, __m256i q0,
-                                                                         __m256i q1) {
+template <typename Codes>
+__attribute__((target("avx2"), always_inline)) inline __m128i GroupedFour(const Codes& codes, std::size_t k,
+                                                                         __m256i q0, __m256i q1) {
   __m256i first = _mm256_setzero_si256(), second = _mm256_setzero_si256();  // groups 0..3, 4..7
-  for (int i = 0; i < 4; ++i) {
-    const __m256i* c = reinterpret_cast<const __m256i*>(codes[i].bytes);
+  for (std::size_t i = 0; i < 4; ++i) {
+    const __m256i* c = reinterpret_cast<const __m256i*>(codes[k + i].bytes);
     first = _mm256_or_si256(first, _mm256_slli_epi64(_mm256_sad_epu8(_mm256_load_si256(c), q0), 16 * i));
     second = _mm256_or_si256(second, _mm256_slli_epi64(_mm256_sad_epu8(_mm256_load_si256(c + 1), q1), 16 * i));
   }
@@ -209,10 +236,11 @@ __attribute__((target("avx2"), always_inline)) inline __m128i GroupedFour(const 
   return _mm_add_epi32(_mm256_castsi256_si128(halves), _mm256_extracti128_si256(halves, 1));
 }
 
-// One bit per code of codes[0..3], set where its G bound is at most `limit`.
-__attribute__((target("avx2"), always_inline)) inline unsigned WithinFour(const MeanCode* codes, __m256i q0,
-                                                                         __m256i q1, __m128i limit) {
-  const __m128i above = _mm_cmpgt_epi32(GroupedFour(codes, q0, q1), limit);
+// One bit per code of codes[k..k + 3], set where its G bound is at most `limit`.
+template <typename Codes>
+__attribute__((target("avx2"), always_inline)) inline unsigned WithinFour(const Codes& codes, std::size_t k,
+                                                                         __m256i q0, __m256i q1, __m128i limit) {
+  const __m128i above = _mm_cmpgt_epi32(GroupedFour(codes, k, q0, q1), limit);
   return ~static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(above))) & 0xFu;
 }
 
@@ -227,13 +255,10 @@ __attribute__((target("avx2"), always_inline)) inline std::int32_t GroupedBound(
   return static_cast<std::int32_t>(_mm_cvtsi128_si64(_mm_add_epi64(t, _mm_unpackhi_epi64(t, t))));
 }
 
-}  // namespace
-
-__attribute__((target("avx2"))) std::size_t FilterCodesAvx2(const MeanCode& query,
-                                                            const MeanCode* codes,
-                                                            std::size_t count, std::int32_t groupedLimit,
-                                                            std::int32_t squaredLimit,
-                                                            PassedCode* out) {
+template <typename Codes>
+__attribute__((target("avx2"))) std::size_t FilterCodesWithAvx2(const MeanCode& query, const Codes& codes,
+                                                                std::size_t count, std::int32_t groupedLimit,
+                                                                std::int32_t squaredLimit, PassedCode* out) {
   const __m256i* q = reinterpret_cast<const __m256i*>(query.bytes);
   const __m256i q0 = _mm256_load_si256(q);
   const __m256i q1 = _mm256_load_si256(q + 1);
@@ -249,15 +274,45 @@ __attribute__((target("avx2"))) std::size_t FilterCodesAvx2(const MeanCode& quer
     const int groups = left >= 64 ? 16 : static_cast<int>((left + 3) / 4);
     std::uint64_t bits = 0;
     for (int g = 0; g < groups; ++g) {
-      bits |= std::uint64_t{WithinFour(codes + k + 4 * static_cast<std::size_t>(g), q0, q1, bound)} << (4 * g);
+      bits |= std::uint64_t{WithinFour(codes, k + 4 * static_cast<std::size_t>(g), q0, q1, bound)} << (4 * g);
     }
     if (left < 64) bits &= (std::uint64_t{1} << left) - 1;
     for (; bits != 0; bits &= bits - 1) {
-      const std::size_t offset = k + static_cast<std::size_t>(__builtin_ctzll(bits));
-      const std::int32_t squared = SquaredBound(codes[offset], q0, q1);
-      out[found] = PassedCode{static_cast<std::uint32_t>(offset), squared};
+      const std::size_t at = k + static_cast<std::size_t>(__builtin_ctzll(bits));
+      const std::int32_t squared = SquaredBound(codes[at], q0, q1);
+      out[found] = PassedCode{static_cast<std::uint32_t>(codes.Offset(at)), squared};
       found += squared <= squaredLimit ? 1 : 0;
     }
+  }
+  return found;
+}
+
+}  // namespace
+
+__attribute__((target("avx2"))) std::size_t FilterCodesAvx2(const MeanCode& query, const MeanCode* codes,
+                                                            std::size_t count, const std::uint32_t* picks,
+                                                            std::int32_t groupedLimit, std::int32_t squaredLimit,
+                                                            PassedCode* out) {
+  return picks == nullptr
+             ? FilterCodesWithAvx2(query, Contiguous{codes}, count, groupedLimit, squaredLimit, out)
+             : FilterCodesWithAvx2(query, Picked{codes, picks}, count, groupedLimit, squaredLimit, out);
+}
+
+__attribute__((target("avx2"))) std::size_t WithinBallAvx2(const float* a, const float* b, const float* c,
+                                                           std::size_t count, const BallCenter& center,
+                                                           std::uint32_t* out) {
+  const __m256 ca = _mm256_set1_ps(center.a), cb = _mm256_set1_ps(center.b), cc = _mm256_set1_ps(center.c);
+  const __m256 radius2 = _mm256_set1_ps(center.radius2);
+  std::size_t found = 0;
+  for (std::size_t k = 0; k < count; k += 8) {
+    // The same operations in the same order as the plain variant.
+    const __m256 da = _mm256_sub_ps(_mm256_loadu_ps(a + k), ca);
+    const __m256 db = _mm256_sub_ps(_mm256_loadu_ps(b + k), cb);
+    const __m256 dc = _mm256_sub_ps(_mm256_loadu_ps(c + k), cc);
+    const __m256 d = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(da, da), _mm256_mul_ps(db, db)), _mm256_mul_ps(dc, dc));
+    unsigned bits = static_cast<unsigned>(_mm256_movemask_ps(_mm256_cmp_ps(d, radius2, _CMP_LE_OQ)));
+    if (count - k < 8) bits &= (1u << (count - k)) - 1;
+    for (; bits != 0; bits &= bits - 1) out[found++] = static_cast<std::uint32_t>(k + static_cast<std::size_t>(__builtin_ctz(bits)));
   }
   return found;
 }
@@ -403,22 +458,24 @@ __attribute__((target("avx512f,avx512bw"), always_inline)) inline __m512i LaneSa
 }
 
 // Four codes' lane SADs side by side as 16-bit fields of each 64-bit lane.
-__attribute__((target("avx512f,avx512bw"), always_inline)) inline __m512i PackFour512(
-    const MeanCode* codes, __m512i q) {
-  __m512i packed = LaneSad512(codes[0], q);
-  packed = _mm512_or_si512(packed, _mm512_slli_epi64(LaneSad512(codes[1], q), 16));
-  packed = _mm512_or_si512(packed, _mm512_slli_epi64(LaneSad512(codes[2], q), 32));
-  return _mm512_or_si512(packed, _mm512_slli_epi64(LaneSad512(codes[3], q), 48));
+template <typename Codes>
+__attribute__((target("avx512f,avx512bw"), always_inline)) inline __m512i PackFour512(const Codes& codes,
+                                                                                    std::size_t k, __m512i q) {
+  __m512i packed = LaneSad512(codes[k], q);
+  packed = _mm512_or_si512(packed, _mm512_slli_epi64(LaneSad512(codes[k + 1], q), 16));
+  packed = _mm512_or_si512(packed, _mm512_slli_epi64(LaneSad512(codes[k + 2], q), 32));
+  return _mm512_or_si512(packed, _mm512_slli_epi64(LaneSad512(codes[k + 3], q), 48));
 }
 
-// The G bounds of codes[0..7], in that order, as in GroupedFour: the group
-// SADs of four codes share each 64-bit lane, code i in field i.
-__attribute__((target("avx512f,avx512bw"), always_inline)) inline __m256i GroupedEight512(const MeanCode* codes,
-                                                                                        __m512i q) {
+// The G bounds of codes[k..k + 7], in that order, as in GroupedFour: the
+// group SADs of four codes share each 64-bit lane, code i in field i.
+template <typename Codes>
+__attribute__((target("avx512f,avx512bw"), always_inline)) inline __m256i GroupedEight512(const Codes& codes,
+                                                                                        std::size_t k, __m512i q) {
   const __m512i eight = _mm512_set1_epi16(8);
   const __m512i even = _mm512_set1_epi32(0xFFFF);
-  const __m512i low = _mm512_subs_epu16(PackFour512(codes, q), eight);       // codes 0 .. 3
-  const __m512i high = _mm512_subs_epu16(PackFour512(codes + 4, q), eight);  // codes 4 .. 7
+  const __m512i low = _mm512_subs_epu16(PackFour512(codes, k, q), eight);       // codes 0 .. 3
+  const __m512i high = _mm512_subs_epu16(PackFour512(codes, k + 4, q), eight);  // codes 4 .. 7
   // Per 128-bit lane, the four codes of each over its two 64-bit lanes.
   const __m512i lowEvens = _mm512_madd_epi16(low, _mm512_and_si512(low, even));
   const __m512i lowOdds = _mm512_madd_epi16(low, _mm512_andnot_si512(even, low));
@@ -435,20 +492,11 @@ __attribute__((target("avx512f,avx512bw"), always_inline)) inline __m256i Groupe
   return _mm512_castsi512_si256(_mm512_shuffle_i32x4(whole, whole, _MM_SHUFFLE(2, 0, 2, 0)));
 }
 
-// One bit per code of codes[0..7], set where its G bound is at most `limit`.
+// One bit per code of codes[k..k + 7], set where its G bound is at most `limit`.
+template <typename Codes>
 __attribute__((target("avx512f,avx512bw,avx512vl"), always_inline)) inline unsigned WithinEight512(
-    const MeanCode* codes, __m512i q, __m256i limit) {
-  return static_cast<unsigned>(_mm256_cmple_epi32_mask(GroupedEight512(codes, q), limit));
-}
-
-// Writes codes[offset] with its squared bound to *out; 1 when that bound is
-// within the limit (the entry counts), else 0.
-__attribute__((target("avx512f,avx512bw"), always_inline)) inline std::size_t Keep512(
-    const MeanCode* codes, std::size_t offset, __m512i q, std::int32_t squaredLimit,
-    PassedCode* out) {
-  const std::int32_t squared = SquaredBound512(codes[offset], q);
-  *out = PassedCode{static_cast<std::uint32_t>(offset), squared};
-  return squared <= squaredLimit ? 1 : 0;
+    const Codes& codes, std::size_t k, __m512i q, __m256i limit) {
+  return static_cast<unsigned>(_mm256_cmple_epi32_mask(GroupedEight512(codes, k, q), limit));
 }
 
 // The G bound of one whole code.
@@ -458,10 +506,9 @@ __attribute__((target("avx512f,avx512bw"), always_inline)) inline std::int32_t G
   return static_cast<std::int32_t>(_mm512_reduce_add_epi64(_mm512_mul_epu32(over, over)));
 }
 
-}  // namespace
-
-__attribute__((target("avx512f,avx512bw,avx512vl"))) std::size_t FilterCodesAvx512(
-    const MeanCode& query, const MeanCode* codes, std::size_t count, std::int32_t groupedLimit,
+template <typename Codes>
+__attribute__((target("avx512f,avx512bw,avx512vl"))) std::size_t FilterCodesWith512(
+    const MeanCode& query, const Codes& codes, std::size_t count, std::int32_t groupedLimit,
     std::int32_t squaredLimit, PassedCode* out) {
   const __m512i q = _mm512_load_si512(query.bytes);
   const __m256i bound = _mm256_set1_epi32(groupedLimit);
@@ -478,13 +525,49 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) std::size_t FilterCodesAvx5
     const int groups = left >= 64 ? 8 : static_cast<int>((left + 7) / 8);
     std::uint64_t bits = 0;
     for (int g = 0; g < groups; ++g) {
-      bits |= std::uint64_t{WithinEight512(codes + k + 8 * static_cast<std::size_t>(g), q, bound)} << (8 * g);
+      bits |= std::uint64_t{WithinEight512(codes, k + 8 * static_cast<std::size_t>(g), q, bound)} << (8 * g);
     }
     if (left < 64) bits &= (std::uint64_t{1} << left) - 1;
     for (; bits != 0; bits &= bits - 1) {
-      const std::size_t offset = k + static_cast<std::size_t>(__builtin_ctzll(bits));
-      found += Keep512(codes, offset, q, squaredLimit, out + found);
+      const std::size_t at = k + static_cast<std::size_t>(__builtin_ctzll(bits));
+      const std::int32_t squared = SquaredBound512(codes[at], q);
+      out[found] = PassedCode{static_cast<std::uint32_t>(codes.Offset(at)), squared};
+      found += squared <= squaredLimit ? 1 : 0;
     }
+  }
+  return found;
+}
+
+}  // namespace
+
+__attribute__((target("avx512f,avx512bw,avx512vl"))) std::size_t FilterCodesAvx512(
+    const MeanCode& query, const MeanCode* codes, std::size_t count, const std::uint32_t* picks,
+    std::int32_t groupedLimit, std::int32_t squaredLimit, PassedCode* out) {
+  return picks == nullptr
+             ? FilterCodesWith512(query, Contiguous{codes}, count, groupedLimit, squaredLimit, out)
+             : FilterCodesWith512(query, Picked{codes, picks}, count, groupedLimit, squaredLimit, out);
+}
+
+__attribute__((target("avx512f"))) std::size_t WithinBallAvx512(const float* a, const float* b, const float* c,
+                                                                std::size_t count, const BallCenter& center,
+                                                                std::uint32_t* out) {
+  const __m512 ca = _mm512_set1_ps(center.a), cb = _mm512_set1_ps(center.b), cc = _mm512_set1_ps(center.c);
+  const __m512 radius2 = _mm512_set1_ps(center.radius2);
+  __m512i offsets = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+  std::size_t found = 0;
+  for (std::size_t k = 0; k < count; k += 16) {
+    // The same operations in the same order as the plain variant.
+    const __m512 da = _mm512_sub_ps(_mm512_loadu_ps(a + k), ca);
+    const __m512 db = _mm512_sub_ps(_mm512_loadu_ps(b + k), cb);
+    const __m512 dc = _mm512_sub_ps(_mm512_loadu_ps(c + k), cc);
+    const __m512 d = _mm512_add_ps(_mm512_add_ps(_mm512_mul_ps(da, da), _mm512_mul_ps(db, db)), _mm512_mul_ps(dc, dc));
+    __mmask16 within = _mm512_cmp_ps_mask(d, radius2, _CMP_LE_OQ);
+    if (count - k < 16) within &= static_cast<__mmask16>((1u << (count - k)) - 1);
+    // Compressed in a register and stored whole: the store that compresses
+    // into memory is slow on some processors.
+    _mm512_storeu_si512(out + found, _mm512_maskz_compress_epi32(within, offsets));
+    found += static_cast<std::size_t>(__builtin_popcount(within));
+    offsets = _mm512_add_epi32(offsets, _mm512_set1_epi32(16));
   }
   return found;
 }
@@ -568,13 +651,25 @@ std::int32_t FineSquaredBoundAvx512(const MeanCode& query, const FineFractions& 
 }
 
 std::size_t FilterCodesAvx512(const MeanCode& query, const MeanCode* codes, std::size_t count,
-                              std::int32_t groupedLimit, std::int32_t squaredLimit, PassedCode* out) {
-  return FilterCodesPortable(query, codes, count, groupedLimit, squaredLimit, out);
+                              const std::uint32_t* picks, std::int32_t groupedLimit, std::int32_t squaredLimit,
+                              PassedCode* out) {
+  return FilterCodesPortable(query, codes, count, picks, groupedLimit, squaredLimit, out);
 }
 
 std::size_t FilterCodesAvx2(const MeanCode& query, const MeanCode* codes, std::size_t count,
-                            std::int32_t groupedLimit, std::int32_t squaredLimit, PassedCode* out) {
-  return FilterCodesPortable(query, codes, count, groupedLimit, squaredLimit, out);
+                            const std::uint32_t* picks, std::int32_t groupedLimit, std::int32_t squaredLimit,
+                            PassedCode* out) {
+  return FilterCodesPortable(query, codes, count, picks, groupedLimit, squaredLimit, out);
+}
+
+std::size_t WithinBallAvx2(const float* a, const float* b, const float* c, std::size_t count,
+                           const BallCenter& center, std::uint32_t* out) {
+  return WithinBallPortable(a, b, c, count, center, out);
+}
+
+std::size_t WithinBallAvx512(const float* a, const float* b, const float* c, std::size_t count,
+                             const BallCenter& center, std::uint32_t* out) {
+  return WithinBallPortable(a, b, c, count, center, out);
 }
 
 std::size_t FilterSplitCodesAvx2(const MeanCode& query, const std::uint8_t* fronts, const std::uint8_t* backs,
@@ -597,11 +692,18 @@ std::int32_t FineSquaredBound(const MeanCode& query, const FineFractions& fracti
   return FineSquaredBoundPortable(query, fractions, code);
 }
 
-std::size_t FilterCodes(const MeanCode& query, const MeanCode* codes, std::size_t count,
+std::size_t FilterCodes(const MeanCode& query, const MeanCode* codes, std::size_t count, const std::uint32_t* picks,
                         std::int32_t groupedLimit, std::int32_t squaredLimit, PassedCode* out) {
-  if (CpuHasAvx512()) return FilterCodesAvx512(query, codes, count, groupedLimit, squaredLimit, out);
-  if (CpuHasAvx2()) return FilterCodesAvx2(query, codes, count, groupedLimit, squaredLimit, out);
-  return FilterCodesPortable(query, codes, count, groupedLimit, squaredLimit, out);
+  if (CpuHasAvx512()) return FilterCodesAvx512(query, codes, count, picks, groupedLimit, squaredLimit, out);
+  if (CpuHasAvx2()) return FilterCodesAvx2(query, codes, count, picks, groupedLimit, squaredLimit, out);
+  return FilterCodesPortable(query, codes, count, picks, groupedLimit, squaredLimit, out);
+}
+
+std::size_t WithinBall(const float* a, const float* b, const float* c, std::size_t count, const BallCenter& center,
+                       std::uint32_t* out) {
+  if (CpuHasAvx512()) return WithinBallAvx512(a, b, c, count, center, out);
+  if (CpuHasAvx2()) return WithinBallAvx2(a, b, c, count, center, out);
+  return WithinBallPortable(a, b, c, count, center, out);
 }
 
 std::size_t FilterSplitCodes(const MeanCode& query, const std::uint8_t* fronts, const std::uint8_t* backs,

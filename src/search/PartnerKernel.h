@@ -85,16 +85,22 @@ inline constexpr std::size_t kCodeSlack = 7;
 // Writes into `out`, in increasing order of k, the codes[k], 0 <= k < count,
 // with CodeGroupedBound(query, codes[k]) <= groupedLimit and CodeSquaredLowerBound(query,
 // codes[k]) <= squaredLimit, and returns how many; `out` must have room for
-// `count` entries.
+// `count` entries. With `picks`, the codes looked at are codes[picks[k]]
+// instead, and the offsets written are picks[k]; the vector variants then
+// read up to kCodeSlack picks past picks[count - 1], which must name
+// readable codes.
 std::size_t FilterCodesPortable(const MeanCode& query, const MeanCode* codes, std::size_t count,
-                                std::int32_t groupedLimit, std::int32_t squaredLimit, PassedCode* out);
+                                const std::uint32_t* picks, std::int32_t groupedLimit, std::int32_t squaredLimit,
+                                PassedCode* out);
 // The same with AVX2 instructions; only when CpuHasAvx2().
 std::size_t FilterCodesAvx2(const MeanCode& query, const MeanCode* codes, std::size_t count,
-                            std::int32_t groupedLimit, std::int32_t squaredLimit, PassedCode* out);
+                            const std::uint32_t* picks, std::int32_t groupedLimit, std::int32_t squaredLimit,
+                            PassedCode* out);
 
 // The same with AVX-512 instructions; only when CpuHasAvx512().
 std::size_t FilterCodesAvx512(const MeanCode& query, const MeanCode* codes, std::size_t count,
-                              std::int32_t groupedLimit, std::int32_t squaredLimit, PassedCode* out);
+                              const std::uint32_t* picks, std::int32_t groupedLimit, std::int32_t squaredLimit,
+                              PassedCode* out);
 
 // Codes may also be held split: the first kFrontBytes of each (the luma and
 // Cb means) in one array, the rest in another, so that a filter can read the
@@ -125,7 +131,31 @@ std::size_t FilterSplitCodes(const MeanCode& query, const std::uint8_t* fronts, 
                              PassedCode* out);
 
 // The fastest variant this processor runs.
-std::size_t FilterCodes(const MeanCode& query, const MeanCode* codes, std::size_t count,
+std::size_t FilterCodes(const MeanCode& query, const MeanCode* codes, std::size_t count, const std::uint32_t* picks,
                         std::int32_t groupedLimit, std::int32_t squaredLimit, PassedCode* out);
+
+// A cheaper test that comes before the codes: every entry of the index holds
+// three of its projections as floats, and an entry further from the record
+// than a radius in those three (each error of the floats allowed for by the
+// caller's radius) cannot be similar to it.
+struct BallCenter {
+  float a = 0, b = 0, c = 0;
+  float radius2 = 0;  // the squared radius
+};
+// The vector variants read up to kBallSlack values past the last.
+inline constexpr std::size_t kBallSlack = 15;
+
+// Writes into `out`, in increasing order, every k, 0 <= k < count, with
+// (a[k] - a)² + (b[k] - b)² + (c[k] - c)² <= radius2, computed in floats in
+// that order, and returns how many; `out` must have room for count +
+// kBallSlack entries.
+std::size_t WithinBallPortable(const float* a, const float* b, const float* c, std::size_t count,
+                               const BallCenter& center, std::uint32_t* out);
+std::size_t WithinBallAvx2(const float* a, const float* b, const float* c, std::size_t count,
+                           const BallCenter& center, std::uint32_t* out);
+std::size_t WithinBallAvx512(const float* a, const float* b, const float* c, std::size_t count,
+                             const BallCenter& center, std::uint32_t* out);
+std::size_t WithinBall(const float* a, const float* b, const float* c, std::size_t count, const BallCenter& center,
+                       std::uint32_t* out);
 
 }  // namespace norvane::partner

@@ -107,19 +107,21 @@ TEST(FastPartnersTest, SameChoicesForThresholdsAndWeights) {
   // weights make terms of D² negative or NaN: the bounds cannot be trusted.
   Shape rough{40, 12, 2.0, 0, 0, false};
   const FileList records = MakeRecords(200, 1, rough);
-  int split = 0, whole = 0;  // indexes that held their codes split, and whole
+  int split = 0, whole = 0, ball = 0;  // indexes that held their codes split, and whole; with the ball test
   for (std::int32_t t : {0, 12, 100, -100, 46341, INT32_MAX}) {
     for (double wa : {0.0, 0.001, 7.5, -0.5, kInf}) {
       for (double wv : {0.0, 0.999, 3.25, -1.0, kNan}) {
         ExpectSameChoices(records, {t, wv, wa});
         const PartnerIndex index(records, {t, wv, wa});
         if (index.indexed()) ++(index.split() ? split : whole);
+        if (index.ball()) ++ball;
       }
     }
   }
   // Both forms of the codes were held against the pair-by-pair choice.
   EXPECT_GT(split, 0);
   EXPECT_GT(whole, 0);
+  EXPECT_GT(ball, 0);
   // Huge finite means overflow the sums the index keeps.
   FileList huge = records;
   huge[100].grid.Modify([](SignatureGrid& grid) {
@@ -128,6 +130,21 @@ TEST(FastPartnersTest, SameChoicesForThresholdsAndWeights) {
   (huge[101] = huge[100]).digest = "other";
   EXPECT_FALSE(PartnerIndex(huge, DifferenceParams{}).indexed());
   EXPECT_EQ(ChoosePartners(huge, DifferenceParams{}, 1, nullptr)[100], (PartnerChoice{101, 1}));
+  // Deviations too large for the floats of the ball test, whose sums still fit.
+  FileList large = records;
+  for (int k : {50, 51}) {
+    large[static_cast<std::size_t>(k)].grid.Modify([&](SignatureGrid& grid) {
+      for (SignatureCell& c : grid) c.sdevY = 1e20 + k % 2 * 2e4;
+    });
+  }
+  // At this threshold the fronts of these records do not pay.
+  const DifferenceParams wide{300, 1.0, 1.0};
+  const PartnerIndex largeIndex(large, wide);
+  EXPECT_TRUE(largeIndex.indexed());
+  EXPECT_FALSE(largeIndex.split());
+  EXPECT_FALSE(largeIndex.ball());
+  EXPECT_TRUE(PartnerIndex(records, wide).ball());
+  ExpectSameChoices(large, wide);
   // Just enough records for the threaded path and three blocks.
   rough.broken = 3;
   ExpectSameChoices(MakeRecords(4100, 6, rough), DifferenceParams{}, 3);
@@ -190,6 +207,8 @@ TEST(FastPartnersTest, FilterVariantsAgree) {
   if (CpuHasAvx2()) variants.push_back(partner::FilterCodesAvx2);
   if (CpuHasAvx512()) variants.push_back(partner::FilterCodesAvx512);
   std::vector<partner::PassedCode> plain(codes.size()), vector(codes.size());
+  std::vector<decltype(&partner::FilterCodesPortable)> pickVariants{partner::FilterCodesPortable};
+  pickVariants.insert(pickVariants.end(), variants.begin(), variants.end());
   // The same codes split into fronts and backs.
   constexpr std::size_t half = partner::kFrontBytes;
   std::vector<std::uint8_t> fronts((codes.size() + partner::kFrontSlack) * half), backs(codes.size() * half);
@@ -207,11 +226,28 @@ TEST(FastPartnersTest, FilterVariantsAgree) {
       for (std::int32_t groupedLimit : {0, grouped - 1, grouped, INT32_MAX}) {
         for (std::int32_t squaredLimit : {0, squared - 1, squared, INT32_MAX}) {
           const std::size_t expected = partner::FilterCodesPortable(
-              codes[q], &codes[q], count, groupedLimit, squaredLimit, plain.data());
+              codes[q], &codes[q], count, nullptr, groupedLimit, squaredLimit, plain.data());
           for (const auto filter : variants) {
-            ASSERT_EQ(filter(codes[q], &codes[q], count, groupedLimit, squaredLimit, vector.data()),
+            ASSERT_EQ(filter(codes[q], &codes[q], count, nullptr, groupedLimit, squaredLimit, vector.data()),
                       expected) << q << " " << count << " " << groupedLimit;
             ASSERT_EQ(std::memcmp(vector.data(), plain.data(), expected * sizeof plain[0]), 0);
+          }
+          // Picked codes (every third of 3 x count, and slack) pass as the
+          // same codes one after another do, with their own offsets.
+          std::vector<std::uint32_t> picks(count + partner::kCodeSlack, 0);
+          std::vector<partner::MeanCode> picked(count);
+          for (std::size_t i = 0; i < count; ++i) {
+            picks[i] = static_cast<std::uint32_t>(3 * i + 1);
+            picked[i] = codes[q + picks[i]];
+          }
+          std::vector<partner::PassedCode> gathered(count);
+          const std::size_t passes = partner::FilterCodesPortable(codes[q], picked.data(), count, nullptr,
+                                                                  groupedLimit, squaredLimit, gathered.data());
+          for (std::size_t i = 0; i < passes; ++i) gathered[i].offset = picks[gathered[i].offset];
+          for (const auto filter : pickVariants) {
+            ASSERT_EQ(filter(codes[q], &codes[q], count, picks.data(), groupedLimit, squaredLimit, vector.data()),
+                      passes) << q << " " << count;
+            ASSERT_EQ(std::memcmp(vector.data(), gathered.data(), passes * sizeof gathered[0]), 0);
           }
           // Split codes pass the same ones, less those whose fronts are
           // beyond the front limit.
@@ -228,6 +264,39 @@ TEST(FastPartnersTest, FilterVariantsAgree) {
               ASSERT_TRUE(kept.empty() || std::memcmp(vector.data(), kept.data(), kept.size() * sizeof kept[0]) == 0);
             }
           }
+        }
+      }
+    }
+  }
+}
+
+// Every vector ball test keeps exactly the entries the plain one keeps:
+// counts around the steps of 8 and 16, radii at distances that occur.
+TEST(FastPartnersTest, BallVariantsAgree) {
+  std::mt19937 rng(11);
+  std::uniform_real_distribution<float> spread(-300.0f, 300.0f);
+  constexpr std::size_t n = 300;
+  std::vector<float> a(n + partner::kBallSlack), b(n + partner::kBallSlack), c(n + partner::kBallSlack);
+  for (std::size_t k = 0; k < n; ++k) a[k] = spread(rng), b[k] = spread(rng) / 4, c[k] = spread(rng) / 16;
+  std::vector<decltype(&partner::WithinBallPortable)> variants;
+  if (CpuHasAvx2()) variants.push_back(partner::WithinBallAvx2);
+  if (CpuHasAvx512()) variants.push_back(partner::WithinBallAvx512);
+  std::vector<std::uint32_t> plain(n + partner::kBallSlack), vector(n + partner::kBallSlack);
+  for (std::size_t first = 0; first < 40; first += 13) {
+    for (std::size_t count : {1, 7, 8, 9, 15, 16, 17, 33, 256}) {
+      partner::BallCenter center{a[first + count / 3], b[first + count / 3], c[first + count / 3], 0};
+      const std::size_t edge = first + count - 1;
+      const float da = a[edge] - center.a, db = b[edge] - center.b, dc = c[edge] - center.c;
+      const float reach = da * da + db * db + dc * dc;
+      for (float radius2 : {0.0f, std::nextafter(reach, 0.0f), reach, 2500.0f, 1e30f}) {
+        center.radius2 = radius2;
+        const std::size_t expected = partner::WithinBallPortable(&a[first], &b[first], &c[first], count, center, plain.data());
+        // The plain test keeps the center itself, and the last entry exactly at its radius.
+        EXPECT_EQ(std::count(plain.begin(), plain.begin() + static_cast<std::ptrdiff_t>(expected), count / 3), 1);
+        EXPECT_EQ(expected > 0 && plain[expected - 1] == count - 1, radius2 >= reach) << count << " " << radius2;
+        for (const auto variant : variants) {
+          ASSERT_EQ(variant(&a[first], &b[first], &c[first], count, center, vector.data()), expected) << count;
+          ASSERT_TRUE(std::equal(plain.begin(), plain.begin() + static_cast<std::ptrdiff_t>(expected), vector.begin()));
         }
       }
     }
