@@ -38,6 +38,10 @@ constexpr int kBlocks = 8;
 // backs of the rest one by one costs more than it saves beyond it.
 constexpr double kFrontShare = 0.2;
 
+// Records of a cell whose scans share their windows, when the ball test
+// judges each one's candidates.
+constexpr std::size_t kTile = 32;
+
 // Candidates handed to the code filter at a time.
 constexpr std::size_t kFilterChunk = 256;
 
@@ -617,35 +621,42 @@ PartnerIndex::Reach PartnerIndex::ReachBeside(const PartnerChoice& best) const {
   return limit < limit_ ? ReachFor(limit) : full_;
 }
 
-void PartnerIndex::Scan(std::size_t row, const Point& point, std::size_t b, int j,
-                        PartnerChoice& best, std::size_t* cursors) const {
-  // The reach for the partner found so far; ScanCell narrows it when it
-  // finds a better one.
-  Reach reach = ReachBeside(best);
-  const double key2 = point.value2, key3 = point.value3;
+void PartnerIndex::Scan(std::span<Query> queries, std::size_t b, std::size_t* cursors) const {
+  // The widest reach of the queries (each only narrows as partners are
+  // found), and the ranges of their values: every window below spans the
+  // windows of all of them.
+  Reach reach = queries[0].reach;
+  double low2 = HUGE_VAL, high2 = -HUGE_VAL, low3 = HUGE_VAL, high3 = -HUGE_VAL;
+  double lowKey = HUGE_VAL, highKey = -HUGE_VAL;
+  for (const Query& query : queries) {
+    if (query.reach.limit > reach.limit) reach = query.reach;
+    low2 = std::min(low2, query.point->value2);
+    high2 = std::max(high2, query.point->value2);
+    low3 = std::min(low3, query.point->value3);
+    high3 = std::max(high3, query.point->value3);
+    lowKey = std::min(lowKey, keys_[query.row]);
+    highKey = std::max(highKey, keys_[query.row]);
+  }
   // The cells whose values can lie within reach: Cell never decreases as
   // its value grows, so those between the cells of value ± reach.
   const double reach2 = axis2_.Reach(reach.key), reach3 = axis3_.Reach(reach.key);
-  const int first2 = axis2_.Cell(key2 - reach2), last2 = axis2_.Cell(key2 + reach2);
-  const int first3 = axis3_.Cell(key3 - reach3), last3 = axis3_.Cell(key3 + reach3);
+  const int first2 = axis2_.Cell(low2 - reach2), last2 = axis2_.Cell(high2 + reach2);
+  const int first3 = axis3_.Cell(low3 - reach3), last3 = axis3_.Cell(high3 + reach3);
   const std::size_t* begins = &cellBegin_[b * static_cast<std::size_t>(cells_ + 1)];
   const Box* boxes = &boxes_[b * static_cast<std::size_t>(cells_)];
   const double margin = 2 * kScaleMargin * maxScale_ + kTiny;
-  const double key = keys_[row];
-  QueryGrid query{records_[static_cast<std::size_t>(j)].grid, std::nullopt};
-  const partner::MeanCode code = CodeOf(static_cast<std::size_t>(j / blockSize_), row);
-  // The key window of cell c for the reach now, empty when the cell is out
-  // of reach.
+  // The key window of cell c for the reach, empty when the cell is out of
+  // reach.
   const auto window = [&](int c, std::size_t& from, std::size_t& to, double& half) {
     from = begins[c];
     to = begins[c + 1];
     if (from == to) return false;
-    // The distance of the record's values from the box of the cell's
+    // The distance of the queries' values from the box of the cell's
     // values, less the rounding margin, is at most the exact distance in
-    // that axis from any entry of the cell.
+    // that axis from any entry of the cell to any of the queries.
     const Box& box = boxes[c];
-    const double gap2 = std::max(0.0, std::max(box.low2 - key2, key2 - box.high2) - margin);
-    const double gap3 = std::max(0.0, std::max(box.low3 - key3, key3 - box.high3) - margin);
+    const double gap2 = std::max(0.0, std::max(box.low2 - high2, low2 - box.high2) - margin);
+    const double gap3 = std::max(0.0, std::max(box.low3 - high3, low3 - box.high3) - margin);
     // The key projection, the other two and the aspect term together are at
     // most D²; what the two gaps take leaves the reach of the key. (1 -
     // kRelativeMargin) covers the rounding of the products and their sum,
@@ -658,23 +669,24 @@ void PartnerIndex::Scan(std::size_t row, const Point& point, std::size_t b, int 
     return true;
   };
   // With cursors, each cell's window is searched from where the previous
-  // record's window in that cell lay (its start, then its end); without,
-  // from the cell's start.
+  // window in that cell lay (its start, then its end); without, from the
+  // cell's start.
   const auto search = [&](int c, std::size_t from, std::size_t to, double half) {
     std::size_t* cursor = cursors == nullptr ? nullptr : cursors + 2 * static_cast<std::size_t>(c);
-    const std::size_t low = from + Gallop<false>(&keys_[from], to - from, cursor ? cursor[0] : 0, key - half);
+    const std::size_t low = from + Gallop<false>(&keys_[from], to - from, cursor ? cursor[0] : 0, lowKey - half);
     const std::size_t skipped = low - from;
     const std::size_t high =
-        low + Gallop<true>(&keys_[low], to - low, cursor ? std::max(cursor[1], skipped) - skipped : 0, key + half);
+        low + Gallop<true>(&keys_[low], to - low, cursor ? std::max(cursor[1], skipped) - skipped : 0, highKey + half);
     if (cursor != nullptr) {
       cursor[0] = skipped;
       cursor[1] = high - from;
     }
-    ScanCell(code, point, b, low, high, j, query, best, reach);
+    for (Query& query : queries) ScanCell(query, b, low, high);
   };
-  // The record's own cell first: a partner found there narrows the reach
+  // The queries' own cell first: a partner found there narrows the reach
   // for all the others.
-  const int own = axis2_.Cell(key2) * axis3_.cells + axis3_.Cell(key3);
+  const Point& point = *queries[0].point;
+  const int own = axis2_.Cell(point.value2) * axis3_.cells + axis3_.Cell(point.value3);
   std::size_t from = 0, to = 0;
   double half = 0;
   if (window(own, from, to, half)) search(own, from, to, half);
@@ -685,9 +697,12 @@ void PartnerIndex::Scan(std::size_t row, const Point& point, std::size_t b, int 
   }
 }
 
-void PartnerIndex::ScanCell(const partner::MeanCode& code, const Point& point, std::size_t b,
-                            std::size_t from, std::size_t to, int j, QueryGrid& query, PartnerChoice& best,
-                            Reach& reach) const {
+void PartnerIndex::ScanCell(Query& query, std::size_t b, std::size_t from, std::size_t to) const {
+  const Point& point = *query.point;
+  const partner::MeanCode& code = query.code;
+  const int j = query.j;
+  PartnerChoice& best = *query.best;
+  Reach& reach = query.reach;
   const std::int64_t aspect = point.aspect;
   const double key = point.key;
   const std::int32_t clamped = ClampedAspect(aspect);
@@ -752,7 +767,7 @@ void PartnerIndex::ScanCell(const partner::MeanCode& code, const Point& point, s
       // those of reach.bound.
       const double fine = static_cast<double>(partner::FineSquaredBound(code, point.fractions, CodeOf(b, k))) / 256;
       if (aspectTerm + fine > cut * (1 + kBoundMargin) + 1) continue;
-      const SignatureGrid& grid = query.get();
+      const SignatureGrid& grid = query.grid.get();
       // An unordered sum turns most of the rest away sooner than the
       // ordered one.
       if (QuickSquaredDistance(grid, q.grid, aspectTerm, params_.weightV) > cut * (1 + kRelativeMargin)) {
@@ -794,9 +809,10 @@ PartnerChoice PartnerIndex::Choose(int j) const {
   if (slot < 0) return best;
   // No later record has an equal digest, so every candidate is judged by D².
   const Point point = PointOf(row, true);
-  for (std::size_t b = static_cast<std::size_t>(j / blockSize_); b < static_cast<std::size_t>(blocks_); ++b) {
-    Scan(static_cast<std::size_t>(slot), point, b, j, best, nullptr);
-  }
+  const std::size_t own = static_cast<std::size_t>(j / blockSize_);
+  Query query{static_cast<std::size_t>(slot), j, &point, CodeOf(own, static_cast<std::size_t>(slot)),
+              QueryGrid{&row.grid, std::nullopt}, &best, ReachBeside(best)};
+  for (std::size_t b = own; b < static_cast<std::size_t>(blocks_); ++b) Scan({&query, 1}, b, nullptr);
   return best;
 }
 
@@ -828,12 +844,31 @@ void PartnerIndex::ChooseBlock(int b, std::span<PartnerChoice> choices) const {
     if (slot >= 0) points[static_cast<std::size_t>(slot) - first] = PointOf(records_[static_cast<std::size_t>(j)], true);
   }
   std::vector<std::size_t> cursors(2 * static_cast<std::size_t>(cells_));
+  // Neighbouring records of a cell share their windows; with the ball test
+  // to judge each record's candidates alone, a window that spans a few of
+  // them costs little more than one.
+  const std::size_t tileSize = ball_ ? kTile : 1;
+  std::vector<Query> tile(tileSize);
+  const std::size_t* begins = &cellBegin_[static_cast<std::size_t>(b) * static_cast<std::size_t>(cells_ + 1)];
   for (std::size_t other = static_cast<std::size_t>(b); other < static_cast<std::size_t>(blocks_); ++other) {
     std::fill(cursors.begin(), cursors.end(), 0);
-    for (std::size_t k = first; k < last; ++k) {
-      const std::int32_t j = positions_[k];
-      if (nextIdentical_[static_cast<std::size_t>(j)] >= 0) continue;
-      Scan(k, points[k - first], other, j, best[k - first], cursors.data());
+    for (int c = 0; c < cells_; ++c) {
+      for (std::size_t k = begins[c]; k < begins[c + 1];) {
+        std::size_t count = 0;
+        for (; k < begins[c + 1] && count < tileSize; ++k) {
+          const std::int32_t j = positions_[k];
+          if (nextIdentical_[static_cast<std::size_t>(j)] >= 0) continue;
+          Query& query = tile[count++];
+          query.row = k;
+          query.j = j;
+          query.point = &points[k - first];
+          query.code = CodeOf(static_cast<std::size_t>(b), k);
+          query.grid = QueryGrid{&records_[static_cast<std::size_t>(j)].grid, std::nullopt};
+          query.best = &best[k - first];
+          query.reach = ReachBeside(best[k - first]);
+        }
+        if (count > 0) Scan({tile.data(), count}, other, cursors.data());
+      }
     }
   }
   for (std::size_t k = first; k < last; ++k) {

@@ -82,14 +82,6 @@ class PartnerIndex {
   // The point's three projections, each times the root of its weight, as
   // the floats the ball test compares.
   partner::BallCenter Scaled(const Point& point) const;
-  // Judges the entries of block b within reach of entry `row` (record j, at
-  // `point`) and keeps the best in `best`. `cursors`, when not null, holds
-  // per cell of block b where the previous window of that cell began and
-  // ended (offsets within the cell; any values are correct, near ones fast;
-  // without, each window is searched from its cell's start).
-  void Scan(std::size_t row, const Point& point, std::size_t b, int j, PartnerChoice& best,
-            std::size_t* cursors) const;
-
   // How far a candidate may be from a record and still count, for a limit
   // of D²: the half-width of the key window, the widened limit for the
   // lower bounds of D², and the largest code bounds.
@@ -109,18 +101,36 @@ class PartnerIndex {
   // The grid of the record a scan is for, unpacked when a candidate first
   // needs it: many scans turn every candidate away by the bounds alone.
   struct QueryGrid {
-    const PackedGrid& packed;
+    const PackedGrid* packed = nullptr;
     std::optional<SignatureGrid> grid;
     const SignatureGrid& get() {
-      if (!grid) packed.Unpack(grid.emplace());
+      if (!grid) packed->Unpack(grid.emplace());
       return *grid;
     }
   };
-  // Judges the entries [from, to) of one cell, sorted by key, for entry
-  // `row`; `reach` is ReachBeside(best), and is kept so when best changes.
-  // `code` is the record's, `b` the block of the entries.
-  void ScanCell(const partner::MeanCode& code, const Point& point, std::size_t b, std::size_t from,
-                std::size_t to, int j, QueryGrid& query, PartnerChoice& best, Reach& reach) const;
+  // A record a scan is for: its entry `row`, its position j, its point,
+  // code and grid, the best partner found so far and ReachBeside(*best),
+  // which is kept so when the best changes.
+  struct Query {
+    std::size_t row = 0;
+    int j = 0;
+    const Point* point = nullptr;
+    partner::MeanCode code;
+    QueryGrid grid;
+    PartnerChoice* best = nullptr;
+    Reach reach;
+  };
+  // Judges the entries of block b within reach of each of the queries,
+  // which are entries of one cell of their own block, and keeps the best of
+  // each. The windows are found once for all of them: the window of a cell
+  // spans those of every query, and each query's candidates in it are then
+  // judged by its own ball and bounds. `cursors`, when not null, holds per
+  // cell of block b where the previous window of that cell began and ended
+  // (offsets within the cell; any values are correct, near ones fast;
+  // without, each window is searched from its cell's start).
+  void Scan(std::span<Query> queries, std::size_t b, std::size_t* cursors) const;
+  // Judges the entries [from, to) of block b, sorted by key, for `query`.
+  void ScanCell(Query& query, std::size_t b, std::size_t from, std::size_t to) const;
 
   // Whether filtering by the fronts of the codes first would turn away most
   // candidates, judged on a sample of the entries and their neighbours.

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <span>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -88,15 +89,26 @@ FileList MakeRecords(int n, std::uint64_t seed, const Shape& shape) {
   return records;
 }
 
-// Every record's choice, against the pair-by-pair one; a run where nothing
-// pairs would prove nothing.
+// Every record's choice, against the pair-by-pair one, both as records are
+// chosen one by one (or by `workers` threads) and block by block, where
+// neighbouring records share their scans; a run where nothing pairs would
+// prove nothing.
 void ExpectSameChoices(const FileList& records, const DifferenceParams& params, int workers = 1) {
   const std::vector<PartnerChoice> expected = ChoosePartnersPairwise(records, params);
   const std::vector<PartnerChoice> actual = ChoosePartners(records, params, workers, nullptr);
-  std::size_t j = 0;
-  while (j < records.size() && actual[j] == expected[j]) ++j;
-  EXPECT_EQ(j, records.size()) << "first record that differs, T " << params.threshold << " WV "
-                               << params.weightV << " WA " << params.weightA;
+  std::vector<PartnerChoice> blockwise(records.size());
+  const PartnerIndex index(records, params);
+  for (int b = 0; b < index.blocks(); ++b) {
+    const std::size_t start = static_cast<std::size_t>(b) * static_cast<std::size_t>(index.blockSize());
+    index.ChooseBlock(b, std::span(blockwise).subspan(start, std::min(blockwise.size() - start,
+                                                                      static_cast<std::size_t>(index.blockSize()))));
+  }
+  for (const auto& choices : {actual, blockwise}) {
+    std::size_t j = 0;
+    while (j < records.size() && choices[j] == expected[j]) ++j;
+    EXPECT_EQ(j, records.size()) << "first record that differs, T " << params.threshold << " WV "
+                                 << params.weightV << " WA " << params.weightA;
+  }
   EXPECT_TRUE(std::any_of(expected.begin(), expected.end(), [](auto c) { return c.partner >= 0; }));
 }
 
@@ -145,9 +157,15 @@ TEST(FastPartnersTest, SameChoicesForThresholdsAndWeights) {
   EXPECT_FALSE(largeIndex.ball());
   EXPECT_TRUE(PartnerIndex(records, wide).ball());
   ExpectSameChoices(large, wide);
-  // Just enough records for the threaded path and three blocks.
+  // Just enough records for the threaded path and three blocks, with codes
+  // split and whole: records of one block that share their scans meet
+  // later blocks with partners found, and reaches narrowed, or not.
   rough.broken = 3;
-  ExpectSameChoices(MakeRecords(4100, 6, rough), DifferenceParams{}, 3);
+  const FileList many = MakeRecords(4100, 6, rough);
+  ExpectSameChoices(many, DifferenceParams{}, 3);
+  const DifferenceParams loose{300, 1.0, 1.0};
+  EXPECT_TRUE(PartnerIndex(many, loose).ball());
+  ExpectSameChoices(many, loose, 3);
 }
 
 TEST(FastPartnersTest, SameChoicesWherePairsLieOnTheEdges) {
