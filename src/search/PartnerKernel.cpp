@@ -210,30 +210,31 @@ __attribute__((target("avx2"), always_inline)) inline std::int32_t SquaredBound(
   return _mm_cvtsi128_si32(t);
 }
 
-// The G bound of codes[0..3], in that order. The eight group SADs of a code
-// (each below 2^11) share 64-bit lanes with those of the other three as
-// 16-bit fields, are squared into 32-bit numbers and summed.
+// The G bound of codes[k..k + 3], in that order. The eight group SADs of a
+// code (each below 2^11, in the low half of a 64-bit lane) are packed with
+// those of the other three into 16-bit fields, twice with unsigned
+// saturation, which drops the zeros: 128-bit lane i of the first half's
+// fields holds groups 2i and 2i + 1 of each code in turn, of the second
+// half's groups 4 + 2i and 5 + 2i. One multiply-add squares and adds the two
+// fields of a code.
 template <typename Codes>
 __attribute__((target("avx2"), always_inline)) inline __m128i GroupedFour(const Codes& codes, std::size_t k,
                                                                          __m256i q0, __m256i q1) {
-  __m256i first = _mm256_setzero_si256(), second = _mm256_setzero_si256();  // groups 0..3, 4..7
+  __m256i sads[2][4];
   for (std::size_t i = 0; i < 4; ++i) {
     const __m256i* c = reinterpret_cast<const __m256i*>(codes[k + i].bytes);
-    first = _mm256_or_si256(first, _mm256_slli_epi64(_mm256_sad_epu8(_mm256_load_si256(c), q0), 16 * i));
-    second = _mm256_or_si256(second, _mm256_slli_epi64(_mm256_sad_epu8(_mm256_load_si256(c + 1), q1), 16 * i));
+    sads[0][i] = _mm256_sad_epu8(_mm256_load_si256(c), q0);
+    sads[1][i] = _mm256_sad_epu8(_mm256_load_si256(c + 1), q1);
   }
-  first = _mm256_subs_epu16(first, _mm256_set1_epi16(8));
-  second = _mm256_subs_epu16(second, _mm256_set1_epi16(8));
-  // The squares of the even fields (codes 0 and 2) and of the odd ones
-  // (codes 1 and 3) in the 32-bit halves of each lane.
-  const __m256i even = _mm256_set1_epi32(0xFFFF);
-  const __m256i evens = _mm256_add_epi32(_mm256_madd_epi16(first, _mm256_and_si256(first, even)),
-                                         _mm256_madd_epi16(second, _mm256_and_si256(second, even)));
-  const __m256i odds = _mm256_add_epi32(_mm256_madd_epi16(first, _mm256_andnot_si256(even, first)),
-                                        _mm256_madd_epi16(second, _mm256_andnot_si256(even, second)));
-  // Codes 0 .. 3 over the two lanes of each 128-bit half, then over both.
-  const __m256i halves = _mm256_add_epi32(_mm256_unpacklo_epi32(evens, odds), _mm256_unpackhi_epi32(evens, odds));
-  return _mm_add_epi32(_mm256_castsi256_si128(halves), _mm256_extracti128_si256(halves, 1));
+  const __m256i eight = _mm256_set1_epi16(8);
+  __m256i sums = _mm256_setzero_si256();
+  for (const auto& half : sads) {
+    const __m256i packed = _mm256_packus_epi32(_mm256_packus_epi32(half[0], half[1]), _mm256_packus_epi32(half[2], half[3]));
+    const __m256i over = _mm256_subs_epu16(packed, eight);
+    // Each field is at most 2040 - 8, so two squares fit a 32-bit lane.
+    sums = _mm256_add_epi32(sums, _mm256_madd_epi16(over, over));
+  }
+  return _mm_add_epi32(_mm256_castsi256_si128(sums), _mm256_extracti128_si256(sums, 1));
 }
 
 // One bit per code of codes[k..k + 3], set where its G bound is at most `limit`.
@@ -298,6 +299,27 @@ __attribute__((target("avx2"))) std::size_t FilterCodesAvx2(const MeanCode& quer
              : FilterCodesWithAvx2(query, Picked{codes, picks}, count, groupedLimit, squaredLimit, out);
 }
 
+namespace {
+
+// For every set of eight bits, the places of the set ones in increasing
+// order, one per byte: how WithinBallAvx2 compresses its offsets.
+struct Compression {
+  std::uint64_t places[256] = {};
+};
+constexpr Compression MakeCompression() {
+  Compression table;
+  for (unsigned bits = 0; bits < 256; ++bits) {
+    unsigned count = 0;
+    for (unsigned i = 0; i < 8; ++i) {
+      if ((bits >> i) & 1) table.places[bits] |= std::uint64_t{i} << (8 * count++);
+    }
+  }
+  return table;
+}
+constexpr Compression kCompression = MakeCompression();
+
+}  // namespace
+
 __attribute__((target("avx2"))) std::size_t WithinBallAvx2(const float* a, const float* b, const float* c,
                                                            std::size_t count, const BallCenter& center,
                                                            std::uint32_t* out) {
@@ -312,7 +334,12 @@ __attribute__((target("avx2"))) std::size_t WithinBallAvx2(const float* a, const
     const __m256 d = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(da, da), _mm256_mul_ps(db, db)), _mm256_mul_ps(dc, dc));
     unsigned bits = static_cast<unsigned>(_mm256_movemask_ps(_mm256_cmp_ps(d, radius2, _CMP_LE_OQ)));
     if (count - k < 8) bits &= (1u << (count - k)) - 1;
-    for (; bits != 0; bits &= bits - 1) out[found++] = static_cast<std::uint32_t>(k + static_cast<std::size_t>(__builtin_ctz(bits)));
+    // All eight offsets stored, those within first; the rest are
+    // overwritten by the next step or lie past the end.
+    const __m128i places = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&kCompression.places[bits]));
+    const __m256i offsets = _mm256_add_epi32(_mm256_cvtepu8_epi32(places), _mm256_set1_epi32(static_cast<int>(k)));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + found), offsets);
+    found += static_cast<std::size_t>(__builtin_popcount(bits));
   }
   return found;
 }
@@ -457,34 +484,30 @@ __attribute__((target("avx512f,avx512bw"), always_inline)) inline __m512i LaneSa
   return _mm512_sad_epu8(_mm512_load_si512(code.bytes), q);
 }
 
-// Four codes' lane SADs side by side as 16-bit fields of each 64-bit lane.
+// The group SADs of codes[k..k + 3] as 16-bit fields: 128-bit lane i holds
+// groups 2i and 2i + 1 of each code in turn. Each SAD (below 2^11) sits in
+// the low half of a 64-bit lane, so packing the 32-bit halves twice with
+// unsigned saturation keeps every SAD and drops the zeros.
 template <typename Codes>
 __attribute__((target("avx512f,avx512bw"), always_inline)) inline __m512i PackFour512(const Codes& codes,
                                                                                     std::size_t k, __m512i q) {
-  __m512i packed = LaneSad512(codes[k], q);
-  packed = _mm512_or_si512(packed, _mm512_slli_epi64(LaneSad512(codes[k + 1], q), 16));
-  packed = _mm512_or_si512(packed, _mm512_slli_epi64(LaneSad512(codes[k + 2], q), 32));
-  return _mm512_or_si512(packed, _mm512_slli_epi64(LaneSad512(codes[k + 3], q), 48));
+  const __m512i first = _mm512_packus_epi32(LaneSad512(codes[k], q), LaneSad512(codes[k + 1], q));
+  const __m512i second = _mm512_packus_epi32(LaneSad512(codes[k + 2], q), LaneSad512(codes[k + 3], q));
+  return _mm512_packus_epi32(first, second);
 }
 
-// The G bounds of codes[k..k + 7], in that order, as in GroupedFour: the
-// group SADs of four codes share each 64-bit lane, code i in field i.
+// The G bounds of codes[k..k + 7], in that order. The two fields of a code
+// in a 32-bit lane are squared and added by one multiply-add; the lanes of
+// a code then add up across the four 128-bit lanes.
 template <typename Codes>
 __attribute__((target("avx512f,avx512bw"), always_inline)) inline __m256i GroupedEight512(const Codes& codes,
                                                                                         std::size_t k, __m512i q) {
   const __m512i eight = _mm512_set1_epi16(8);
-  const __m512i even = _mm512_set1_epi32(0xFFFF);
   const __m512i low = _mm512_subs_epu16(PackFour512(codes, k, q), eight);       // codes 0 .. 3
   const __m512i high = _mm512_subs_epu16(PackFour512(codes, k + 4, q), eight);  // codes 4 .. 7
-  // Per 128-bit lane, the four codes of each over its two 64-bit lanes.
-  const __m512i lowEvens = _mm512_madd_epi16(low, _mm512_and_si512(low, even));
-  const __m512i lowOdds = _mm512_madd_epi16(low, _mm512_andnot_si512(even, low));
-  const __m512i highEvens = _mm512_madd_epi16(high, _mm512_and_si512(high, even));
-  const __m512i highOdds = _mm512_madd_epi16(high, _mm512_andnot_si512(even, high));
-  const __m512i a =
-      _mm512_add_epi32(_mm512_unpacklo_epi32(lowEvens, lowOdds), _mm512_unpackhi_epi32(lowEvens, lowOdds));
-  const __m512i b =
-      _mm512_add_epi32(_mm512_unpacklo_epi32(highEvens, highOdds), _mm512_unpackhi_epi32(highEvens, highOdds));
+  // Each field is at most 2040 - 8, so two squares fit a 32-bit lane.
+  const __m512i a = _mm512_madd_epi16(low, low);
+  const __m512i b = _mm512_madd_epi16(high, high);
   // The 128-bit lanes of a added up, and those of b: [a, a, b, b], then [a, b].
   const __m512i halves = _mm512_add_epi32(_mm512_shuffle_i32x4(a, b, _MM_SHUFFLE(2, 0, 2, 0)),
                                           _mm512_shuffle_i32x4(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
