@@ -14,12 +14,27 @@ using packed_grid::kEscape;
 using packed_grid::kLowBits;
 using packed_grid::kTopBits;
 
-unsigned ClassOfTop(unsigned top) {
-  for (unsigned c = 0; c < kEscape; ++c) {
-    if (kTopBits[c] >> 56 == top) return c;
+// The class of every top byte, looked up rather than searched for: a warm
+// search packs every grid of its cache files.
+struct TopClasses {
+  unsigned char of[256] = {};
+};
+constexpr TopClasses MakeTopClasses() {
+  TopClasses table;
+  for (unsigned top = 0; top < 256; ++top) {
+    table.of[top] = static_cast<unsigned char>(kEscape);
+    for (unsigned c = 0; c < kEscape; ++c) {
+      if (kTopBits[c] >> 56 == top) {
+        table.of[top] = static_cast<unsigned char>(c);
+        break;
+      }
+    }
   }
-  return kEscape;
+  return table;
 }
+constexpr TopClasses kTopClasses = MakeTopClasses();
+
+unsigned ClassOfTop(unsigned top) { return kTopClasses.of[top]; }
 
 static_assert(std::endian::native == std::endian::little, "the low bytes of a value are its first");
 
