@@ -681,7 +681,13 @@ void PartnerIndex::Scan(std::span<Query> queries, std::size_t b, std::size_t* cu
       cursor[0] = skipped;
       cursor[1] = high - from;
     }
-    for (Query& query : queries) ScanCell(query, b, low, high);
+    for (Query& query : queries) {
+      if (ball_) {
+        Gather(query, b, low, high);
+      } else {
+        ScanCell(query, b, low, high);
+      }
+    }
   };
   // The queries' own cell first: a partner found there narrows the reach
   // for all the others.
@@ -695,23 +701,13 @@ void PartnerIndex::Scan(std::span<Query> queries, std::size_t b, std::size_t* cu
       if (c != own && window(c, from, to, half)) search(c, from, to, half);
     }
   }
+  for (Query& query : queries) Flush(query, b);
 }
 
 void PartnerIndex::ScanCell(Query& query, std::size_t b, std::size_t from, std::size_t to) const {
-  const Point& point = *query.point;
   const partner::MeanCode& code = query.code;
-  const int j = query.j;
-  PartnerChoice& best = *query.best;
-  Reach& reach = query.reach;
-  const std::int64_t aspect = point.aspect;
-  const double key = point.key;
-  const std::int32_t clamped = ClampedAspect(aspect);
+  const Reach& reach = query.reach;
   partner::PassedCode passed[kFilterChunk];
-  // The entries of a chunk within the ball, and room for the ball test's
-  // slack and the code filter's.
-  static_assert(partner::kCodeSlack <= partner::kBallSlack);
-  std::uint32_t picks[kFilterChunk + partner::kBallSlack];
-  partner::BallCenter center = ball_ ? Scaled(point) : partner::BallCenter{};
   for (std::size_t chunk = from; chunk < to; chunk += kFilterChunk) {
     const std::size_t count = std::min(kFilterChunk, to - chunk);
     std::size_t found = 0;
@@ -719,80 +715,110 @@ void PartnerIndex::ScanCell(Query& query, std::size_t b, std::size_t from, std::
       const std::size_t at = (chunk - blockBegin_[b]) * partner::kFrontBytes;
       found = partner::FilterSplitCodes(code, Fronts(b) + at, Backs(b) + at, count, reach.front, reach.grouped,
                                         reach.squared, passed);
-    } else if (ball_) {
-      center.radius2 = reach.ball;
-      const std::size_t inside =
-          partner::WithinBall(&scaled_[0][chunk], &scaled_[1][chunk], &scaled_[2][chunk], count, center, picks);
-      // The code filter reads whole groups: past the last, the chunk's first.
-      std::fill_n(picks + inside, partner::kCodeSlack, 0u);
-      found = partner::FilterCodes(code, &codes_[chunk], inside, picks, reach.grouped, reach.squared, passed);
     } else {
       found = partner::FilterCodes(code, &codes_[chunk], count, nullptr, reach.grouped, reach.squared, passed);
     }
-    bool improved = false;
-    // The candidates that remain after the aspect term and the squared code
-    // bound; their grids are fetched before the first is compared.
-    std::size_t kept = 0;
-    for (std::size_t s = 0; s < found; ++s) {
-      const std::size_t k = chunk + passed[s].offset;
-      const std::int32_t position = positions_[k];
-      if (position <= j) continue;
-      const double da = static_cast<double>(std::int64_t{clamped} - aspects_[k]);
-      const double lower = da * params_.weightA * da + static_cast<double>(passed[s].squared);
-      if (!(lower <= reach.bound)) continue;
-      // The record's grid is read below.
-      records_[static_cast<std::size_t>(position)].grid.Prefetch();
-      passed[kept++].offset = static_cast<std::uint32_t>(k);
-    }
-    for (std::size_t s = 0; s < kept; ++s) {
-      const std::size_t k = passed[s].offset;
-      const std::int32_t position = positions_[k];
-      // A computed D² above difference² of the partner found so far cannot
-      // win (see ReachBeside), so the sum may stop there: a D² above `cut` is
-      // only known to be above it and is passed over. The square is exact.
-      double cut = limit_;
-      if (best.partner >= 0 && best.difference < 65536) {
-        const double d = static_cast<double>(best.difference);
-        cut = std::min(limit_, d * d);
-      }
-      const FileRecord& q = records_[static_cast<std::size_t>(position)];
-      // The held value is exact unless it was clamped.
-      const std::int32_t held = aspects_[k];
-      const std::int64_t aspectQ = held != INT32_MIN && held != INT32_MAX ? held : AspectValue(q);
-      const double da = static_cast<double>(aspect - aspectQ);
-      const double aspectTerm = da * params_.weightA * da;
-      // Many candidates here are still not similar. The distance of the
-      // record's values to the candidate's code intervals turns away about
-      // half of them at the cost of one code comparison; the margins are
-      // those of reach.bound.
-      const double fine = static_cast<double>(partner::FineSquaredBound(code, point.fractions, CodeOf(b, k))) / 256;
-      if (aspectTerm + fine > cut * (1 + kBoundMargin) + 1) continue;
-      const SignatureGrid& grid = query.grid.get();
-      // An unordered sum turns most of the rest away sooner than the
-      // ordered one.
-      if (QuickSquaredDistance(grid, q.grid, aspectTerm, params_.weightV) > cut * (1 + kRelativeMargin)) {
-        continue;
-      }
-      const double d2 = SquaredDistance(grid, q.grid, aspect, aspectQ, params_, cut);
-      if (!(d2 <= cut) || !IsSimilar(d2, limit_)) continue;
-      const std::int32_t stored = StoredDifference(UnroundedDifference(d2));
-      if (best.partner < 0 || stored < best.difference ||
-          (stored == best.difference && position < best.partner)) {
-        best.partner = position;
-        best.difference = stored;
-        improved = true;
-      }
-    }
-    if (improved) {
+    for (std::size_t s = 0; s < found; ++s) passed[s].offset += static_cast<std::uint32_t>(chunk);
+    if (Judge(query, b, passed, found)) {
       // The rest of this window only needs to reach the new partner (the
       // key window of the whole reach is wider than any cell's).
-      reach = ReachBeside(best);
       to = static_cast<std::size_t>(
           std::upper_bound(keys_.begin() + static_cast<std::ptrdiff_t>(chunk + count),
-                           keys_.begin() + static_cast<std::ptrdiff_t>(to), key + reach.key) -
+                           keys_.begin() + static_cast<std::ptrdiff_t>(to), query.point->key + reach.key) -
           keys_.begin());
     }
   }
+}
+
+void PartnerIndex::Gather(Query& query, std::size_t b, std::size_t from, std::size_t to) const {
+  partner::BallCenter center = Scaled(*query.point);
+  for (std::size_t chunk = from; chunk < to; chunk += kFilterChunk) {
+    const std::size_t count = std::min(kFilterChunk, to - chunk);
+    if (query.picked + count > kPickRoom) Flush(query, b);
+    center.radius2 = query.reach.ball;
+    query.picked += partner::WithinBall(&scaled_[0][chunk], &scaled_[1][chunk], &scaled_[2][chunk], count, center,
+                                        static_cast<std::uint32_t>(chunk), query.picks + query.picked);
+  }
+}
+
+// Gather lets the ball test write past the last pick, and Flush pads it
+// for the code filter, within the slack after kPickRoom.
+static_assert(partner::kCodeSlack <= partner::kBallSlack);
+
+void PartnerIndex::Flush(Query& query, std::size_t b) const {
+  if (query.picked == 0) return;
+  // The code filter reads whole groups: past the last pick, the first.
+  std::fill_n(query.picks + query.picked, partner::kCodeSlack, query.picks[0]);
+  partner::PassedCode passed[kPickRoom];
+  const std::size_t found = partner::FilterCodes(query.code, codes_.data(), query.picked, query.picks,
+                                                 query.reach.grouped, query.reach.squared, passed);
+  query.picked = 0;
+  Judge(query, b, passed, found);
+}
+
+bool PartnerIndex::Judge(Query& query, std::size_t b, partner::PassedCode* passed, std::size_t found) const {
+  const Point& point = *query.point;
+  const partner::MeanCode& code = query.code;
+  const int j = query.j;
+  PartnerChoice& best = *query.best;
+  Reach& reach = query.reach;
+  const std::int64_t aspect = point.aspect;
+  const std::int32_t clamped = ClampedAspect(aspect);
+  bool improved = false;
+  // The candidates that remain after the aspect term and the squared code
+  // bound; their grids are fetched before the first is compared.
+  std::size_t kept = 0;
+  for (std::size_t s = 0; s < found; ++s) {
+    const std::size_t k = passed[s].offset;
+    const std::int32_t position = positions_[k];
+    if (position <= j) continue;
+    const double da = static_cast<double>(std::int64_t{clamped} - aspects_[k]);
+    const double lower = da * params_.weightA * da + static_cast<double>(passed[s].squared);
+    if (!(lower <= reach.bound)) continue;
+    // The record's grid is read below.
+    records_[static_cast<std::size_t>(position)].grid.Prefetch();
+    passed[kept++].offset = static_cast<std::uint32_t>(k);
+  }
+  for (std::size_t s = 0; s < kept; ++s) {
+    const std::size_t k = passed[s].offset;
+    const std::int32_t position = positions_[k];
+    // A computed D² above difference² of the partner found so far cannot
+    // win (see ReachBeside), so the sum may stop there: a D² above `cut` is
+    // only known to be above it and is passed over. The square is exact.
+    double cut = limit_;
+    if (best.partner >= 0 && best.difference < 65536) {
+      const double d = static_cast<double>(best.difference);
+      cut = std::min(limit_, d * d);
+    }
+    const FileRecord& q = records_[static_cast<std::size_t>(position)];
+    // The held value is exact unless it was clamped.
+    const std::int32_t held = aspects_[k];
+    const std::int64_t aspectQ = held != INT32_MIN && held != INT32_MAX ? held : AspectValue(q);
+    const double da = static_cast<double>(aspect - aspectQ);
+    const double aspectTerm = da * params_.weightA * da;
+    // Many candidates here are still not similar. The distance of the
+    // record's values to the candidate's code intervals turns away about
+    // half of them at the cost of one code comparison; the margins are
+    // those of reach.bound.
+    const double fine = static_cast<double>(partner::FineSquaredBound(code, point.fractions, CodeOf(b, k))) / 256;
+    if (aspectTerm + fine > cut * (1 + kBoundMargin) + 1) continue;
+    const SignatureGrid& grid = query.grid.get();
+    // An unordered sum turns most of the rest away sooner than the
+    // ordered one.
+    if (QuickSquaredDistance(grid, q.grid, aspectTerm, params_.weightV) > cut * (1 + kRelativeMargin)) {
+      continue;
+    }
+    const double d2 = SquaredDistance(grid, q.grid, aspect, aspectQ, params_, cut);
+    if (!(d2 <= cut) || !IsSimilar(d2, limit_)) continue;
+    const std::int32_t stored = StoredDifference(UnroundedDifference(d2));
+    if (best.partner < 0 || stored < best.difference || (stored == best.difference && position < best.partner)) {
+      best.partner = position;
+      best.difference = stored;
+      improved = true;
+    }
+  }
+  if (improved) reach = ReachBeside(best);
+  return improved;
 }
 
 PartnerChoice PartnerIndex::Choose(int j) const {
@@ -810,8 +836,9 @@ PartnerChoice PartnerIndex::Choose(int j) const {
   // No later record has an equal digest, so every candidate is judged by D².
   const Point point = PointOf(row, true);
   const std::size_t own = static_cast<std::size_t>(j / blockSize_);
+  std::vector<std::uint32_t> picks(ball_ ? kPickRoom + partner::kBallSlack : 0);
   Query query{static_cast<std::size_t>(slot), j, &point, CodeOf(own, static_cast<std::size_t>(slot)),
-              QueryGrid{&row.grid, std::nullopt}, &best, ReachBeside(best)};
+              QueryGrid{&row.grid, std::nullopt}, &best, ReachBeside(best), picks.data(), 0};
   for (std::size_t b = own; b < static_cast<std::size_t>(blocks_); ++b) Scan({&query, 1}, b, nullptr);
   return best;
 }
@@ -849,6 +876,8 @@ void PartnerIndex::ChooseBlock(int b, std::span<PartnerChoice> choices) const {
   // them costs little more than one.
   const std::size_t tileSize = ball_ ? kTile : 1;
   std::vector<Query> tile(tileSize);
+  std::vector<std::uint32_t> picks(ball_ ? tileSize * (kPickRoom + partner::kBallSlack) : 0);
+  for (std::size_t t = 0; t < tileSize && ball_; ++t) tile[t].picks = &picks[t * (kPickRoom + partner::kBallSlack)];
   const std::size_t* begins = &cellBegin_[static_cast<std::size_t>(b) * static_cast<std::size_t>(cells_ + 1)];
   for (std::size_t other = static_cast<std::size_t>(b); other < static_cast<std::size_t>(blocks_); ++other) {
     std::fill(cursors.begin(), cursors.end(), 0);

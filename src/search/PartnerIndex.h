@@ -111,6 +111,10 @@ class PartnerIndex {
   // A record a scan is for: its entry `row`, its position j, its point,
   // code and grid, the best partner found so far and ReachBeside(*best),
   // which is kept so when the best changes.
+  //
+  // With the ball test, the entries within its ball are gathered over the
+  // windows into `picks` (room for kPickRoom and the slack of the filters)
+  // and go through the code filter many at a time.
   struct Query {
     std::size_t row = 0;
     int j = 0;
@@ -119,7 +123,10 @@ class PartnerIndex {
     QueryGrid grid;
     PartnerChoice* best = nullptr;
     Reach reach;
+    std::uint32_t* picks = nullptr;
+    std::size_t picked = 0;
   };
+  static constexpr std::size_t kPickRoom = 1024;
   // Judges the entries of block b within reach of each of the queries,
   // which are entries of one cell of their own block, and keeps the best of
   // each. The windows are found once for all of them: the window of a cell
@@ -131,6 +138,14 @@ class PartnerIndex {
   void Scan(std::span<Query> queries, std::size_t b, std::size_t* cursors) const;
   // Judges the entries [from, to) of block b, sorted by key, for `query`.
   void ScanCell(Query& query, std::size_t b, std::size_t from, std::size_t to) const;
+  // With the ball test: adds the entries [from, to) within the query's ball
+  // to its picks, and judges the picks of block b when they fill up.
+  void Gather(Query& query, std::size_t b, std::size_t from, std::size_t to) const;
+  void Flush(Query& query, std::size_t b) const;
+  // Judges the entries passed[0 .. found) of block b, which passed the code
+  // filter, by the rest of the bounds and then by D²; narrows the query's
+  // reach when its best partner changes, and says whether it did.
+  bool Judge(Query& query, std::size_t b, partner::PassedCode* passed, std::size_t found) const;
 
   // Whether filtering by the fronts of the codes first would turn away most
   // candidates, judged on a sample of the entries and their neighbours.

@@ -126,11 +126,11 @@ std::size_t FilterCodesPortable(const MeanCode& query, const MeanCode* codes, st
 }
 
 std::size_t WithinBallPortable(const float* a, const float* b, const float* c, std::size_t count,
-                               const BallCenter& center, std::uint32_t* out) {
+                               const BallCenter& center, std::uint32_t first, std::uint32_t* out) {
   std::size_t found = 0;
   for (std::size_t k = 0; k < count; ++k) {
     const float da = a[k] - center.a, db = b[k] - center.b, dc = c[k] - center.c;
-    if (da * da + db * db + dc * dc <= center.radius2) out[found++] = static_cast<std::uint32_t>(k);
+    if (da * da + db * db + dc * dc <= center.radius2) out[found++] = first + static_cast<std::uint32_t>(k);
   }
   return found;
 }
@@ -322,7 +322,7 @@ constexpr Compression kCompression = MakeCompression();
 
 __attribute__((target("avx2"))) std::size_t WithinBallAvx2(const float* a, const float* b, const float* c,
                                                            std::size_t count, const BallCenter& center,
-                                                           std::uint32_t* out) {
+                                                           std::uint32_t first, std::uint32_t* out) {
   const __m256 ca = _mm256_set1_ps(center.a), cb = _mm256_set1_ps(center.b), cc = _mm256_set1_ps(center.c);
   const __m256 radius2 = _mm256_set1_ps(center.radius2);
   std::size_t found = 0;
@@ -337,7 +337,8 @@ __attribute__((target("avx2"))) std::size_t WithinBallAvx2(const float* a, const
     // All eight offsets stored, those within first; the rest are
     // overwritten by the next step or lie past the end.
     const __m128i places = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&kCompression.places[bits]));
-    const __m256i offsets = _mm256_add_epi32(_mm256_cvtepu8_epi32(places), _mm256_set1_epi32(static_cast<int>(k)));
+    const __m256i offsets =
+        _mm256_add_epi32(_mm256_cvtepu8_epi32(places), _mm256_set1_epi32(static_cast<int>(first + static_cast<std::uint32_t>(k))));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + found), offsets);
     found += static_cast<std::size_t>(__builtin_popcount(bits));
   }
@@ -573,10 +574,11 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) std::size_t FilterCodesAvx5
 
 __attribute__((target("avx512f"))) std::size_t WithinBallAvx512(const float* a, const float* b, const float* c,
                                                                 std::size_t count, const BallCenter& center,
-                                                                std::uint32_t* out) {
+                                                                std::uint32_t first, std::uint32_t* out) {
   const __m512 ca = _mm512_set1_ps(center.a), cb = _mm512_set1_ps(center.b), cc = _mm512_set1_ps(center.c);
   const __m512 radius2 = _mm512_set1_ps(center.radius2);
-  __m512i offsets = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+  __m512i offsets = _mm512_add_epi32(_mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15),
+                                     _mm512_set1_epi32(static_cast<int>(first)));
   std::size_t found = 0;
   for (std::size_t k = 0; k < count; k += 16) {
     // The same operations in the same order as the plain variant.
@@ -686,13 +688,13 @@ std::size_t FilterCodesAvx2(const MeanCode& query, const MeanCode* codes, std::s
 }
 
 std::size_t WithinBallAvx2(const float* a, const float* b, const float* c, std::size_t count,
-                           const BallCenter& center, std::uint32_t* out) {
-  return WithinBallPortable(a, b, c, count, center, out);
+                           const BallCenter& center, std::uint32_t first, std::uint32_t* out) {
+  return WithinBallPortable(a, b, c, count, center, first, out);
 }
 
 std::size_t WithinBallAvx512(const float* a, const float* b, const float* c, std::size_t count,
-                             const BallCenter& center, std::uint32_t* out) {
-  return WithinBallPortable(a, b, c, count, center, out);
+                             const BallCenter& center, std::uint32_t first, std::uint32_t* out) {
+  return WithinBallPortable(a, b, c, count, center, first, out);
 }
 
 std::size_t FilterSplitCodesAvx2(const MeanCode& query, const std::uint8_t* fronts, const std::uint8_t* backs,
@@ -723,10 +725,10 @@ std::size_t FilterCodes(const MeanCode& query, const MeanCode* codes, std::size_
 }
 
 std::size_t WithinBall(const float* a, const float* b, const float* c, std::size_t count, const BallCenter& center,
-                       std::uint32_t* out) {
-  if (CpuHasAvx512()) return WithinBallAvx512(a, b, c, count, center, out);
-  if (CpuHasAvx2()) return WithinBallAvx2(a, b, c, count, center, out);
-  return WithinBallPortable(a, b, c, count, center, out);
+                       std::uint32_t first, std::uint32_t* out) {
+  if (CpuHasAvx512()) return WithinBallAvx512(a, b, c, count, center, first, out);
+  if (CpuHasAvx2()) return WithinBallAvx2(a, b, c, count, center, first, out);
+  return WithinBallPortable(a, b, c, count, center, first, out);
 }
 
 std::size_t FilterSplitCodes(const MeanCode& query, const std::uint8_t* fronts, const std::uint8_t* backs,

@@ -145,17 +145,17 @@ struct BallCenter {
 // The vector variants read up to kBallSlack values past the last.
 inline constexpr std::size_t kBallSlack = 15;
 
-// Writes into `out`, in increasing order, every k, 0 <= k < count, with
-// (a[k] - a)² + (b[k] - b)² + (c[k] - c)² <= radius2, computed in floats in
-// that order, and returns how many; `out` must have room for count +
-// kBallSlack entries.
+// Writes into `out`, in increasing order, first + k for every k, 0 <= k <
+// count, with (a[k] - a)² + (b[k] - b)² + (c[k] - c)² <= radius2, computed in
+// floats in that order, and returns how many; `out` must have room for
+// count + kBallSlack entries.
 std::size_t WithinBallPortable(const float* a, const float* b, const float* c, std::size_t count,
-                               const BallCenter& center, std::uint32_t* out);
+                               const BallCenter& center, std::uint32_t first, std::uint32_t* out);
 std::size_t WithinBallAvx2(const float* a, const float* b, const float* c, std::size_t count,
-                           const BallCenter& center, std::uint32_t* out);
+                           const BallCenter& center, std::uint32_t first, std::uint32_t* out);
 std::size_t WithinBallAvx512(const float* a, const float* b, const float* c, std::size_t count,
-                             const BallCenter& center, std::uint32_t* out);
+                             const BallCenter& center, std::uint32_t first, std::uint32_t* out);
 std::size_t WithinBall(const float* a, const float* b, const float* c, std::size_t count, const BallCenter& center,
-                       std::uint32_t* out);
+                       std::uint32_t first, std::uint32_t* out);
 
 }  // namespace norvane::partner

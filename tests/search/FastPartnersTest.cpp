@@ -308,12 +308,15 @@ TEST(FastPartnersTest, BallVariantsAgree) {
       const float reach = da * da + db * db + dc * dc;
       for (float radius2 : {0.0f, std::nextafter(reach, 0.0f), reach, 2500.0f, 1e30f}) {
         center.radius2 = radius2;
-        const std::size_t expected = partner::WithinBallPortable(&a[first], &b[first], &c[first], count, center, plain.data());
+        // Offsets counted from `first`, a place in a larger array.
+        const std::uint32_t at = static_cast<std::uint32_t>(first);
+        const std::size_t expected =
+            partner::WithinBallPortable(&a[first], &b[first], &c[first], count, center, at, plain.data());
         // The plain test keeps the center itself, and the last entry exactly at its radius.
-        EXPECT_EQ(std::count(plain.begin(), plain.begin() + static_cast<std::ptrdiff_t>(expected), count / 3), 1);
-        EXPECT_EQ(expected > 0 && plain[expected - 1] == count - 1, radius2 >= reach) << count << " " << radius2;
+        EXPECT_EQ(std::count(plain.begin(), plain.begin() + static_cast<std::ptrdiff_t>(expected), at + count / 3), 1);
+        EXPECT_EQ(expected > 0 && plain[expected - 1] == at + count - 1, radius2 >= reach) << count << " " << radius2;
         for (const auto variant : variants) {
-          ASSERT_EQ(variant(&a[first], &b[first], &c[first], count, center, vector.data()), expected) << count;
+          ASSERT_EQ(variant(&a[first], &b[first], &c[first], count, center, at, vector.data()), expected) << count;
           ASSERT_TRUE(std::equal(plain.begin(), plain.begin() + static_cast<std::ptrdiff_t>(expected), vector.begin()));
         }
       }
