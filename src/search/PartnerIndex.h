@@ -17,12 +17,16 @@
 // aspect term plus a squared bound from the codes; all are widened for
 // rounding. Before the codes, unless they are split, the three chosen
 // projections, held as floats, turn away the candidates of a window that lie
-// outside the ball of the reach around the record, about two in three where
-// cells vary together. When a sample shows that the first half of the codes alone turns
-// most candidates away (cells that vary independently, say), the codes are
-// held split and that half is filtered first, which reads half the bytes. A
-// candidate that passes these necessary conditions still goes through the
-// exact SquaredDistance; the bounds only skip pairs that cannot be similar.
+// outside the ball of the reach around the record (about two in three,
+// where cells vary together); the candidates within it are gathered over
+// all the windows and filtered by their codes many at a time. With that
+// test, neighbouring records of a cell also share their windows, found once
+// for all of them. When a sample shows that the first half of the codes
+// alone turns most candidates away (cells that vary independently, say),
+// the codes are held split and that half is filtered first, which reads half
+// the bytes. A candidate that passes these necessary conditions still goes
+// through the exact SquaredDistance; the bounds only skip pairs that cannot
+// be similar.
 #pragma once
 
 #include <cstddef>
@@ -136,7 +140,8 @@ class PartnerIndex {
   // (offsets within the cell; any values are correct, near ones fast;
   // without, each window is searched from its cell's start).
   void Scan(std::span<Query> queries, std::size_t b, std::size_t* cursors) const;
-  // Judges the entries [from, to) of block b, sorted by key, for `query`.
+  // Without the ball test: judges the entries [from, to) of block b,
+  // sorted by key, for `query`.
   void ScanCell(Query& query, std::size_t b, std::size_t from, std::size_t to) const;
   // With the ball test: adds the entries [from, to) within the query's ball
   // to its picks, and judges the picks of block b when they fill up.
