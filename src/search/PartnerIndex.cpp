@@ -741,11 +741,10 @@ void PartnerIndex::Gather(Query& query, std::size_t b, std::size_t from, std::si
   }
 }
 
-// Gather lets the ball test write past the last pick, and Flush pads it
-// for the code filter, within the slack after kPickRoom.
-static_assert(partner::kCodeSlack <= partner::kBallSlack);
-
 void PartnerIndex::Flush(Query& query, std::size_t b) const {
+  // Gather lets the ball test write a chunk past the last pick, and the
+  // padding below is for the code filter, within the slack after kPickRoom.
+  static_assert(partner::kCodeSlack <= partner::kBallSlack && kFilterChunk <= kPickRoom);
   if (query.picked == 0) return;
   // The code filter reads whole groups: past the last pick, the first.
   std::fill_n(query.picks + query.picked, partner::kCodeSlack, query.picks[0]);

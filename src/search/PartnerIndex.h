@@ -130,7 +130,7 @@ class PartnerIndex {
     std::uint32_t* picks = nullptr;
     std::size_t picked = 0;
   };
-  static constexpr std::size_t kPickRoom = 1024;
+  static constexpr std::size_t kPickRoom = 256;
   // Judges the entries of block b within reach of each of the queries,
   // which are entries of one cell of their own block, and keeps the best of
   // each. The windows are found once for all of them: the window of a cell
