@@ -216,7 +216,11 @@ partner::BallCenter PartnerIndex::Scaled(const Point& point) const {
 }
 
 PartnerIndex::Point PartnerIndex::PointOf(const FileRecord& record, bool withFractions) const {
-  const SignatureGrid grid = record.grid.unpacked();
+  return PointOf(record, record.grid.unpacked(), withFractions);
+}
+
+PartnerIndex::Point PartnerIndex::PointOf(const FileRecord& record, const SignatureGrid& grid,
+                                          bool withFractions) const {
   double v[kValues];
   Projections(grid, v);
   const std::int64_t aspect = AspectValue(record);
@@ -460,10 +464,15 @@ void PartnerIndex::Build(int workers) {
     order.reserve(last - first);
     points.reserve(last - first);
     for (std::size_t m = first; m < last; ++m) {
-      const Point point = PointOf(records_[static_cast<std::size_t>(members[m])], false);
+      const FileRecord& record = records_[static_cast<std::size_t>(members[m])];
+      const SignatureGrid grid = record.grid.unpacked();
+      const Point point = PointOf(record, grid, false);
       order.push_back(Entry{axis2_.Cell(point.value2) * axis3_.cells + axis3_.Cell(point.value3),
                             point.key, static_cast<std::int32_t>(points.size())});
       points.push_back(point);
+      // The code is formed while the grid is at hand, at the member's
+      // place; the codes move to their entries below.
+      codes_[m] = partner::EncodeMeans(grid, deviationsCoded);
     }
     std::sort(order.begin(), order.end());
     std::size_t* begins = &cellBegin_[static_cast<std::size_t>(b) * static_cast<std::size_t>(cells_ + 1)];
@@ -496,12 +505,23 @@ void PartnerIndex::Build(int workers) {
       boxes[c] = box;
     }
     begins[cells_] = first + k;
-    // The codes are formed in the order of the records, which reads them
-    // one after another, and put at their entries.
-    for (std::size_t m = first; m < last; ++m) {
-      const std::int32_t p = members[m];
-      codes_[static_cast<std::size_t>(slot_[static_cast<std::size_t>(p)])] =
-          partner::EncodeMeans(records_[static_cast<std::size_t>(p)].grid.unpacked(), deviationsCoded);
+    // Entry k takes the code of member order[k].member: the permutation is
+    // carried out one cycle at a time, in place.
+    partner::MeanCode* codes = &codes_[first];
+    std::vector<bool> placed(order.size());
+    for (std::size_t start = 0; start < order.size(); ++start) {
+      if (placed[start]) continue;
+      const partner::MeanCode held = codes[start];
+      for (std::size_t at = start;;) {
+        placed[at] = true;
+        const std::size_t from = static_cast<std::size_t>(order[at].member);
+        if (from == start) {
+          codes[at] = held;
+          break;
+        }
+        codes[at] = codes[from];
+        at = from;
+      }
     }
   });
 

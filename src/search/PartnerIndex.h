@@ -83,6 +83,8 @@ class PartnerIndex {
   };
   // The fractions are left 0 unless asked for: only a scan needs them.
   Point PointOf(const FileRecord& record, bool withFractions) const;
+  // The same from the record's grid, already unpacked.
+  Point PointOf(const FileRecord& record, const SignatureGrid& grid, bool withFractions) const;
   // The point's three projections, each times the root of its weight, as
   // the floats the ball test compares.
   partner::BallCenter Scaled(const Point& point) const;
