@@ -855,9 +855,10 @@ PartnerChoice PartnerIndex::Choose(int j) const {
   // No later record has an equal digest, so every candidate is judged by D².
   const Point point = PointOf(row, true);
   const std::size_t own = static_cast<std::size_t>(j / blockSize_);
-  std::vector<std::uint32_t> picks(ball_ ? kPickRoom + partner::kBallSlack : 0);
+  // On the stack: a search on one thread chooses every record here.
+  std::uint32_t picks[kPicksSize];
   Query query{static_cast<std::size_t>(slot), j, &point, CodeOf(own, static_cast<std::size_t>(slot)),
-              QueryGrid{&row.grid, std::nullopt}, &best, ReachBeside(best), picks.data(), 0};
+              QueryGrid{&row.grid, std::nullopt}, &best, ReachBeside(best), picks, 0};
   for (std::size_t b = own; b < static_cast<std::size_t>(blocks_); ++b) Scan({&query, 1}, b, nullptr);
   return best;
 }
@@ -895,8 +896,8 @@ void PartnerIndex::ChooseBlock(int b, std::span<PartnerChoice> choices) const {
   // them costs little more than one.
   const std::size_t tileSize = ball_ ? kTile : 1;
   std::vector<Query> tile(tileSize);
-  std::vector<std::uint32_t> picks(ball_ ? tileSize * (kPickRoom + partner::kBallSlack) : 0);
-  for (std::size_t t = 0; t < tileSize && ball_; ++t) tile[t].picks = &picks[t * (kPickRoom + partner::kBallSlack)];
+  std::vector<std::uint32_t> picks(ball_ ? tileSize * kPicksSize : 0);
+  for (std::size_t t = 0; t < tileSize && ball_; ++t) tile[t].picks = &picks[t * kPicksSize];
   const std::size_t* begins = &cellBegin_[static_cast<std::size_t>(b) * static_cast<std::size_t>(cells_ + 1)];
   for (std::size_t other = static_cast<std::size_t>(b); other < static_cast<std::size_t>(blocks_); ++other) {
     std::fill(cursors.begin(), cursors.end(), 0);

@@ -133,6 +133,8 @@ class PartnerIndex {
     std::size_t picked = 0;
   };
   static constexpr std::size_t kPickRoom = 256;
+  // The picks buffer of one query: the room and the filters' slack.
+  static constexpr std::size_t kPicksSize = kPickRoom + partner::kBallSlack;
   // Judges the entries of block b within reach of each of the queries,
   // which are entries of one cell of their own block, and keeps the best of
   // each. The windows are found once for all of them: the window of a cell
