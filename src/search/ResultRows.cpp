@@ -424,7 +424,7 @@ void ResultRows::GetRow(int row, ResultRow& cells) const {
   if (const Slot* far = ahead(12)) __builtin_prefetch(far);
   if (const Slot* middle = ahead(8)) {
     for (const Cell cell : *middle) {
-      if ((cell & 3) == kWordTag) __builtin_prefetch(&words_[(cell >> 2) / kWordBlock][(cell >> 2) % kWordBlock]);
+      if ((cell & 3) == kWordTag) __builtin_prefetch(&WordAt(cell >> 2));
     }
   }
   if (const Slot* near = ahead(4)) {

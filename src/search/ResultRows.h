@@ -87,7 +87,7 @@ class ResultRows {
   std::uint32_t AddSlot(const Slot& slot);
   Word WordOf(Cell cell) const;
   Word& WordAt(std::size_t i) { return words_[i / kWordBlock][i % kWordBlock]; }
-  Word WordAt(std::size_t i) const { return words_[i / kWordBlock][i % kWordBlock]; }
+  const Word& WordAt(std::size_t i) const { return words_[i / kWordBlock][i % kWordBlock]; }
   // Gives `cell` the value `word`, in the cell itself or in its own word.
   void Store(Cell& cell, Word word);
   void DropWord(Cell cell);
