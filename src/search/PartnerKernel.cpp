@@ -347,20 +347,31 @@ __attribute__((target("avx2"))) std::size_t WithinBallAvx2(const float* a, const
 
 namespace {
 
-// The bits of the codes of split codes k .. k + 3 whose fronts are within
-// the limit held in every 16-bit field of `bound`, as in WithinFour.
-__attribute__((target("avx2"), always_inline)) inline unsigned FrontsWithinFour(const std::uint8_t* fronts,
-                                                                               __m256i q0, __m128i bound) {
-  __m256i packed = _mm256_setzero_si256();
+// The front SADs of split codes k .. k + 3 per 128-bit lane: 32-bit field
+// i of lane l holds the SAD of code k + i's bytes in that lane. A SAD of
+// eight bytes stays below 2^11, so two saturating packs gather the eight
+// sums of the four fronts unchanged as 16-bit fields, and one multiply-add
+// adds the two of each lane.
+__attribute__((target("avx2"), always_inline)) inline __m256i FrontLaneSums(const std::uint8_t* fronts, __m256i q0) {
+  __m256i sads[4];
   for (int i = 0; i < 4; ++i) {
-    const __m256i sad =
-        _mm256_sad_epu8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(fronts + i * kFrontBytes)), q0);
-    packed = _mm256_or_si256(packed, _mm256_slli_epi64(sad, 16 * i));
+    sads[i] = _mm256_sad_epu8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(fronts + i * kFrontBytes)), q0);
   }
-  __m128i sums = _mm_add_epi64(_mm256_castsi256_si128(packed), _mm256_extracti128_si256(packed, 1));
-  sums = _mm_add_epi64(sums, _mm_unpackhi_epi64(sums, sums));
-  const __m128i above = _mm_cmpgt_epi16(sums, bound);
-  return ~static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(above, above))) & 0xFu;
+  const __m256i words = _mm256_packus_epi32(_mm256_packus_epi32(sads[0], sads[1]), _mm256_packus_epi32(sads[2], sads[3]));
+  return _mm256_madd_epi16(words, _mm256_set1_epi16(1));
+}
+
+// The bits of the codes of split codes k .. k + 7 whose front SADs are
+// within the limit held in every 32-bit field of `bound`.
+__attribute__((target("avx2"), always_inline)) inline unsigned FrontsWithinEight(const std::uint8_t* fronts,
+                                                                                __m256i q0, __m256i bound) {
+  const __m256i low = FrontLaneSums(fronts, q0);
+  const __m256i high = FrontLaneSums(fronts + 4 * kFrontBytes, q0);
+  // Each front's two lanes added: the SADs of codes 0 .. 7 in order.
+  const __m256i sums =
+      _mm256_add_epi32(_mm256_permute2x128_si256(low, high, 0x20), _mm256_permute2x128_si256(low, high, 0x31));
+  const __m256i above = _mm256_cmpgt_epi32(sums, bound);
+  return ~static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(above))) & 0xFFu;
 }
 
 }  // namespace
@@ -371,17 +382,17 @@ __attribute__((target("avx2"))) std::size_t FilterSplitCodesAvx2(
   const __m256i* q = reinterpret_cast<const __m256i*>(query.bytes);
   const __m256i q0 = _mm256_load_si256(q);
   const __m256i q1 = _mm256_load_si256(q + 1);
-  const __m128i bound = _mm_set1_epi16(static_cast<short>(std::min(frontLimit, 32767)));
+  const __m256i bound = _mm256_set1_epi32(frontLimit);
   // The fronts of 64 codes first; the few codes within the front limit then
   // go through the G bound and the squared bound one by one.
   std::size_t found = 0;
   for (std::size_t k = 0; k < count; k += 64) {
     const std::size_t left = count - k;
-    const int groups = left >= 64 ? 16 : static_cast<int>((left + 3) / 4);
+    const int groups = left >= 64 ? 8 : static_cast<int>((left + 7) / 8);
     std::uint64_t bits = 0;
     for (int g = 0; g < groups; ++g) {
-      bits |= std::uint64_t{FrontsWithinFour(fronts + (k + 4 * static_cast<std::size_t>(g)) * kFrontBytes, q0, bound)}
-              << (4 * g);
+      bits |= std::uint64_t{FrontsWithinEight(fronts + (k + 8 * static_cast<std::size_t>(g)) * kFrontBytes, q0, bound)}
+              << (8 * g);
     }
     if (left < 64) bits &= (std::uint64_t{1} << left) - 1;
     for (; bits != 0; bits &= bits - 1) {
