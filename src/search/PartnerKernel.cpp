@@ -181,6 +181,14 @@ struct Picked {
   std::size_t Offset(std::size_t k) const { return picks[k]; }
 };
 
+// Four SAD results as the 16-bit fields of one register. Each SAD (below
+// 2^11) sits in the low half of a 64-bit lane, so packing the 32-bit halves
+// twice with unsigned saturation keeps every SAD and drops the zeros:
+// 128-bit lane l holds the two SADs of lane l of each result in turn.
+__attribute__((target("avx2"), always_inline)) inline __m256i PackSads(const __m256i (&sads)[4]) {
+  return _mm256_packus_epi32(_mm256_packus_epi32(sads[0], sads[1]), _mm256_packus_epi32(sads[2], sads[3]));
+}
+
 // Pairwise sums of the squared terms of 32 bytes, as 16-bit numbers.
 __attribute__((target("avx2"), always_inline)) inline __m256i PairSquares(__m256i a, __m256i q) {
   const __m256i distance = _mm256_sub_epi8(_mm256_max_epu8(a, q), _mm256_min_epu8(a, q));
@@ -211,12 +219,10 @@ __attribute__((target("avx2"), always_inline)) inline std::int32_t SquaredBound(
 }
 
 // The G bound of codes[k..k + 3], in that order. The eight group SADs of a
-// code (each below 2^11, in the low half of a 64-bit lane) are packed with
-// those of the other three into 16-bit fields, twice with unsigned
-// saturation, which drops the zeros: 128-bit lane i of the first half's
-// fields holds groups 2i and 2i + 1 of each code in turn, of the second
-// half's groups 4 + 2i and 5 + 2i. One multiply-add squares and adds the two
-// fields of a code.
+// code are packed with those of the other three (PackSads): 128-bit lane i
+// of the first half's fields holds groups 2i and 2i + 1 of each code in
+// turn, of the second half's groups 4 + 2i and 5 + 2i. One multiply-add
+// squares and adds the two fields of a code.
 template <typename Codes>
 __attribute__((target("avx2"), always_inline)) inline __m128i GroupedFour(const Codes& codes, std::size_t k,
                                                                          __m256i q0, __m256i q1) {
@@ -229,8 +235,7 @@ __attribute__((target("avx2"), always_inline)) inline __m128i GroupedFour(const 
   const __m256i eight = _mm256_set1_epi16(8);
   __m256i sums = _mm256_setzero_si256();
   for (const auto& half : sads) {
-    const __m256i packed = _mm256_packus_epi32(_mm256_packus_epi32(half[0], half[1]), _mm256_packus_epi32(half[2], half[3]));
-    const __m256i over = _mm256_subs_epu16(packed, eight);
+    const __m256i over = _mm256_subs_epu16(PackSads(half), eight);
     // Each field is at most 2040 - 8, so two squares fit a 32-bit lane.
     sums = _mm256_add_epi32(sums, _mm256_madd_epi16(over, over));
   }
@@ -348,17 +353,14 @@ __attribute__((target("avx2"))) std::size_t WithinBallAvx2(const float* a, const
 namespace {
 
 // The front SADs of split codes k .. k + 3 per 128-bit lane: 32-bit field
-// i of lane l holds the SAD of code k + i's bytes in that lane. A SAD of
-// eight bytes stays below 2^11, so two saturating packs gather the eight
-// sums of the four fronts unchanged as 16-bit fields, and one multiply-add
-// adds the two of each lane.
+// i of lane l holds the SAD of code k + i's bytes in that lane, the two
+// fields of PackSads added by one multiply-add.
 __attribute__((target("avx2"), always_inline)) inline __m256i FrontLaneSums(const std::uint8_t* fronts, __m256i q0) {
   __m256i sads[4];
   for (int i = 0; i < 4; ++i) {
     sads[i] = _mm256_sad_epu8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(fronts + i * kFrontBytes)), q0);
   }
-  const __m256i words = _mm256_packus_epi32(_mm256_packus_epi32(sads[0], sads[1]), _mm256_packus_epi32(sads[2], sads[3]));
-  return _mm256_madd_epi16(words, _mm256_set1_epi16(1));
+  return _mm256_madd_epi16(PackSads(sads), _mm256_set1_epi16(1));
 }
 
 // The bits of the codes of split codes k .. k + 7 whose front SADs are
