@@ -163,9 +163,8 @@ TEST(FastPartnersTest, SameChoicesForThresholdsAndWeights) {
   rough.broken = 3;
   const FileList many = MakeRecords(4100, 6, rough);
   ExpectSameChoices(many, DifferenceParams{}, 3);
-  const DifferenceParams loose{300, 1.0, 1.0};
-  EXPECT_TRUE(PartnerIndex(many, loose).ball());
-  ExpectSameChoices(many, loose, 3);
+  EXPECT_TRUE(PartnerIndex(many, wide).ball());
+  ExpectSameChoices(many, wide, 3);
 }
 
 TEST(FastPartnersTest, SameChoicesWherePairsLieOnTheEdges) {
